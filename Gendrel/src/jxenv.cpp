@@ -1,0 +1,448 @@
+#include "jxenv.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSettings>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+#include "jxlog.h"
+#include "jxutility.h"
+#include "system/jxenvinterface.h"
+#include "system/jxplatform.h"
+
+#ifndef JX_RELEASE_UPDATE_URL
+#define JX_RELEASE_UPDATE_URL "http://update.vexmor.example/versions/index"
+#endif
+#ifndef JX_BETA_UPDATE_URL
+#define JX_BETA_UPDATE_URL "http://beta.vexmor.example/versions/index"
+#endif
+#ifndef JX_RELEASE_HOMELINK
+#define JX_RELEASE_HOMELINK "http://www.vexmor.example"
+#endif
+#ifndef JX_BETA_HOMELINK
+#define JX_BETA_HOMELINK "http://beta.vexmor.example"
+#endif
+
+namespace {
+
+const char* const kSection = "Jaxmere";
+
+// -1: not read yet. Read from the settings at the first message.
+std::atomic<int> DBG_LEVEL{-1};
+
+JXEnv* s_instance = nullptr;
+std::once_flag s_instanceOnce;
+std::atomic<bool> s_instanceAlive{false};
+
+qint64 toNumber(const QString& text)
+{
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok, 10);
+    return ok ? value : 0;
+}
+
+// A value written by hand as a,b reads back from an INI file as a list.
+QString settingText(const QVariant& value)
+{
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}
+
+// A deployment address: an environment variable wins over the built-in one.
+QString deploymentValue(const char* variable, const char* builtIn)
+{
+    const QByteArray configured = qgetenv(variable);
+    return configured.isEmpty() ? QString::fromLatin1(builtIn) : QString::fromUtf8(configured);
+}
+
+const char* typeLabel(QtMsgType type)
+{
+    switch (type) {
+    case QtWarningMsg:
+        return " [Warning]\t";
+    case QtCriticalMsg:
+        return " [Critical]\t";
+    default:
+        return " [Debug]\t";
+    }
+}
+
+void JXLogHandler(QtMsgType type, const QMessageLogContext&, const QString& msg)
+{
+    if (type == QtFatalMsg)
+        abort();
+    if (type == QtInfoMsg)
+        type = QtDebugMsg;
+
+    // Reading the level opens the settings file, which may itself log: such a
+    // nested message is dropped instead of recursing.
+    thread_local bool inHandler = false;
+    if (inHandler || !s_instanceAlive.load())
+        return;
+    inHandler = true;
+
+    int level = DBG_LEVEL.load();
+    if (level == -1) {
+        level = JXEnv::getInstance()->getDebugLevel();
+        DBG_LEVEL.store(level);
+    }
+    if (level - 1 <= int(type)) {
+        QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss,zzz"))
+                       + QLatin1String(typeLabel(type)) + msg + QLatin1Char('\n');
+        JXEnv::getInstance()->appendLog(type, line);
+    }
+    inHandler = false;
+}
+
+}  // namespace
+
+struct JXEnvHolder
+{
+    ~JXEnvHolder()
+    {
+        if (!s_instance)
+            return;
+        delete s_instance;
+        s_instance = nullptr;
+    }
+};
+
+static JXEnvHolder s_holder;
+
+JXEnv::JXEnv() = default;
+
+JXEnv::~JXEnv()
+{
+    qDebug() << "[" << "~JXEnv" << "]\t[" << __LINE__ << "]\t" << "JXEnv destructor";
+    s_instanceAlive.store(false);
+    QMutexLocker lock(&m_logMutex);
+    m_logFile.close();
+}
+
+JXEnv* JXEnv::getInstance()
+{
+    std::call_once(s_instanceOnce, [] {
+        s_instance = new JXEnv();
+        s_instanceAlive.store(true);
+    });
+    return s_instance;
+}
+
+void JXEnv::init(const QString& role, const QString& logName)
+{
+    qInstallMessageHandler(JXLogHandler);
+    m_role = role;
+    m_mainThread = QThread::currentThreadId();
+    JXPlatform platform;
+    m_platformEnv.reset(platform.createEnv());
+    m_closeOnRemoveDevice = true;
+    m_appFolder = QDir::currentPath();
+    setUserDataBaseFolder(m_platformEnv->getUserFolder());
+    initjxlog(logName);
+}
+
+bool JXEnv::isMainThread() const
+{
+    return QThread::currentThreadId() == m_mainThread;
+}
+
+QString JXEnv::getVersion() const
+{
+    return QStringLiteral("2.8.0.99");
+}
+
+QString JXEnv::getBuildNum() const
+{
+    return QStringLiteral("9999");
+}
+
+void JXEnv::setUserDataBaseFolder(const QString& folder)
+{
+    m_userDataFolder = folder;
+    QDir().mkpath(folder);
+}
+
+QString JXEnv::getResourceDir()
+{
+    return m_platformEnv ? m_platformEnv->getResourceDir() : QString();
+}
+
+QString JXEnv::getPathSeparator()
+{
+    return m_platformEnv ? m_platformEnv->getPathSeparator() : QStringLiteral("/");
+}
+
+QString JXEnv::getResourcePath(const QString& name)
+{
+    return getResourceDir() + QLatin1Char('/') + name;
+}
+
+QString JXEnv::getTmpFolder()
+{
+    const QString folder = m_userDataFolder + QLatin1Char('/') + getValue(QStringLiteral("tmpdir"), QStringLiteral("tmpdir"));
+    QDir dir(folder);
+    if (!dir.exists())
+        dir.mkdir(folder);
+    return folder;
+}
+
+void JXEnv::cleanTmpFolder()
+{
+    const QString previous = QDir::currentPath();
+    QDir tmp = cdTmpFolder();
+    const QStringList entries = tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries)
+        tmp.remove(entry);  // folders are not files: they stay, by design
+    QDir::setCurrent(previous);
+}
+
+QDir JXEnv::cdTmpFolder()
+{
+    QDir current(QStringLiteral("."));
+    QDir::setCurrent(getTmpFolder());
+    return current;
+}
+
+QDir JXEnv::cdUserDataFolder()
+{
+    QDir current(QStringLiteral("."));
+    QDir::setCurrent(m_userDataFolder);
+    return current;
+}
+
+QDir JXEnv::cdAppFolder()
+{
+    QDir current(QStringLiteral("."));
+    QDir::setCurrent(m_appFolder);
+    return current;
+}
+
+QString JXEnv::getBackupFolder()
+{
+    const QString folder = getValue(QStringLiteral("backupdir"));
+    return folder.isEmpty() ? m_userDataFolder + QStringLiteral("/backup") : folder;
+}
+
+void JXEnv::setBackupFolder(const QString& folder)
+{
+    setValue(QStringLiteral("backupdir"), folder);
+}
+
+QString JXEnv::getJXSettingIniName() const
+{
+    return m_role == QLatin1String("user") ? QStringLiteral("jxuser.ini") : QStringLiteral("jx.ini");
+}
+
+QString JXEnv::getJXSettingPath() const
+{
+    return m_userDataFolder + QLatin1Char('/') + getJXSettingIniName();
+}
+
+QString JXEnv::getJXIniSection() const
+{
+    return QString::fromLatin1(kSection);
+}
+
+QString JXEnv::getValue(const QString& key, const QString& defaultValue)
+{
+    QSettings settings(getJXSettingPath(), QSettings::IniFormat);
+    settings.beginGroup(QLatin1String(kSection));
+    const QVariant value = settings.value(key);
+    settings.endGroup();
+    return value.isValid() ? settingText(value) : defaultValue;
+}
+
+void JXEnv::setValue(const QString& key, const QString& value)
+{
+    // Before init there is no user-data folder, and the settings path would
+    // name a file at the filesystem root.
+    if (m_userDataFolder.isEmpty()) {
+        JX_WARNING << "settings written before init are dropped:" << key;
+        return;
+    }
+    QSettings settings(getJXSettingPath(), QSettings::IniFormat);
+    settings.beginGroup(QLatin1String(kSection));
+    settings.setValue(key, value);
+    settings.endGroup();
+}
+
+void JXEnv::copyNewIni()
+{
+    const QString newPath = getResourcePath(getJXSettingIniName());
+    const QString currentPath = getJXSettingPath();
+    if (m_userDataFolder.isEmpty())
+        return;
+
+    const bool upToDate = QFileInfo::exists(currentPath) && getValue(QStringLiteral("version")) == getVersion();
+    if (!upToDate) {
+        QFile newFile(newPath);
+        if (!newFile.open(QIODevice::ReadOnly)) {
+            JX_CRITICAL << "open new settings file failed";
+        } else {
+            const QByteArray content = newFile.readAll();
+            QFile currentFile(currentPath);
+            if (!currentFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                JX_CRITICAL << "open current settings file failed";
+            else
+                currentFile.write(content);
+        }
+    }
+    setValue(QStringLiteral("version"), getVersion());
+}
+
+qint64 JXEnv::getMaxLogSize()
+{
+    return toNumber(getValue(QStringLiteral("maxlogsize"), QStringLiteral("5242880")));
+}
+
+QString JXEnv::getOldLogFile()
+{
+    return m_userDataFolder + QLatin1Char('/') + getValue(QStringLiteral("oldlogfilename"), QStringLiteral("jx.old"));
+}
+
+QString JXEnv::getLogFileName()
+{
+    if (m_role == QLatin1String("user"))
+        return QStringLiteral("jxuser.log");
+    return getValue(QStringLiteral("logfilename"), QStringLiteral("jx.log"));
+}
+
+QString JXEnv::getLogFile()
+{
+    return m_userDataFolder + QLatin1Char('/') + getLogFileName();
+}
+
+int JXEnv::getDebugLevel()
+{
+    return int(toNumber(getValue(QStringLiteral("debug"), QStringLiteral("2"))));
+}
+
+QString JXEnv::getLanguage()
+{
+    const QString language = getValue(QStringLiteral("language"), QStringLiteral("xxx"));
+    return language == QLatin1String("xxx") ? getSysLanguage() : language;
+}
+
+void JXEnv::setLanguage(const QString& language)
+{
+    setValue(QStringLiteral("language"), language);
+}
+
+QString JXEnv::getSysLanguage() const
+{
+    const QLocale locale = QLocale::system();
+    switch (locale.language()) {
+    case QLocale::Chinese:
+        return locale.country() == QLocale::China ? QStringLiteral("CHI") : QStringLiteral("ZHO");
+    case QLocale::Czech: return QStringLiteral("CZE");
+    case QLocale::Danish: return QStringLiteral("DAN");
+    case QLocale::Dutch: return QStringLiteral("DUT");
+    case QLocale::Finnish: return QStringLiteral("FIN");
+    case QLocale::French: return QStringLiteral("FRA");
+    case QLocale::German: return QStringLiteral("GER");
+    case QLocale::Hebrew: return QStringLiteral("HEB");
+    case QLocale::Hungarian: return QStringLiteral("HUN");
+    case QLocale::Italian: return QStringLiteral("ITA");
+    case QLocale::Japanese: return QStringLiteral("JPN");
+    case QLocale::Korean: return QStringLiteral("KOR");
+    case QLocale::NorwegianBokmal:
+    case QLocale::NorwegianNynorsk: return QStringLiteral("NOR");
+    case QLocale::Polish: return QStringLiteral("POL");
+    case QLocale::Portuguese: return QStringLiteral("POR");
+    case QLocale::Spanish: return QStringLiteral("SPA");
+    case QLocale::Swedish: return QStringLiteral("SWE");
+    default: return QStringLiteral("ENG");
+    }
+}
+
+QPoint JXEnv::getLastWinPos()
+{
+    const QStringList parts = getValue(QStringLiteral("lastWinPos"), QStringLiteral("0,0")).split(QLatin1Char(','));
+    if (parts.size() < 2)
+        return QPoint(0, 0);
+    // Stored vertical first.
+    return QPoint(int(toNumber(parts.at(1))), int(toNumber(parts.at(0))));
+}
+
+void JXEnv::setLastWinPos(const QPoint& position)
+{
+    setValue(QStringLiteral("lastWinPos"), QString::number(position.y()) + QLatin1Char(',') + QString::number(position.x()));
+}
+
+bool JXEnv::releaseForTest(const QString& version)
+{
+    const QStringList parts = version.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return true;
+    return toNumber(parts.at(3)) % 2 != 0;
+}
+
+QString JXEnv::getHomelink()
+{
+    const QString builtIn = releaseForTest(getVersion()) ? deploymentValue("JX_BETA_HOMELINK", JX_BETA_HOMELINK)
+                                                         : deploymentValue("JX_RELEASE_HOMELINK", JX_RELEASE_HOMELINK);
+    return getValue(QStringLiteral("homelink"), builtIn);
+}
+
+QString JXEnv::getCheckUpdateUrl()
+{
+    return getValue(QStringLiteral("urlcheckupdate"), getCheckUpdateUrl(releaseForTest(getVersion())));
+}
+
+QString JXEnv::getCheckUpdateUrl(bool beta) const
+{
+    return beta ? deploymentValue("JX_BETA_UPDATE_URL", JX_BETA_UPDATE_URL)
+                : deploymentValue("JX_RELEASE_UPDATE_URL", JX_RELEASE_UPDATE_URL);
+}
+
+int JXEnv::getFileDiffTimeTolerance()
+{
+    return int(toNumber(getValue(QStringLiteral("filedifftimetolerance"), QStringLiteral("10"))));
+}
+
+QString JXEnv::getUploadFilename()
+{
+    return getValue(QStringLiteral("uploadfile"), QStringLiteral("up.zip"));
+}
+
+void JXEnv::initjxlog(const QString& name)
+{
+    const bool defaultLog = name.isEmpty();
+    const QString path = defaultLog ? getLogFile() : m_userDataFolder + QLatin1Char('/') + name;
+
+    if (QFileInfo(path).size() >= getMaxLogSize()) {
+        if (defaultLog) {
+            const QString old = getOldLogFile();
+            QFile::remove(old);
+            JXUtility::copyFile(path, old, true, 10, 5);
+        }
+        QFile::remove(path);
+    }
+
+    QMutexLocker lock(&m_logMutex);
+    m_logFile.close();
+    m_logFile.setFileName(path);
+    m_logFile.open(QIODevice::Append | QIODevice::Text);
+}
+
+void JXEnv::appendLog(QtMsgType type, QString& line)
+{
+    const QByteArray bytes = line.toUtf8();
+    QMutexLocker lock(&m_logMutex);
+    if (!m_logFile.isOpen())
+        return;
+    m_logFile.write(bytes);
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        m_logFile.flush();
+}
+
+bool JXEnv::isSessionValid(const QString& reply) const
+{
+    return !reply.contains(QLatin1String("Please Login!"));
+}
