@@ -101,6 +101,7 @@ private:
     QMutex m_logMutex;  // appends from several threads never interleave
 
     friend struct JXEnvHolder;
+    friend class TestJXEnv;
 };
 
 #endif

@@ -1,13 +1,14 @@
 #include "jxenv.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 #include <QLocale>
 #include <QSettings>
 #include <QStringList>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 
 #include "jxlog.h"
@@ -38,6 +39,9 @@ std::atomic<int> DBG_LEVEL{-1};
 JXEnv* s_instance = nullptr;
 std::once_flag s_instanceOnce;
 std::atomic<bool> s_instanceAlive{false};
+// Set while the environment is destroyed at process exit, when Qt's own
+// globals (which the settings layer needs) may already be gone.
+std::atomic<bool> s_exiting{false};
 
 qint64 toNumber(const QString& text)
 {
@@ -59,6 +63,20 @@ QString deploymentValue(const char* variable, const char* builtIn)
 {
     const QByteArray configured = qgetenv(variable);
     return configured.isEmpty() ? QString::fromLatin1(builtIn) : QString::fromUtf8(configured);
+}
+
+// Local time as "yyyy-MM-dd hh:mm:ss,zzz". Formatted by hand: it must still
+// work while Qt's locale data is torn down at process exit.
+QString logTimestamp()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local {};
+    localtime_r(&now.tv_sec, &local);
+    char text[32];
+    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d,%03d", local.tm_year + 1900, local.tm_mon + 1,
+             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(now.tv_nsec / 1000000));
+    return QString::fromLatin1(text);
 }
 
 const char* typeLabel(QtMsgType type)
@@ -88,12 +106,16 @@ void JXLogHandler(QtMsgType type, const QMessageLogContext&, const QString& msg)
     inHandler = true;
 
     int level = DBG_LEVEL.load();
+    if (level == -1 && s_exiting.load()) {
+        inHandler = false;
+        return;
+    }
     if (level == -1) {
         level = JXEnv::getInstance()->getDebugLevel();
         DBG_LEVEL.store(level);
     }
     if (level - 1 <= int(type)) {
-        QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss,zzz"))
+        QString line = logTimestamp()
                        + QLatin1String(typeLabel(type)) + msg + QLatin1Char('\n');
         JXEnv::getInstance()->appendLog(type, line);
     }
@@ -119,6 +141,7 @@ JXEnv::JXEnv() = default;
 
 JXEnv::~JXEnv()
 {
+    s_exiting.store(true);
     qDebug() << "[" << "~JXEnv" << "]\t[" << __LINE__ << "]\t" << "JXEnv destructor";
     s_instanceAlive.store(false);
     QMutexLocker lock(&m_logMutex);
