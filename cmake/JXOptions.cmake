@@ -2,6 +2,7 @@
 
 option(JX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(JX_TESTS "Build the tests" ON)
+option(JX_FUZZ "Build the libFuzzer targets in fuzz/ (clang only; not part of CI)" OFF)
 
 if(JX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -14,7 +14,11 @@ public:
 
     static JXPlatformInterface* createInstance();
 
+    bool getDiskStorage(QString drive, qint64& total, qint64& free);
     JXEnvInterface* createEnv();
+    QStringList getRemovableDrives(QString type, QStringList* diskNames = nullptr);
+    QString getDriveVendorName(QString drive);
+    bool ejectDevice(QString drive, JXDeviceDetector* detector);
 
 private:
     QScopedPointer<JXPlatformInterface> m_platform;

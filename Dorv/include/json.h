@@ -1,0 +1,62 @@
+#ifndef JSON_H
+#define JSON_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+namespace QtJson {
+
+// A lenient JSON reader and writer over Qt variants. The reader skips stray
+// commas and ignores text after the first value; the writer produces the
+// spaced layout that the rest of the updater expects ("[ 1, 2 ]").
+// Stateless: every operation is static and safe to call from any thread.
+class Json
+{
+public:
+    // Token kinds of the scanner.
+    enum Token {
+        JsonTokenNone = 0,
+        JsonTokenCurlyOpen = 1,
+        JsonTokenCurlyClose = 2,
+        JsonTokenSquaredOpen = 3,
+        JsonTokenSquaredClose = 4,
+        JsonTokenColon = 5,
+        JsonTokenComma = 6,
+        JsonTokenString = 7,
+        JsonTokenNumber = 8,
+        JsonTokenTrue = 9,
+        JsonTokenFalse = 10,
+        JsonTokenNull = 11
+    };
+
+    // Objects and arrays nested deeper than this fail instead of exhausting
+    // the stack: every level is one level of recursion.
+    static const int MaxDepth = 1000;
+
+    static QVariant parse(const QString& json);
+    static QVariant parse(const QString& json, bool& success);
+    static QByteArray serialize(const QVariant& data);
+    static QByteArray serialize(const QVariant& data, bool& success);
+
+private:
+    struct NameCache;
+
+    static QVariant parseValue(const QString& json, int& index, bool& success, int depth = 0,
+                               NameCache* names = nullptr);
+    static QVariant parseObject(const QString& json, int& index, bool& success, int depth = 0,
+                                NameCache* names = nullptr);
+    static QVariant parseArray(const QString& json, int& index, bool& success, int depth = 0,
+                               NameCache* names = nullptr);
+    static QVariant parseString(const QString& json, int& index, bool& success);
+    static QString readString(const QString& json, int& index, bool& success, NameCache* names);
+    static QVariant parseNumber(const QString& json, int& index);
+    static int lastIndexOfNumber(const QString& json, int index);
+    static void eatWhitespace(const QString& json, int& index);
+    static int lookAhead(const QString& json, int index);
+    static int nextToken(const QString& json, int& index);
+};
+
+} // namespace QtJson
+
+#endif

@@ -1,0 +1,31 @@
+#ifndef JXFSDEVICESERVICE_H
+#define JXFSDEVICESERVICE_H
+
+#include "device/jxdeviceservice.h"
+
+// A device reached through its mounted volume.
+class JXFSDeviceService : public JXDeviceService
+{
+public:
+    JXFSDeviceService(const QString& drive, const stRegDevInfo* row, const QString& descriptionFile);
+
+    bool readDeviceUUID(QString& uuid) override;
+    // Reads the UUID from a description file, marking the file as seen by this library.
+    static bool readDeviceUUID(const QString& descriptionFile, QString& uuid);
+    stRegDevInfo* getRegistryInfo() override { return &m_row; }
+    int getType() override { return DEVICE_FS; }
+
+    virtual QString getDrive() { return m_drive; }
+    virtual QString getStorageDrive() { return m_storageDrive; }
+    virtual void setStorageDrive(const QString& drive) { m_storageDrive = drive; }
+
+    QString getDescriptionFile() const { return m_descriptionFile; }
+
+private:
+    QString m_drive;
+    QString m_storageDrive;
+    stRegDevInfo m_row;
+    QString m_descriptionFile;
+};
+
+#endif
