@@ -12,8 +12,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${RUNS:-7}
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DJX_TESTS=OFF >/dev/null
-cmake --build build-bench --target bench_zip_copy >/dev/null
+quiet() {
+  local log
+  if ! log=$("$@" 2>&1); then
+    printf '%s\n' "$log" >&2
+    echo "failed: $*" >&2
+    exit 1
+  fi
+}
+quiet cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DJX_TESTS=OFF
+quiet cmake --build build-bench --target bench_zip_copy
 bench=$(pwd)/build-bench/bench/bench_zip_copy
 
 work=$(mktemp -d "${BENCH_TMP:-${TMPDIR:-/tmp}}/zip_copy.XXXXXX")

@@ -8,5 +8,5 @@ function(jx_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
     TIMEOUT 300
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${CMAKE_CURRENT_BINARY_DIR}/home-${name};JX_RESOURCE_DIR=${PROJECT_SOURCE_DIR}/Dorv/resources")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${CMAKE_CURRENT_BINARY_DIR}/home-${name};JX_RESOURCE_DIR=${PROJECT_BINARY_DIR}/Dorv/resources")
 endfunction()

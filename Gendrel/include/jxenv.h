@@ -81,6 +81,12 @@ public:
 
     bool isSessionValid(const QString& reply) const;
 
+    // Per-model minimum versions: copies "MinJXVer" (updateDeviceJXInfo), or "MinImgVer", "MinIapVer" and
+    // "MinApVer" (updateDeviceInfo), from the group "Update" of the INI file at path into the model's group of the
+    // settings; when something was copied, the connected client re-evaluates its forced updates.
+    void updateDeviceJXInfo(const QString& model, const QString& path);
+    void updateDeviceInfo(const QString& model, const QString& path);
+
 private:
     JXEnv();
     Q_DISABLE_COPY(JXEnv)

@@ -6,6 +6,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+#include "device/stregdevinfo.h"
 
 class QMutex;
 
@@ -89,6 +92,28 @@ public:
     static QString getDriveName(QString drive);
     static bool isJXDeviceUSB();
     static bool isJXDeviceSCSI();
+
+    // ---- Registry matching, time texts, language packs (jxutility_registry.cpp)
+
+    // The first row whose match text occurs anywhere in a raw-flash device's
+    // signature bytes; null when none does. A pointer into rows.
+    static stRegDevInfo* getRegistryDevice(QByteArray signature, QVector<stRegDevInfo>& rows);
+    // Every row, in row order, one of whose ":"-separated match words occurs
+    // in the vendor name, case ignored; an empty word matches every name.
+    static QVector<stRegDevInfo*> getRegistryDevices(QString vendor, QVector<stRegDevInfo>& rows);
+
+    // Unix time and text, both in UTC, with a QDateTime format.
+    static QString tm_i2s(quint32 time, QString format);
+    // 0 when the text does not parse; 4294967295 for a time before 1970.
+    static quint32 tm_s2i(QString text, QString format);
+
+    // Unpacks a language pack into scratchFolder (emptied first) and appends
+    // to names the English name of every language whose code stands between
+    // two underscores in the name of a top-level entry.
+    static bool getSupportLanguage(QString zipFile, QString scratchFolder, QStringList& names);
+    // Starts the training application from the install folder its settings
+    // name; false when it was not started.
+    static bool launchSportTracks();
 };
 
 #endif

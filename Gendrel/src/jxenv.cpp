@@ -11,6 +11,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "device/jxclient.h"
+#include "jxdaemon.h"
 #include "jxlog.h"
 #include "jxutility.h"
 #include "system/jxenvinterface.h"
@@ -468,4 +470,52 @@ void JXEnv::appendLog(QtMsgType type, QString& line)
 bool JXEnv::isSessionValid(const QString& reply) const
 {
     return !reply.contains(QLatin1String("Please Login!"));
+}
+
+namespace {
+
+// Copies the non-empty values of keys from the group "Update" of the INI file at path into the model's group of the
+// settings file; false when there was nothing to copy.
+bool copyModelKeys(const QString& settingsPath, const QString& model, const QString& path, const QStringList& keys)
+{
+    if (model.isEmpty() || !QFileInfo::exists(path))
+        return false;
+    QStringList values;
+    {
+        QSettings source(path, QSettings::IniFormat);
+        source.beginGroup(QStringLiteral("Update"));
+        for (const QString& key : keys)
+            values.append(settingText(source.value(key, QString())));
+    }
+    bool copied = false;
+    QSettings settings(settingsPath, QSettings::IniFormat);
+    settings.beginGroup(model);
+    for (int i = 0; i < keys.size(); ++i) {
+        if (values.at(i).isEmpty())
+            continue;
+        settings.setValue(keys.at(i), values.at(i));
+        copied = true;
+    }
+    settings.endGroup();
+    return copied;
+}
+
+} // namespace
+
+void JXEnv::updateDeviceJXInfo(const QString& model, const QString& path)
+{
+    if (!copyModelKeys(getJXSettingPath(), model, path, {QStringLiteral("MinJXVer")}))
+        return;
+    // The settings are written before the client reads them again.
+    if (JXClient* client = JXDaemon::getInstance()->getClient())
+        client->modifyForceUpdateInfo(this);
+}
+
+void JXEnv::updateDeviceInfo(const QString& model, const QString& path)
+{
+    if (!copyModelKeys(getJXSettingPath(), model, path,
+                       {QStringLiteral("MinImgVer"), QStringLiteral("MinIapVer"), QStringLiteral("MinApVer")}))
+        return;
+    if (JXClient* client = JXDaemon::getInstance()->getClient())
+        client->modifyForceUpdateInfo(this);
 }

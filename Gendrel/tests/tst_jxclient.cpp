@@ -181,6 +181,8 @@ private slots:
     {
         QVERIFY(m_home.isValid());
         JXEnv::getInstance()->setUserDataBaseFolder(m_home.path());
+        // The share-data rows write their relative file names here.
+        QVERIFY(QDir::setCurrent(m_home.path()));
         JXDaemon::getInstance()->getDeviceManager()->addListener(this);
     }
 
@@ -233,10 +235,10 @@ private slots:
         QTest::newRow("6 finalize") << 6 << QStringList{"finalizeDone", "actionDone 6"} << false;
         QTest::newRow("7 readData") << 7 << QStringList{"readDataDone", "actionDone 7"} << false;
         QTest::newRow("8 getShareDataList")
-            << 8 << QStringList{"getShareDataListDone list.xmlab", "actionDone 8"} << true;
+            << 8 << QStringList{"getShareDataListDone list.xmlab", "actionDone 8"} << false;
         QTest::newRow("9 getShareData") << 9 << QStringList{"getShareDataDone share.zipcd", "actionDone 9"} << true;
         QTest::newRow("10 updateComponent") << 10 << QStringList{"updateComponentDone", "actionDone 10"} << false;
-        QTest::newRow("16 batch") << 16 << QStringList{"batchDone overview.xml", "actionDone 16"} << true;
+        QTest::newRow("16 batch") << 16 << QStringList{"batchDone overview.xml", "actionDone 16"} << false;
         QTest::newRow("17 exportTrack") << 17 << QStringList{"actionDone 17"} << true;
         QTest::newRow("18 makeUploadZip") << 18 << QStringList{"actionDone 18"} << true;
         QTest::newRow("19 importDownloadZip") << 19 << QStringList{"actionDone 19"} << true;

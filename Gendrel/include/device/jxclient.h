@@ -19,6 +19,8 @@
 class JXClientTask;
 class JXDeviceService;
 class JXEnv;
+class QDomDocument;
+class QDomElement;
 
 // One connected device. The object lives on the main thread: the entry operations start one action at a time on
 // the client's own thread and never block; the getters answer at once on any thread; the end of an action comes
@@ -255,5 +257,9 @@ private:
     QString m_restoreFactoryText;
     QString m_mapUpdateText;
 };
+
+// Appends one "item" (name, drive, version) to parent for every part of components of the form drive^version;
+// parts are separated by "|", and a part with no or more than one "^" gives nothing.
+void ComponentStringToXmlNode(QDomDocument& doc, QDomElement& parent, QString name, QString components);
 
 #endif

@@ -25,6 +25,14 @@ int SetModelName(const char* modelName);
 int SetModelIMG(const char* imageVersion);
 int SetModelIAP(const char* bootLoaderVersion);
 
+// Not in the vendor's interface: what the three model setters last received, so that their callers can be checked.
+// Each returns a copy of the text in buffer (truncated to size - 1 bytes, always terminated) and 1, or 0 with an
+// empty buffer when the setter has not been called since the last GalClearModelRecord.
+int GalRecordedModelName(char* buffer, int size);
+int GalRecordedModelIMG(char* buffer, int size);
+int GalRecordedModelIAP(char* buffer, int size);
+void GalClearModelRecord(void);
+
 #ifdef __cplusplus
 }
 #endif

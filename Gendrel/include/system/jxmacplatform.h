@@ -18,6 +18,9 @@ public:
     QStringList getRemovableDrives(QString type, QStringList* diskNames) override;
     QString getDriveVendorName(QString drive) override;
     bool ejectDevice(QString drive, JXDeviceDetector* detector) override;
+    // Only the watched vendor's USB devices are asked for their signature.
+    QVector<JXDeviceService*> findSCSIDevices(QVector<stRegDevInfo>& registry) override;
+    JXDeviceDetector* createDevcieDetector(JXDeviceManager* manager) override;
 
     bool getAdditionalVolumeInfoRemovable(const QString& bsdName);
     QString getDriveDiskName(QString drive);

@@ -5,10 +5,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "jxlog.h"
+#include "jxutility.h"
 #include "system/jxdevicedetector.h"
+#include "system/jxmacdevicedetector.h"
 #include "system/jxmacenv.h"
+#include "system/jxmacscsiservice.h"
 #include "system/jxoperatingsystem.h"
 
 namespace {
@@ -72,6 +76,11 @@ JXMacPlatform::~JXMacPlatform() = default;
 JXEnvInterface* JXMacPlatform::createEnv()
 {
     return new JXMacEnv();
+}
+
+JXDeviceDetector* JXMacPlatform::createDevcieDetector(JXDeviceManager* manager)
+{
+    return new JXMacDeviceDetector(manager);
 }
 
 QStringList JXMacPlatform::getRemovableDrives(QString type, QStringList* diskNames)
@@ -213,6 +222,35 @@ bool JXMacPlatform::ejectDevice(QString drive, JXDeviceDetector* detector)
     fprintf(stdout, "disk name=%s\n", printable(diskNameOf(entry)).constData());
     return JXOperatingSystem::instance()->unmountAndEject(
         entry, [detector](bool unmounted) { DiskUnmountCallback(unmounted, detector); });
+}
+
+QVector<JXDeviceService*> JXMacPlatform::findSCSIDevices(QVector<stRegDevInfo>& registry)
+{
+    QVector<JXDeviceService*> services;
+    const QString vendor = JXMacSCSIService::driverVendor();
+    const QVector<JXScsiDevice> devices = JXOperatingSystem::instance()->scsiDevices();
+    for (const JXScsiDevice& device : devices) {
+        if (!device.usb || !(device.usbManufacturer.contains(vendor, Qt::CaseInsensitive) ||
+                             device.scsiVendor.contains(vendor, Qt::CaseInsensitive)))
+            continue;
+        std::unique_ptr<JXMacSCSIService> service(new JXMacSCSIService(device));
+        const QByteArray signature = service->readDeviceSignature();
+        if (signature.isEmpty())
+            continue;
+        const stRegDevInfo* row = JXUtility::getRegistryDevice(signature, registry);
+        if (!row)
+            continue;
+        service->setRegistryDevInfo(row);
+        QString iapVersion;
+        QString apVersion;
+        readSignatureVersions(signature, iapVersion, apVersion);
+        service->setVersions(iapVersion, apVersion);
+        JX_DEBUG << QStringLiteral("iap=%1").arg(iapVersion);
+        JX_DEBUG << QStringLiteral("ap=%1").arg(apVersion);
+        services.append(service.release());
+        break;
+    }
+    return services;
 }
 
 void JXMacPlatform::readSignatureVersions(const QByteArray& signature, QString& iapVersion, QString& apVersion)

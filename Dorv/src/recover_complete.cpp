@@ -1,0 +1,77 @@
+#include "recover_complete.h"
+
+#include <QCoreApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMovie>
+
+#include "device/jxclient.h"
+#include "jxdaemon.h"
+#include "screencommon.h"
+
+namespace {
+
+using DorvScreen::textFont;
+
+// The controller builds this screen in its own constructor, before the application holds it; the rule then is
+// the controller's own, applied to the daemon's current client.
+bool isWatchDevice()
+{
+    DorvApp* app = DorvApp::instance();
+    if (DorvController* controller = app ? app->getController() : nullptr)
+        return controller->isWatchDevice();
+    JXClient* client = JXDaemon::getInstance()->getClient();
+    return !client || client->getDeviceType() != 1;
+}
+
+} // namespace
+
+recover_complete_form::recover_complete_form(QWidget* parent) : QWidget(parent)
+{
+    Q_INIT_RESOURCE(dorv);
+
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("recover_complete_form"));
+    resize(360, 525);
+    setMinimumSize(QSize(360, 525));
+    setMaximumSize(QSize(360, 525));
+    setAcceptDrops(false);
+    setStyleSheet(QString());
+    setFont(textFont(DorvScreen::kDefaultPixelSize));
+
+    background_label = new QLabel(this);
+    background_label->setObjectName(QStringLiteral("background_label"));
+    background_label->setGeometry(QRect(0, 0, 360, 525));
+    background_label->setStyleSheet(QStringLiteral("background-image: url(:/background.png);"));
+
+    msg_label = new QLabel(this);
+    msg_label->setObjectName(QStringLiteral("msg_label"));
+    msg_label->setGeometry(QRect(20, 300, 320, 181));
+    msg_label->setFont(textFont(13));
+    msg_label->setWordWrap(true);
+
+    pic_label = new QLabel(this);
+    pic_label->setObjectName(QStringLiteral("pic_label"));
+    pic_label->setGeometry(QRect(50, 120, 250, 157));
+    pic_label->setAlignment(Qt::AlignCenter);
+
+    title_label = new QLabel(this);
+    title_label->setObjectName(QStringLiteral("title_label"));
+    title_label->setGeometry(QRect(0, 20, 360, 71));
+    title_label->setFont(textFont(27, true));
+    title_label->setAlignment(Qt::AlignCenter);
+    title_label->setWordWrap(true);
+
+    // Chosen once, from the device connected while the screen is built.
+    const QString animation =
+        isWatchDevice() ? QStringLiteral(":/release_cable.gif") : QStringLiteral(":/zelto_release_cable.gif");
+    cable_movie = new QMovie(animation, QByteArray(), this);
+    pic_label->setMovie(cable_movie);
+    cable_movie->start();
+
+    title_label->setText(QStringLiteral("<font color=\"#00aa00\">%1</font>")
+                             .arg(QCoreApplication::translate("recover_complete_form", "Completion")));
+    msg_label->setText(QCoreApplication::translate("recover_complete_form", "Last_Remind_Msg"));
+    setWindowIcon(QIcon(QStringLiteral(":/dorv_icon.jpg")));
+    setWindowTitle(QCoreApplication::translate("recover_complete_form", "Vexmor Update"));
+}

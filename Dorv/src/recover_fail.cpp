@@ -1,0 +1,93 @@
+#include "recover_fail.h"
+
+#include <QCoreApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+#include "screencommon.h"
+
+namespace {
+
+using DorvScreen::textFont;
+
+const int kNotEnoughSpace = 3;
+
+} // namespace
+
+recover_fail_form::recover_fail_form(QWidget* parent) : QWidget(parent)
+{
+    Q_INIT_RESOURCE(dorv);
+
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("recover_fail_form"));
+    resize(360, 525);
+    setMinimumSize(QSize(360, 525));
+    setMaximumSize(QSize(360, 525));
+    setStyleSheet(QString());
+    setFont(textFont(DorvScreen::kDefaultPixelSize));
+
+    background_label = new QLabel(this);
+    background_label->setObjectName(QStringLiteral("background_label"));
+    background_label->setGeometry(QRect(0, 0, 360, 525));
+    background_label->setStyleSheet(QStringLiteral("background-image: url(:/background.png);"));
+
+    OK_button = new QPushButton(this);
+    OK_button->setObjectName(QStringLiteral("OK_button"));
+    OK_button->setGeometry(QRect(110, 450, 140, 50));
+    OK_button->setFont(DorvScreen::buttonFont());
+
+    msg_label = new QLabel(this);
+    msg_label->setObjectName(QStringLiteral("msg_label"));
+    msg_label->setGeometry(QRect(0, 290, 360, 111));
+    msg_label->setFont(textFont(DorvScreen::kDefaultPixelSize));
+    msg_label->setAlignment(Qt::AlignCenter);
+    msg_label->setWordWrap(true);
+
+    pic_label = new QLabel(this);
+    pic_label->setObjectName(QStringLiteral("pic_label"));
+    pic_label->setGeometry(QRect(105, 120, 150, 136));
+    pic_label->setAlignment(Qt::AlignCenter);
+
+    title_label = new QLabel(this);
+    title_label->setObjectName(QStringLiteral("title_label"));
+    title_label->setGeometry(QRect(0, 20, 360, 71));
+    title_label->setFont(textFont(27, true));
+    title_label->setAlignment(Qt::AlignCenter);
+    title_label->setWordWrap(true);
+
+    setWindowIcon(QIcon(QStringLiteral(":/dorv_icon.jpg")));
+    setWindowTitle(QCoreApplication::translate("recover_fail_form", "Vexmor Update"));
+    pic_label->setStyleSheet(QStringLiteral("background-image: url(:/cry.png)"));
+    OK_button->setText(QCoreApplication::translate("recover_fail_form", "OK"));
+    OK_button->setStyleSheet(
+        QStringLiteral("QPushButton{background:url(:/highlight_3.png);border:0px;}"
+                       "QPushButton:hover{background:url(:/mouseover_3.png);border:0px}"
+                       "QPushButton:pressed{background:url(:/click_3.png); position: relative;top: 1px; left: 1px;}"));
+    title_label->setText(QStringLiteral("<font color=\"#00aa00\">%1</font>")
+                             .arg(QCoreApplication::translate("recover_fail_form", "Sorry")));
+
+    connect(OK_button, &QPushButton::clicked, this, &recover_fail_form::on_backbutton_clicked);
+}
+
+recover_fail_form::~recover_fail_form()
+{
+    disconnect(OK_button, &QPushButton::clicked, this, &recover_fail_form::on_backbutton_clicked);
+}
+
+void recover_fail_form::set_fail_msg(int code)
+{
+    if (code == kNotEnoughSpace) {
+        msg_label->setText(QStringLiteral("<font size=\"5\">%1</font>")
+                               .arg(QCoreApplication::translate("recover_fail_form", "Not_Enough_Space_Msg")));
+    } else {
+        msg_label->setText(QStringLiteral("<font size=\"16\" weight=\"50\" color=\"#00aa00\">%1</font>")
+                               .arg(QCoreApplication::translate("recover_fail_form", "Fail. Please try again later.")));
+    }
+}
+
+void recover_fail_form::on_backbutton_clicked()
+{
+    if (DorvController* controller = DorvScreen::controller())
+        controller->show_index(false);
+}
