@@ -47,22 +47,10 @@ DorvForm::DorvForm(QWidget* parent) : QWidget(parent)
 {
     Q_INIT_RESOURCE(dorv);
 
-    if (objectName().isEmpty())
-        setObjectName(QStringLiteral("Dorv_Form"));
-    setEnabled(true);
-    resize(360, 525);
-    setMinimumSize(QSize(360, 525));
-    setMaximumSize(QSize(360, 525));
-    setWindowOpacity(1.0);
-    setStyleSheet(QString());
-    setFont(textFont(DorvScreen::kDefaultPixelSize));
-
-    background_label = new QLabel(this);
-    background_label->setObjectName(QStringLiteral("background_label"));
-    background_label->setGeometry(QRect(0, 0, 360, 525));
-    background_label->setStyleSheet(DorvController::isBetaVersion(DorvApp::getVersion())
-                                        ? QStringLiteral("background-image: url(:/background_beta.png);")
-                                        : QStringLiteral("background-image: url(:/background.png);"));
+    const bool beta = DorvController::isBetaVersion(DorvApp::getVersion());
+    background_label = DorvScreen::setUpScreen(this, QStringLiteral("Dorv_Form"),
+                                               beta ? QStringLiteral("background-image: url(:/background_beta.png);")
+                                                    : QLatin1String(DorvScreen::kBackgroundStyle));
 
     device_title_label = new QLabel(this);
     device_title_label->setObjectName(QStringLiteral("device_title_label"));

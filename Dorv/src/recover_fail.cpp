@@ -19,18 +19,8 @@ recover_fail_form::recover_fail_form(QWidget* parent) : QWidget(parent)
 {
     Q_INIT_RESOURCE(dorv);
 
-    if (objectName().isEmpty())
-        setObjectName(QStringLiteral("recover_fail_form"));
-    resize(360, 525);
-    setMinimumSize(QSize(360, 525));
-    setMaximumSize(QSize(360, 525));
-    setStyleSheet(QString());
-    setFont(textFont(DorvScreen::kDefaultPixelSize));
-
-    background_label = new QLabel(this);
-    background_label->setObjectName(QStringLiteral("background_label"));
-    background_label->setGeometry(QRect(0, 0, 360, 525));
-    background_label->setStyleSheet(QStringLiteral("background-image: url(:/background.png);"));
+    background_label = DorvScreen::setUpScreen(this, QStringLiteral("recover_fail_form"),
+                                               QLatin1String(DorvScreen::kBackgroundStyle));
 
     OK_button = new QPushButton(this);
     OK_button->setObjectName(QStringLiteral("OK_button"));

@@ -4,6 +4,7 @@
 // What the updater's screens share: their text sizes and the way to the controller.
 
 #include <QFont>
+#include <QLabel>
 
 #include "dorvapp.h"
 #include "dorvcontroller.h"
@@ -51,6 +52,26 @@ inline DorvController* controller()
         JX_WARNING << "no controller to take the request";
     return result;
 }
+
+// Sets up one of the fixed-size top-level screens and gives it its background picture.
+inline QLabel* setUpScreen(QWidget* screen, const QString& objectName, const QString& backgroundStyle)
+{
+    if (screen->objectName().isEmpty())
+        screen->setObjectName(objectName);
+    screen->resize(360, 525);
+    screen->setMinimumSize(QSize(360, 525));
+    screen->setMaximumSize(QSize(360, 525));
+    screen->setStyleSheet(QString());
+    screen->setFont(textFont(kDefaultPixelSize));
+
+    QLabel* background = new QLabel(screen);
+    background->setObjectName(QStringLiteral("background_label"));
+    background->setGeometry(QRect(0, 0, 360, 525));
+    background->setStyleSheet(backgroundStyle);
+    return background;
+}
+
+const char* const kBackgroundStyle = "background-image: url(:/background.png);";
 
 } // namespace DorvScreen
 

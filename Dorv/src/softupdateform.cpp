@@ -29,20 +29,8 @@ SoftUpdateForm::SoftUpdateForm(QWidget* parent) : QWidget(parent)
 {
     Q_INIT_RESOURCE(dorv);
 
-    if (objectName().isEmpty())
-        setObjectName(QStringLiteral("SoftUpdateForm"));
-    setEnabled(true);
-    resize(360, 525);
-    setMinimumSize(QSize(360, 525));
-    setMaximumSize(QSize(360, 525));
-    setWindowOpacity(1.0);
-    setStyleSheet(QString());
-    setFont(textFont(DorvScreen::kDefaultPixelSize));
-
-    background_label = new QLabel(this);
-    background_label->setObjectName(QStringLiteral("background_label"));
-    background_label->setGeometry(QRect(0, 0, 360, 525));
-    background_label->setStyleSheet(QStringLiteral("background-image: url(:/background.png);"));
+    background_label = DorvScreen::setUpScreen(this, QStringLiteral("SoftUpdateForm"),
+                                               QLatin1String(DorvScreen::kBackgroundStyle));
 
     title_label = new QLabel(this);
     title_label->setObjectName(QStringLiteral("title_label"));

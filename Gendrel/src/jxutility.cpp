@@ -100,7 +100,7 @@ int openSourceFile(const QString& source, struct stat& status, QString& reason)
         ::close(fd);
         return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK has no effect on a regular file's reads, so it can stay.
     return fd;
 }
 
@@ -136,9 +136,10 @@ bool writeAll(int fd, const char* data, size_t length)
     return true;
 }
 
-bool copyContent(int in, int out, QString& reason)
+bool copyContent(int in, int out, qint64 size, QString& reason)
 {
-    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (size > qint64(kCopyBlockSize))
+        ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     // Let the kernel move (or share) the blocks; file systems that cannot do
     // that fall through to the buffer loop, which goes on from the same offsets.
@@ -146,7 +147,9 @@ bool copyContent(int in, int out, QString& reason)
         const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
         if (copied > 0)
             continue;
-        if (copied < 0 && errno == EINTR)
+        if (copied == 0)
+            return true;  // the whole file went through the kernel
+        if (errno == EINTR)
             continue;
         break;
     }
@@ -222,18 +225,17 @@ bool copyFileOnce(const QString& source, const QString& destination, bool overwr
         return false;
     }
 
-    bool ok = copyContent(in, out, reason);
+    bool ok = copyContent(in, out, status.st_size, reason);
     ::close(in);
 
     if (ok) {
         const QDateTime modified =
             QDateTime::fromMSecsSinceEpoch(qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000);
         JX_DEBUG << "set modified time of" << destination << "to" << modified.toString(kTimeFormat);
-        QFile file;
-        if (!file.open(out, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) ||
-            !file.setFileTime(modified, QFileDevice::FileModificationTime))
-            JX_DEBUG << "cannot set modified time of" << destination << file.errorString();
-        file.close();
+        // Access time left as it is; the modification time to the nanosecond.
+        const timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
+        if (::futimens(out, times) != 0)
+            JX_DEBUG << "cannot set modified time of" << destination << errnoText(errno);
     }
     // A failing close can be the first report of a failed write-back.
     if (::close(out) != 0 && ok) {

@@ -237,9 +237,14 @@ private slots:
 private:
     Q_DISABLE_COPY(JXClient)
 
+    // Runs on the main thread at the end of actions 6 and 17 to 21.
+    void sendResultsToScriptBridge();
+
     // Records the action when none is pending; the caller then stores its arguments and starts the thread.
     bool claimAction(ClientAction action);
     bool claimDataAction(ClientAction action, const char* busyMessage);
+    // Claims one of the actions 17 to 21, whose one argument goes into the argument list.
+    bool startDataAction(ClientAction action, const char* busyMessage, const QString& argument);
     bool startAction();
 
     State m_state = State_Idle;

@@ -13,6 +13,7 @@
 #include "jxenv.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
+#include "python/pqhelper.h"
 #include "psf/jxpsfmultilangstring_1_5.h"
 #include "system/jxscsideviceservice.h"
 #include "webdata/jxwebcollectiondata.h"
@@ -108,6 +109,15 @@ bool JXClient::claimDataAction(ClientAction action, const char* busyMessage)
         return true;
     JX_WARNING << busyMessage << m_action.load();
     return false;
+}
+
+bool JXClient::startDataAction(ClientAction action, const char* busyMessage, const QString& argument)
+{
+    if (!claimDataAction(action, busyMessage))
+        return false;
+    m_arguments.clear();
+    m_arguments.append(argument);
+    return startAction();
 }
 
 bool JXClient::startAction()
@@ -219,11 +229,7 @@ bool JXClient::updateComponent(QString a, QString b, QString c, QString d)
 
 bool JXClient::exportTrack(QString path)
 {
-    if (!claimDataAction(Action_ExportTrack, "Busy when Action_ExportTrack"))
-        return false;
-    m_arguments.clear();
-    m_arguments.append(path);
-    return startAction();
+    return startDataAction(Action_ExportTrack, "Busy when Action_ExportTrack", path);
 }
 
 bool JXClient::makeUploadZip()
@@ -235,29 +241,17 @@ bool JXClient::makeUploadZip()
 
 bool JXClient::importDownloadZip(QString path)
 {
-    if (!claimDataAction(Action_ImportDownloadZip, "Busy when Action_ImportDownloadZip"))
-        return false;
-    m_arguments.clear();
-    m_arguments.append(path);
-    return startAction();
+    return startDataAction(Action_ImportDownloadZip, "Busy when Action_ImportDownloadZip", path);
 }
 
 bool JXClient::readDeviceProfile(QString path)
 {
-    if (!claimDataAction(Action_ReadProfile, "Busy when Action_ReadProfile"))
-        return false;
-    m_arguments.clear();
-    m_arguments.append(path);
-    return startAction();
+    return startDataAction(Action_ReadProfile, "Busy when Action_ReadProfile", path);
 }
 
 bool JXClient::writeDeviceProfile(QString path)
 {
-    if (!claimDataAction(Action_WriteProfile, "Busy when Action_WriteProfile"))
-        return false;
-    m_arguments.clear();
-    m_arguments.append(path);
-    return startAction();
+    return startDataAction(Action_WriteProfile, "Busy when Action_WriteProfile", path);
 }
 
 bool JXClient::restoreFactory(QString text)
@@ -389,7 +383,10 @@ void JXClient::thread_done()
     case Action_UpdateBootLoader: emit updateBootLoaderDone(); break;
     case Action_ImportMap: emit importMapDone(); break;
     case Action_DeleteMap: emit deleteMapDone(); break;
-    case Action_Finalize: emit finalizeDone(); break;
+    case Action_Finalize:
+        emit finalizeDone();
+        sendResultsToScriptBridge();
+        break;
     case Action_ReadData: emit readDataDone(); break;
     case Action_GetShareDataList: emit getShareDataListDone(JXClientShareDataList(m_shareDataList)); break;
     case Action_GetShareData: emit getShareDataDone(JXClientShareData(m_shareData)); break;
@@ -398,11 +395,22 @@ void JXClient::thread_done()
         emit updateComponentDone();
         break;
     case Action_Batch: emit batchDone(JXClientShareData(m_shareData)); break;
+    case Action_ExportTrack:
+    case Action_MakeUploadZip:
+    case Action_ImportDownloadZip:
+    case Action_ReadProfile:
+    case Action_WriteProfile: sendResultsToScriptBridge(); break;
     case Action_Silent: return;
     default: break;
     }
 
     JXDaemon::getInstance()->getDeviceManager()->dispatchActionDoneEvent(action);
+}
+
+void JXClient::sendResultsToScriptBridge()
+{
+    if (PythonCppBridge* bridge = PythonCppBridge::getInstance())
+        bridge->doAsyncCallback(m_results);
 }
 
 void JXClient::handleException()
