@@ -87,6 +87,11 @@ public:
     void updateDeviceJXInfo(const QString& model, const QString& path);
     void updateDeviceInfo(const QString& model, const QString& path);
 
+    // Map disc: the first optical volume with "/maps.xml" at its root.
+    QString getDVDDrive();
+    bool getDVDInfo();
+    bool isVectorMapDVD();
+
 private:
     JXEnv();
     Q_DISABLE_COPY(JXEnv)

@@ -75,7 +75,7 @@ QString logTimestamp()
     clock_gettime(CLOCK_REALTIME, &now);
     tm local {};
     localtime_r(&now.tv_sec, &local);
-    char text[32];
+    char text[64];
     snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d,%03d", local.tm_year + 1900, local.tm_mon + 1,
              local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(now.tv_nsec / 1000000));
     return QString::fromLatin1(text);
@@ -465,6 +465,36 @@ void JXEnv::appendLog(QtMsgType type, QString& line)
     m_logFile.write(bytes);
     if (type != QtDebugMsg && type != QtInfoMsg)
         m_logFile.flush();
+}
+
+QString JXEnv::getDVDDrive()
+{
+    for (const QString& drive : JXUtility::getRemovebleDrives(QStringLiteral("cd9660"))) {
+        if (QFileInfo::exists(drive + QStringLiteral("/maps.xml")))
+            return drive;
+    }
+    return QString();
+}
+
+bool JXEnv::getDVDInfo()
+{
+    const QString drive = getDVDDrive();
+    return !drive.isEmpty() && QFileInfo::exists(drive + QStringLiteral("/maps.xml"));
+}
+
+bool JXEnv::isVectorMapDVD()
+{
+    const QString drive = getDVDDrive();
+    if (drive.isEmpty())
+        return false;
+    QFile file(drive + QStringLiteral("/maps.xml"));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray content = file.readAll();
+    const int end = content.indexOf('\0');
+    if (end >= 0)
+        content.truncate(end);
+    return content.contains("vectormap");
 }
 
 bool JXEnv::isSessionValid(const QString& reply) const
