@@ -2,6 +2,8 @@
 #define JXLOG_H
 
 #include <QDebug>
+#include <QObject>
+#include <QString>
 
 // The library's message habit: "[" function "]\t[" line "]\t" then the text
 // and values, through the debug stream (strings held in QString are quoted).
@@ -10,14 +12,14 @@
 #define JX_CRITICAL qCritical() << "[" << __FUNCTION__ << "]\t[" << __LINE__ << "]\t"
 
 // Made at the top of a function with its name; it only holds the name.
-class JXFunctionTrace
+class JXFunctionTrace : public QObject
 {
 public:
-    explicit JXFunctionTrace(const char* name) : m_name(name) {}
-    const char* name() const { return m_name; }
+    explicit JXFunctionTrace(const QString& name) : m_name(name) {}
+    QString name() const { return m_name; }
 
 private:
-    const char* m_name;
+    QString m_name;
 };
 
 #endif
