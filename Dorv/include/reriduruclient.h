@@ -38,6 +38,8 @@ public:
 
     // Local midnight at the start of the day `days` after now's local date.
     static quint32 expiryAfter(int days, const QDateTime& now);
+    // The expiry kept in a "date.txt"; 0 when the file is missing, unreadable or not 4 bytes long.
+    static quint32 readExpiry(const QString& datePath);
 
 private slots:
     void finishedSlot(QNetworkReply* reply);

@@ -1,7 +1,6 @@
 #include "dorvcontroller.h"
 
 #include <QCoreApplication>
-#include <QDataStream>
 #include <QDateTime>
 #include <QFile>
 #include <QMessageBox>
@@ -294,13 +293,8 @@ void DorvController::updateAlp(bool userAsked)
 
 quint32 DorvController::getCachedAlpDate()
 {
-    if (m_cachedAlpDate == 0) {
-        QFile file(getUpdateDataFolder() + QStringLiteral("/date.txt"));
-        if (file.open(QIODevice::ReadOnly) && file.size() == 4) {
-            QDataStream stream(&file);
-            stream >> m_cachedAlpDate;
-        }
-    }
+    if (m_cachedAlpDate == 0)
+        m_cachedAlpDate = ReriduruClient::readExpiry(getUpdateDataFolder() + QStringLiteral("/date.txt"));
     return m_cachedAlpDate;
 }
 

@@ -42,6 +42,17 @@ quint32 ReriduruClient::expiryAfter(int days, const QDateTime& now)
     return quint32(midnight.toSecsSinceEpoch());
 }
 
+quint32 ReriduruClient::readExpiry(const QString& datePath)
+{
+    quint32 expiry = 0;
+    QFile file(datePath);
+    if (file.open(QIODevice::ReadOnly) && file.size() == 4) {
+        QDataStream stream(&file);
+        stream >> expiry;
+    }
+    return expiry;
+}
+
 void ReriduruClient::download(const QString& folder, const QString& fileName, int days)
 {
     m_downloading = true;

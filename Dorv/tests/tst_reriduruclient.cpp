@@ -193,6 +193,7 @@ void TestReriduruClient::downloadsDataWithExpiry()
                            (quint32(quint8(date[2])) << 8) | quint32(quint8(date[3]));
     QVERIFY2(expiry == expiryBefore || expiry == expiryAfter, qPrintable(QString::number(expiry)));
     QCOMPARE(QDateTime::fromSecsSinceEpoch(expiry).time(), QTime(0, 0));
+    QCOMPARE(ReriduruClient::readExpiry(m_folder + "/date.txt"), expiry);
 }
 
 void TestReriduruClient::failuresKeepOldData_data()

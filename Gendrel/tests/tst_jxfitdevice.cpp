@@ -280,6 +280,11 @@ private slots:
                                                                << true << "1.9.05....";
         QTest::newRow("no boot loader gives the software version alone")
             << deviceText({{"BootLoader", QString()}}) << false << "1.9";
+        // Each sub-group's section sorts between its group and the key "Version".
+        QTest::newRow("sub-group sections hide nothing")
+            << deviceText({}, "[OS\\1]\nA=1\n[BootLoader\\0]\n[DeviceLang\\0]\n[Bluetooth\\0]\n[TimeZone\\0]\n"
+                              "[NotificationLang\\0]\n")
+            << true << "1.9.05.0100.T5.Z10.L10";
     }
 
     void composedVersion()

@@ -300,6 +300,11 @@ private slots:
         QTest::newRow("marked") << QByteArray("; from the factory\n[MODEL]\nModel=Zelto\n[UUID]\nJX=1\n"
                                               "UUID=ZE01000000000001\n")
                                 << false;
+        // Each sub-group's section sorts between its group and the keys read from it.
+        QTest::newRow("marked, with sub-group sections")
+            << QByteArray("[MODEL\\0]\nA=1\n[MODEL]\nModel=Zelto\n[UUID\\0]\nA=1\n[UUID]\nJX=1\n"
+                          "UUID=ZE01000000000001\n")
+            << false;
     }
 
     void descriptionFileMarkedOnce()

@@ -5,6 +5,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QtEndian>
 #include <QtTest>
 
 #include <quazip.h>
@@ -119,6 +120,37 @@ QStringList listTree(const QString& folder)
     return paths;
 }
 
+// The archive with its end record replaced by a zip64 one that claims the given number of entries (the 64-bit
+// count that a few bytes can make as large as they like). The archive must have no comment.
+QByteArray withZip64EntryCount(const QByteArray& archive, quint64 entries)
+{
+    const int endOffset = archive.size() - 22;
+    const QByteArray end = archive.mid(endOffset);
+    const quint32 directorySize = qFromLittleEndian<quint32>(end.constData() + 12);
+    const quint32 directoryOffset = qFromLittleEndian<quint32>(end.constData() + 16);
+
+    QByteArray zip64End;
+    {
+        QDataStream out(&zip64End, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        out << quint32(0x06064b50) << quint64(44) // the size of what follows
+            << quint16(45) << quint16(45) << quint32(0) << quint32(0) << entries << entries
+            << quint64(directorySize) << quint64(directoryOffset);
+    }
+
+    QByteArray locator;
+    {
+        QDataStream out(&locator, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        out << quint32(0x07064b50) << quint32(0) << quint64(endOffset) << quint32(1);
+    }
+
+    // The classic record's fields say "see the zip64 record".
+    QByteArray classicEnd = end;
+    classicEnd.replace(8, 12, QByteArray(12, char(0xFF)));
+    return archive.left(endOffset) + zip64End + locator + classicEnd;
+}
+
 qint64 modifiedSecs(const QString& path)
 {
     return QFileInfo(path).lastModified().toSecsSinceEpoch();
@@ -182,6 +214,8 @@ private slots:
     void existingLinkInDestinationIsNotFollowed();
     void brokenArchive_data();
     void brokenArchive();
+    void entryCountIsNotTrusted_data();
+    void entryCountIsNotTrusted();
     void fullVolume();
 
 private:
@@ -581,6 +615,30 @@ void TestJXZipUtil::brokenArchive()
     const QStringList written = listTree(path("dest"));
     QVERIFY2(written.filter(".bin").isEmpty(), qPrintable(written.join(' ')));
     QVERIFY2(written.filter(".jxunzip").isEmpty(), qPrintable(written.join(' ')));
+}
+
+void TestJXZipUtil::entryCountIsNotTrusted_data()
+{
+    QTest::addColumn<quint64>("claimedEntries");
+    QTest::addColumn<bool>("result");
+
+    QTest::newRow("the true count") << quint64(1) << true;
+    QTest::newRow("one more than it holds") << quint64(2) << false;
+    // A few bytes claiming more entries than memory can hold room for.
+    QTest::newRow("the largest count an int holds") << quint64(0x7FFFFFFF) << false;
+}
+
+void TestJXZipUtil::entryCountIsNotTrusted()
+{
+    QFETCH(quint64, claimedEntries);
+    QFETCH(bool, result);
+
+    const QString zipPath = path("claims.zip");
+    QVERIFY(makeArchive(zipPath, {{"entry.bin", "data"}}));
+    QVERIFY(writeFile(zipPath, withZip64EntryCount(readFile(zipPath), claimedEntries)));
+
+    QCOMPARE(JXZipUtil().decompress(zipPath, path("dest")), result);
+    QCOMPARE(listTree(path("dest")), result ? QStringList{"entry.bin"} : QStringList{});
 }
 
 void TestJXZipUtil::fullVolume()

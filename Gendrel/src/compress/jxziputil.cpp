@@ -490,8 +490,12 @@ bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* m
         qWarning("(): %d", zip.getZipError());
         return false;
     }
+    // The count is the archive's claim: a zip64 end record of a few bytes can claim two billion entries. Room is
+    // made only for what the archive's size can hold, at least 46 bytes per directory record; a claim beyond the
+    // records fails when they run out.
+    constexpr qint64 kDirectoryRecordMinSize = 46;
     QVector<QuaZipFileInfo64> entries;
-    entries.reserve(qMax(total, 0));
+    entries.reserve(int(qMin<qint64>(total, archiveFile.size() / kDirectoryRecordMinSize)));
     for (int index = 0; index < total; ++index) {
         const bool positioned = index == 0 ? zip.goToFirstFile() : zip.goToNextFile();
         QuaZipFileInfo64 entry;

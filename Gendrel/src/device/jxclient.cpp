@@ -87,7 +87,9 @@ JXClient::~JXClient()
 
 void JXClient::stopThread()
 {
-    if (!isRunning() || wait(kThreadStopWaitMs))
+    // Not isRunning(): it turns false as soon as the thread enters QThread's own ending, which still emits finished()
+    // from this object. wait() returns at once for a thread that never started or has ended.
+    if (wait(kThreadStopWaitMs))
         return;
     terminate();
     JX_WARNING << "Client thread stop in time and  terminate";

@@ -188,6 +188,9 @@ bool JXFitDevice::readDeviceIni()
         return false;
 
     QSettings settings(path, QSettings::IniFormat);
+    // Every section parsed at once: QSettings parses a section only when one of its keys is asked for, and misses it
+    // when a sub-group's section sorts between the two ("[OS\1]" hides [OS] Version).
+    settings.allKeys();
     const auto read = [&settings](const char* group, const char* key) {
         return settingText(settings.value(QLatin1String(group) + QLatin1Char('/') + QLatin1String(key), QString()));
     };

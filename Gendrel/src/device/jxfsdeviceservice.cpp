@@ -48,6 +48,9 @@ bool JXFSDeviceService::readDeviceUUID(const QString& descriptionFile, QString& 
         return false;
 
     QSettings settings(descriptionFile, QSettings::IniFormat);
+    // Every section parsed at once: QSettings parses a section only when one of its keys is asked for, and misses it
+    // when a sub-group's section sorts between the two ("[OS\1]" hides [OS] Version).
+    settings.allKeys();
     settings.beginGroup(QStringLiteral("UUID"));
     const QVariant value = settings.value(QStringLiteral("UUID"));
     uuid = value.type() == QVariant::StringList ? value.toStringList().join(QLatin1Char(',')) : value.toString();

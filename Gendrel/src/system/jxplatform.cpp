@@ -28,6 +28,9 @@ QString iniText(const QSettings& settings, const QString& key)
 bool readDescriptionFile(const QString& path, QString& model, QString& uuid)
 {
     QSettings settings(path, QSettings::IniFormat);
+    // Every section parsed at once: QSettings parses a section only when one of its keys is asked for, and misses it
+    // when a sub-group's section sorts between the two ("[OS\1]" hides [OS] Version).
+    settings.allKeys();
     settings.beginGroup(QStringLiteral("MODEL"));
     if (!settings.contains(QStringLiteral("Model")))
         return false;

@@ -133,8 +133,14 @@ bool JXDetectDevice::startWatching(QThread::Priority priority)
 
 void JXDetectDevice::stopWatching()
 {
-    if (!isRunning() || QThread::currentThread() == this)
+    if (QThread::currentThread() == this)
         return;
+    // isRunning() is already false while the thread is in QThread's own ending, which still emits finished() from
+    // this object: wait for that end too, as the object may be destroyed next.
+    if (!isRunning()) {
+        wait();
+        return;
+    }
     const quint64 one = 1;
     if (::write(m_stopEvent, &one, sizeof one) != ssize_t(sizeof one))
         JX_CRITICAL << "cannot signal the detection thread to stop:" << strerror(errno);
