@@ -71,6 +71,8 @@ private slots:
 
 private:
     void checkWorkout();
+    void installAlp(JXClient* client);
+    void startDeferredRequest();
     void readNoteText();
     void startProgress(bool onMainWindow);
     void showFailScreenGeneric();
@@ -92,6 +94,9 @@ private:
     bool m_progressOnMainWindow = false;
     // The client the silent workout check runs on; null when none runs.
     QPointer<JXClient> m_workoutCheckClient;
+    // Requests a client refused because another action was running; made again when that action ends.
+    QPointer<JXClient> m_deferredAlpInstall;
+    QPointer<JXClient> m_deferredWorkoutCheck;
     // The client whose action just ended, as its own signal told; taken by the action-done event that follows.
     QPointer<JXClient> m_finishedClient;
     int m_progressInterval = DefaultProgressInterval;

@@ -131,6 +131,41 @@ void DorvController::onDeviceActionDone(JXClient*, int action)
         break;
     default: show_fail_form(0); break;
     }
+
+    if (action == JXClient::Action_UpdateTotal) {
+        // The user is told to pull the cable now: nothing more is written to the device.
+        m_deferredAlpInstall.clear();
+        m_deferredWorkoutCheck.clear();
+    } else {
+        startDeferredRequest();
+    }
+}
+
+// A request that the client refused while another action ran: the assistance data first, since the main window
+// shows it as being updated, then the silent workout check.
+void DorvController::startDeferredRequest()
+{
+    JXClient* client = currentClient();
+    if (!client || client->isBusy())
+        return;
+    if (m_deferredAlpInstall == client) {
+        m_deferredAlpInstall.clear();
+        if (client->getAlpExpiredDate() < m_cachedAlpDate) {
+            installAlp(client);
+            return;
+        }
+        m_mainForm->notifyGpsDataUpdate(false);
+    }
+    if (m_deferredWorkoutCheck == client) {
+        m_deferredWorkoutCheck.clear();
+        checkWorkout();
+    }
+}
+
+void DorvController::installAlp(JXClient* client)
+{
+    if (!client->updateAlp(QString::fromLatin1(kAlpFileName), m_cachedAlpDate))
+        m_deferredAlpInstall = client;
 }
 
 // ---- Update query ----------------------------------------------------------------------------------------------
@@ -181,6 +216,8 @@ void DorvController::checkWorkout()
     if (client->updateComponent(getUpdateDataFolder() + QLatin1String(kPackageFileName), QString(), QString(),
                                 QStringLiteral("0")))
         m_workoutCheckClient = client;
+    else
+        m_deferredWorkoutCheck = client;
 }
 
 // ---- User requests ---------------------------------------------------------------------------------------------
@@ -283,7 +320,7 @@ void DorvController::updateAlp(bool userAsked)
     if (!client)
         return;
     if (client->getAlpExpiredDate() < m_cachedAlpDate) {
-        client->updateAlp(QString::fromLatin1(kAlpFileName), m_cachedAlpDate); // a refusal leaves it for next time
+        installAlp(client);
         m_mainForm->notifyGpsDataUpdate(true);
     } else if (userAsked) {
         execMessageBox(nullptr, QCoreApplication::translate("dorvcontroller", "GPS data on device is up-to-date"),
@@ -313,7 +350,7 @@ void DorvController::onReriduruFinished(bool result)
     if (!client)
         return;
     if (client->getAlpExpiredDate() < m_cachedAlpDate)
-        client->updateAlp(QString::fromLatin1(kAlpFileName), m_cachedAlpDate);
+        installAlp(client);
     else
         m_mainForm->notifyGpsDataUpdate(false);
 }

@@ -237,6 +237,7 @@ private slots:
     void actionDoneWithoutClient();
     void workoutCheckAndInstall_data();
     void workoutCheckAndInstall();
+    void refusedCheckRunsAfterTheAction();
     void assistanceDataFreshness_data();
     void assistanceDataFreshness();
     void assistanceDownloadFails();
@@ -717,6 +718,31 @@ void TestDorvController::workoutCheckAndInstall()
     QVERIFY(bar->isHidden());
     QVERIFY(!screen("recover_fail_form")->isVisible());
     QVERIFY(!screen("recover_complete_form")->isVisible());
+}
+
+void TestDorvController::refusedCheckRunsAfterTheAction()
+{
+    // Fresh data cached, older data on the device: its installation starts at once and is held there.
+    writeFile(modelFolder() + "/AssitOff.alp", "assistance data");
+    writeFile(modelFolder() + "/date.txt", expiryBytes(freshExpiry()));
+    TestDevice::nextScript.alpExpiry = 100;
+    TestDevice::nextScript.blocked = {"alp"};
+    TestDevice* device = plug();
+    QVERIFY(device);
+    QTRY_VERIFY(device->isWaiting());
+
+    // The query ends while the installation runs, so the client refuses the silent check...
+    QTRY_COMPARE(device->callCount("updateComponent"), 1);
+    auto* workoutButton = child<QPushButton>("Dorv_Form", "workout_update_button");
+    QVERIFY(!workoutButton->isEnabled());
+
+    // ...which is made once the installation has ended, and enables the button.
+    device->release();
+    QTRY_COMPARE(device->callCount("updateComponent"), 2);
+    QTRY_VERIFY(workoutButton->isEnabled());
+    QCOMPARE(device->callCount("updateAlp"), 1);
+    QCOMPARE(device->getAlpExpiredDate(), freshExpiry());
+    QVERIFY(m_answerer->boxes.isEmpty());
 }
 
 // ---- Assistance data -------------------------------------------------------------------------------------------
