@@ -15,6 +15,7 @@ namespace {
 
 using DorvScreen::buttonFont;
 using DorvScreen::controller;
+using DorvScreen::makeLabel;
 using DorvScreen::plainFont;
 using DorvScreen::textFont;
 
@@ -52,20 +53,14 @@ DorvForm::DorvForm(QWidget* parent) : QWidget(parent)
                                                beta ? QStringLiteral("background-image: url(:/background_beta.png);")
                                                     : QLatin1String(DorvScreen::kBackgroundStyle));
 
-    device_title_label = new QLabel(this);
-    device_title_label->setObjectName(QStringLiteral("device_title_label"));
-    device_title_label->setGeometry(QRect(180, 42, 164, 67));
+    device_title_label = makeLabel(this, QStringLiteral("device_title_label"), QRect(180, 42, 164, 67));
 
-    remind_label = new QLabel(this);
-    remind_label->setObjectName(QStringLiteral("remind_label"));
-    remind_label->setGeometry(QRect(180, 120, 170, 90));
+    remind_label = makeLabel(this, QStringLiteral("remind_label"), QRect(180, 120, 170, 90));
     remind_label->setFont(textFont(12));
     remind_label->setAlignment(Qt::AlignLeading | Qt::AlignLeft | Qt::AlignTop);
     remind_label->setWordWrap(true);
 
-    Msg_label = new QLabel(this);
-    Msg_label->setObjectName(QStringLiteral("Msg_label"));
-    Msg_label->setGeometry(QRect(20, 220, 320, 60));
+    Msg_label = makeLabel(this, QStringLiteral("Msg_label"), QRect(20, 220, 320, 60));
     Msg_label->setFont(plainFont(13, false));
     Msg_label->setAlignment(Qt::AlignLeading | Qt::AlignLeft | Qt::AlignVCenter);
     Msg_label->setWordWrap(true);
@@ -93,9 +88,7 @@ DorvForm::DorvForm(QWidget* parent) : QWidget(parent)
         *entry.button = button;
     }
 
-    device_label = new QLabel(this);
-    device_label->setObjectName(QStringLiteral("device_label"));
-    device_label->setGeometry(QRect(25, 17, 136, 202));
+    device_label = makeLabel(this, QStringLiteral("device_label"), QRect(25, 17, 136, 202));
 
     const struct
     {
@@ -107,24 +100,18 @@ DorvForm::DorvForm(QWidget* parent) : QWidget(parent)
                       {&uuid_info_label, "uuid_info_label", QRect(220, 120, 130, 20)},
                       {&soft_info_label, "soft_info_label", QRect(250, 140, 110, 70)}};
     for (const auto& entry : infoLabels) {
-        QLabel* label = new QLabel(this);
-        label->setObjectName(QLatin1String(entry.name));
-        label->setGeometry(entry.geometry);
+        QLabel* label = makeLabel(this, QLatin1String(entry.name), entry.geometry);
         label->setAlignment(Qt::AlignLeading | Qt::AlignLeft | Qt::AlignTop);
         label->setWordWrap(true);
         *entry.label = label;
     }
 
-    download_indicator = new QLabel(this);
-    download_indicator->setObjectName(QStringLiteral("download_indicator"));
-    download_indicator->setGeometry(QRect(265, 275, 48, 48));
+    download_indicator = makeLabel(this, QStringLiteral("download_indicator"), QRect(265, 275, 48, 48));
     QMovie* waiting = new QMovie(QStringLiteral(":/wait_update.gif"), QByteArray(), download_indicator);
     download_indicator->setMovie(waiting);
     waiting->start();
 
-    download_count_label = new QLabel(this);
-    download_count_label->setObjectName(QStringLiteral("download_count_label"));
-    download_count_label->setGeometry(QRect(265, 275, 48, 48));
+    download_count_label = makeLabel(this, QStringLiteral("download_count_label"), QRect(265, 275, 48, 48));
     download_count_label->setFont(textFont(16, true));
     download_count_label->setAlignment(Qt::AlignCenter);
     download_count_label->setStyleSheet(QStringLiteral("background-image: url(:/update_noti.png);"));
@@ -135,9 +122,7 @@ DorvForm::DorvForm(QWidget* parent) : QWidget(parent)
     download_count_label->setPalette(badgePalette);
     download_count_label->hide();
 
-    device_title_text = new QLabel(this);
-    device_title_text->setObjectName(QStringLiteral("device_title_text"));
-    device_title_text->setGeometry(QRect(180, 42, 164, 67));
+    device_title_text = makeLabel(this, QStringLiteral("device_title_text"), QRect(180, 42, 164, 67));
     device_title_text->setFont(textFont(24, true));
 
     about_label = new HoverLabel(this);
@@ -147,9 +132,7 @@ DorvForm::DorvForm(QWidget* parent) : QWidget(parent)
     about_label->setStyleSheet(QStringLiteral("QLabel{background:url(:/guide_1.png);border:0px;}"
                                               "QLabel:hover{background:url(:/guide_2.png);border:0px}"));
 
-    version_label = new QLabel(this);
-    version_label->setObjectName(QStringLiteral("version_label"));
-    version_label->setGeometry(QRect(220, 10, 100, 24));
+    version_label = makeLabel(this, QStringLiteral("version_label"), QRect(220, 10, 100, 24));
     version_label->setFont(buttonFont());
     version_label->setAlignment(Qt::AlignCenter);
     version_label->setStyleSheet(QStringLiteral("background-color: rgb(255, 249, 207);"));

@@ -11,6 +11,7 @@
 
 namespace {
 
+using DorvScreen::makeLabel;
 using DorvScreen::textFont;
 
 // The controller builds this screen in its own constructor, before the application holds it; the rule then is
@@ -33,20 +34,14 @@ recover_complete_form::recover_complete_form(QWidget* parent) : QWidget(parent)
     background_label = DorvScreen::setUpScreen(this, QStringLiteral("recover_complete_form"),
                                                QLatin1String(DorvScreen::kBackgroundStyle));
 
-    msg_label = new QLabel(this);
-    msg_label->setObjectName(QStringLiteral("msg_label"));
-    msg_label->setGeometry(QRect(20, 300, 320, 181));
+    msg_label = makeLabel(this, QStringLiteral("msg_label"), QRect(20, 300, 320, 181));
     msg_label->setFont(textFont(13));
     msg_label->setWordWrap(true);
 
-    pic_label = new QLabel(this);
-    pic_label->setObjectName(QStringLiteral("pic_label"));
-    pic_label->setGeometry(QRect(50, 120, 250, 157));
+    pic_label = makeLabel(this, QStringLiteral("pic_label"), QRect(50, 120, 250, 157));
     pic_label->setAlignment(Qt::AlignCenter);
 
-    title_label = new QLabel(this);
-    title_label->setObjectName(QStringLiteral("title_label"));
-    title_label->setGeometry(QRect(0, 20, 360, 71));
+    title_label = makeLabel(this, QStringLiteral("title_label"), QRect(0, 20, 360, 71));
     title_label->setFont(textFont(27, true));
     title_label->setAlignment(Qt::AlignCenter);
     title_label->setWordWrap(true);

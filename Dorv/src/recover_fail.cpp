@@ -9,6 +9,7 @@
 
 namespace {
 
+using DorvScreen::makeLabel;
 using DorvScreen::textFont;
 
 const int kNotEnoughSpace = 3;
@@ -27,21 +28,15 @@ recover_fail_form::recover_fail_form(QWidget* parent) : QWidget(parent)
     OK_button->setGeometry(QRect(110, 450, 140, 50));
     OK_button->setFont(DorvScreen::buttonFont());
 
-    msg_label = new QLabel(this);
-    msg_label->setObjectName(QStringLiteral("msg_label"));
-    msg_label->setGeometry(QRect(0, 290, 360, 111));
+    msg_label = makeLabel(this, QStringLiteral("msg_label"), QRect(0, 290, 360, 111));
     msg_label->setFont(textFont(DorvScreen::kDefaultPixelSize));
     msg_label->setAlignment(Qt::AlignCenter);
     msg_label->setWordWrap(true);
 
-    pic_label = new QLabel(this);
-    pic_label->setObjectName(QStringLiteral("pic_label"));
-    pic_label->setGeometry(QRect(105, 120, 150, 136));
+    pic_label = makeLabel(this, QStringLiteral("pic_label"), QRect(105, 120, 150, 136));
     pic_label->setAlignment(Qt::AlignCenter);
 
-    title_label = new QLabel(this);
-    title_label->setObjectName(QStringLiteral("title_label"));
-    title_label->setGeometry(QRect(0, 20, 360, 71));
+    title_label = makeLabel(this, QStringLiteral("title_label"), QRect(0, 20, 360, 71));
     title_label->setFont(textFont(27, true));
     title_label->setAlignment(Qt::AlignCenter);
     title_label->setWordWrap(true);

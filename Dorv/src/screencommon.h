@@ -53,6 +53,15 @@ inline DorvController* controller()
     return result;
 }
 
+// A plain label, named so that the screen's tests and style sheets find it, at a fixed place on its screen.
+inline QLabel* makeLabel(QWidget* parent, const QString& objectName, const QRect& geometry)
+{
+    QLabel* label = new QLabel(parent);
+    label->setObjectName(objectName);
+    label->setGeometry(geometry);
+    return label;
+}
+
 // Sets up one of the fixed-size top-level screens and gives it its background picture.
 inline QLabel* setUpScreen(QWidget* screen, const QString& objectName, const QString& backgroundStyle)
 {
@@ -64,9 +73,7 @@ inline QLabel* setUpScreen(QWidget* screen, const QString& objectName, const QSt
     screen->setStyleSheet(QString());
     screen->setFont(textFont(kDefaultPixelSize));
 
-    QLabel* background = new QLabel(screen);
-    background->setObjectName(QStringLiteral("background_label"));
-    background->setGeometry(QRect(0, 0, 360, 525));
+    QLabel* background = makeLabel(screen, QStringLiteral("background_label"), QRect(0, 0, 360, 525));
     background->setStyleSheet(backgroundStyle);
     return background;
 }

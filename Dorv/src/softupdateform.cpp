@@ -14,6 +14,7 @@ namespace {
 
 using DorvScreen::buttonFont;
 using DorvScreen::controller;
+using DorvScreen::makeLabel;
 using DorvScreen::plainFont;
 using DorvScreen::textFont;
 
@@ -32,26 +33,18 @@ SoftUpdateForm::SoftUpdateForm(QWidget* parent) : QWidget(parent)
     background_label = DorvScreen::setUpScreen(this, QStringLiteral("SoftUpdateForm"),
                                                QLatin1String(DorvScreen::kBackgroundStyle));
 
-    title_label = new QLabel(this);
-    title_label->setObjectName(QStringLiteral("title_label"));
-    title_label->setGeometry(QRect(30, 20, 164, 67));
+    title_label = makeLabel(this, QStringLiteral("title_label"), QRect(30, 20, 164, 67));
     title_label->setFont(textFont(16, true));
 
-    warning_label = new QLabel(this);
-    warning_label->setObjectName(QStringLiteral("warning_label"));
-    warning_label->setGeometry(QRect(30, 230, 48, 48));
+    warning_label = makeLabel(this, QStringLiteral("warning_label"), QRect(30, 230, 48, 48));
     warning_label->setStyleSheet(QStringLiteral("background-image: url(:/warning.png);"));
 
-    remind_label = new QLabel(this);
-    remind_label->setObjectName(QStringLiteral("remind_label"));
-    remind_label->setGeometry(QRect(80, 230, 250, 80));
+    remind_label = makeLabel(this, QStringLiteral("remind_label"), QRect(80, 230, 250, 80));
     remind_label->setFont(textFont(13));
     remind_label->setAlignment(Qt::AlignLeading | Qt::AlignLeft | Qt::AlignTop);
     remind_label->setWordWrap(true);
 
-    Msg_label = new QLabel(this);
-    Msg_label->setObjectName(QStringLiteral("Msg_label"));
-    Msg_label->setGeometry(QRect(80, 320, 250, 90));
+    Msg_label = makeLabel(this, QStringLiteral("Msg_label"), QRect(80, 320, 250, 90));
     Msg_label->setFont(plainFont(13, false));
     Msg_label->setAlignment(Qt::AlignLeading | Qt::AlignLeft | Qt::AlignVCenter);
     Msg_label->setWordWrap(true);
@@ -161,9 +154,7 @@ void SoftUpdateForm::showNoteLabel(bool show)
     }
     if (!note_text_label) {
         // Made last, so it lies above the version list and the warning icon it covers.
-        note_text_label = new QLabel(this);
-        note_text_label->setObjectName(QStringLiteral("note_text_label"));
-        note_text_label->setGeometry(QRect(20, 100, 300, 200));
+        note_text_label = makeLabel(this, QStringLiteral("note_text_label"), QRect(20, 100, 300, 200));
         note_text_label->setIndent(5);
         note_text_label->setStyleSheet(QStringLiteral("background-color: rgb(255, 249, 207);"));
         note_text_label->setWordWrap(false);

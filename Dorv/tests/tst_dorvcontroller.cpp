@@ -17,6 +17,7 @@
 #include "dorvcontroller.h"
 #include "jxdaemon.h"
 #include "jxenv.h"
+#include "jxtestfiles.h"
 #include "messageboxanswerer.h"
 #include "reriduruclient.h"
 #include "testhttpserver.h"
@@ -171,13 +172,7 @@ QWidget* screen(const QString& objectName)
     return findScreen(objectName);
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
+using JXTestFiles::writeFile;
 
 QByteArray expiryBytes(quint32 expiry)
 {

@@ -1,15 +1,11 @@
 #include <QtTest>
 
-#include <QBuffer>
 #include <QDataStream>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QNetworkProxy>
 #include <QPushButton>
 #include <QTemporaryDir>
-
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +20,7 @@
 #include "jxenv.h"
 #include "jxrealmount.h"
 #include "jxsimulatedsystem.h"
+#include "jxtestpackage.h"
 #include "messageboxanswerer.h"
 #include "reriduruclient.h"
 #include "testhttpserver.h"
@@ -38,33 +35,6 @@ const QString kModel = QStringLiteral("Zelto");
 QTemporaryDir* s_folder = nullptr;
 JXSimulatedSystem* s_system = nullptr;
 TestHttpServer* s_server = nullptr;
-
-QByteArray zipBytes(const QList<QPair<QString, QByteArray>>& entries)
-{
-    QBuffer buffer;
-    QuaZip zip(&buffer);
-    if (!zip.open(QuaZip::mdCreate))
-        return QByteArray();
-    for (const auto& entry : entries) {
-        QuaZipFile file(&zip);
-        if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.first)) ||
-            file.write(entry.second) != entry.second.size())
-            return QByteArray();
-        file.close();
-    }
-    zip.close();
-    return zip.getZipError() == 0 ? buffer.data() : QByteArray();
-}
-
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        bytes[i] = char(seed >> 24);
-    }
-    return bytes;
-}
 
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -218,12 +188,12 @@ void TestEndToEnd::softwareUpdate()
 {
     QFETCH(QString, situation);
 
-    const QByteArray bootImage = noise(4096, 1);
-    const QByteArray osImage = situation == "full" ? QByteArray(2 * 1024 * 1024, '\0') : noise(70000, 2);
+    const QByteArray bootImage = JXTestPackage::seededBytes(4096, 1);
+    const QByteArray osImage =
+        situation == "full" ? QByteArray(2 * 1024 * 1024, '\0') : JXTestPackage::seededBytes(70000, 2);
     m_package =
-        zipBytes({{"release.ini", "[BootLoader]\nName=boot.bin\nVersion=B2\n[OS]\nName=os.bin\nVersion=2.0.0.0\n"},
-                  {"boot.bin", bootImage},
-                  {"os.bin", osImage}});
+        JXTestPackage::packageBytes("[BootLoader]\nName=boot.bin\nVersion=B2\n[OS]\nName=os.bin\nVersion=2.0.0.0\n",
+                                    {{"boot.bin", bootImage}, {"os.bin", osImage}});
     QVERIFY(!m_package.isEmpty());
     const QVariantList reply{QVariantMap{{"name", "Total"},
                                          {"version", "2.0.0.0"},

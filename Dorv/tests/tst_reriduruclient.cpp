@@ -1,12 +1,11 @@
 #include <QtTest>
 
-#include <QDirIterator>
 #include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <ctime>
-
+#include "jxtestfiles.h"
+#include "jxtimezoneguard.h"
 #include "reriduruclient.h"
 #include "testhttpserver.h"
 
@@ -28,56 +27,14 @@ signals:
     void finished(bool result);
 };
 
-using FileSnapshot = QMap<QString, QByteArray>;
-
-FileSnapshot snapshot(const QString& folder)
-{
-    FileSnapshot files;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        files.insert(QDir(folder).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : "<dir>");
-    }
-    return files;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
+using JXTestFiles::FileSnapshot;
+using JXTestFiles::snapshot;
+using JXTestFiles::writeFile;
 
 quint32 localMidnightAfter(int days)
 {
     return quint32(QDateTime(QDate::currentDate().addDays(days), QTime(0, 0)).toSecsSinceEpoch());
 }
-
-// Sets the process time zone for one test and puts the old one back.
-class TimeZoneGuard
-{
-public:
-    explicit TimeZoneGuard(const char* zone) : m_hadZone(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~TimeZoneGuard()
-    {
-        if (m_hadZone)
-            qputenv("TZ", m_old);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_hadZone;
-    QByteArray m_old;
-};
 
 const char* const kAlpPath = "/current_14d.alp";
 
@@ -279,7 +236,7 @@ void TestReriduruClient::expiryIsLocalMidnight()
 
     if (!QFile::exists("/usr/share/zoneinfo/Europe/Berlin"))
         QSKIP("no time zone data");
-    TimeZoneGuard zone("Europe/Berlin");
+    JXTimeZoneGuard zone("Europe/Berlin");
     if (now.timeSpec() == Qt::LocalTime)
         now = QDateTime(now.date(), now.time(), Qt::LocalTime); // read again under the zone
     QCOMPARE(ReriduruClient::expiryAfter(14, now), quint32(expectedUtc.toSecsSinceEpoch()));

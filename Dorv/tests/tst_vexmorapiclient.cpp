@@ -1,12 +1,12 @@
 #include <QtTest>
 
 #include <QCryptographicHash>
-#include <QDirIterator>
 #include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
 #include "json.h"
+#include "jxtestfiles.h"
 #include "testhttpserver.h"
 #include "vexmorapiclient.h"
 
@@ -28,29 +28,9 @@ signals:
     void finished(bool result);
 };
 
-using FileSnapshot = QMap<QString, QByteArray>;
-
-// Every file under a folder, hidden ones and leftovers included, with its bytes.
-FileSnapshot snapshot(const QString& folder)
-{
-    FileSnapshot files;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        files.insert(QDir(folder).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : "<dir>");
-    }
-    return files;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
+using JXTestFiles::FileSnapshot;
+using JXTestFiles::snapshot;
+using JXTestFiles::writeFile;
 
 QByteArray md5Hex(const QByteArray& bytes)
 {

@@ -4,7 +4,9 @@
 #include <QTemporaryDir>
 
 #include "device/jxclient.h"
+#include "jxclientdatafixtures.h"
 #include "jxenv.h"
+#include "jxtestfiles.h"
 #include "webdata/jxwebcollectiondata.h"
 
 namespace {
@@ -100,35 +102,10 @@ private:
     }
 };
 
-JXClientData item(qint32 id, const QString& name)
-{
-    JXClientData data;
-    data.id = id;
-    data.name = name;
-    return data;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList childTags(const QDomElement& parent)
-{
-    QStringList tags;
-    for (QDomElement child = parent.firstChildElement(); !child.isNull(); child = child.nextSiblingElement())
-        tags << child.tagName();
-    return tags;
-}
+using JXClientDataFixtures::childTags;
+using JXClientDataFixtures::item;
+using JXTestFiles::readAll;
+using JXTestFiles::writeBytes;
 
 // name/drive/version of each item.
 QStringList componentItems(const QDomElement& parent)

@@ -26,10 +26,11 @@
 #include "jxenv.h"
 #include "jxrealmount.h"
 #include "jxsimulatedsystem.h"
+#include "jxtestpackage.h"
 #include "system/jxoperatingsystem.h"
 #include "system/jxplatform.h"
 
-using ZipEntries = QList<QPair<QString, QByteArray>>;
+using JXTestPackage::zipBytes;
 
 namespace {
 
@@ -79,30 +80,13 @@ QByteArray noise(int size, quint32 seed)
     return data;
 }
 
-QByteArray zipBytes(const ZipEntries& entries)
-{
-    QBuffer buffer;
-    QuaZip zip(&buffer);
-    if (!zip.open(QuaZip::mdCreate))
-        return QByteArray();
-    for (const auto& entry : entries) {
-        QuaZipFile file(&zip);
-        if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.first)) ||
-            file.write(entry.second) != entry.second.size())
-            return QByteArray();
-        file.close();
-    }
-    zip.close();
-    return zip.getZipError() == 0 ? buffer.data() : QByteArray();
-}
-
 // A package whose release.ini is given and which holds one image for every listed name.
 QByteArray package(const QByteArray& releaseIni, const QStringList& imageNames, int largeImage = -1)
 {
-    ZipEntries entries{{QStringLiteral("release.ini"), releaseIni}};
+    JXTestPackage::Entries images;
     for (int i = 0; i < imageNames.size(); ++i)
-        entries.append({imageNames.at(i), noise(i == largeImage ? 3 * 1024 * 1024 + 17 : 4096 + i, quint32(i + 1))});
-    return zipBytes(entries);
+        images.append({imageNames.at(i), noise(i == largeImage ? 3 * 1024 * 1024 + 17 : 4096 + i, quint32(i + 1))});
+    return JXTestPackage::packageBytes(releaseIni, images);
 }
 
 QByteArray imageOf(const QByteArray& package, const QString& name)

@@ -9,9 +9,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "jxrealmount.h"
 
 namespace {
 
@@ -40,27 +41,6 @@ private:
 };
 QStringList MessageCapture::s_messages;
 QtMessageHandler MessageCapture::s_previous = nullptr;
-
-// A small tmpfs, so that a write runs out of space part way; unmounted even
-// when the test fails.
-class TmpfsMount
-{
-public:
-    TmpfsMount(const QString& path, const char* options) : m_path(QFile::encodeName(path))
-    {
-        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, options) == 0;
-    }
-    ~TmpfsMount()
-    {
-        if (m_mounted)
-            ::umount2(m_path.constData(), MNT_DETACH);
-    }
-    bool isMounted() const { return m_mounted; }
-
-private:
-    QByteArray m_path;
-    bool m_mounted = false;
-};
 
 // Half-open byte ranges [first, second) of a file.
 using ByteRanges = QList<QPair<int, int>>;
@@ -445,8 +425,9 @@ void TestJXUtility::copyFileOutOfSpaceKeepsOldFile()
         QSKIP("mounting a tmpfs needs root");
     makeFolder("small");
     makeFile("source", pattern(2 * 1024 * 1024));
-    TmpfsMount mount(path("small"), "size=1m");
-    if (!mount.isMounted())
+    // Small, so that a write runs out of space part way; unmounted even when the test fails.
+    JXRealMount mount;
+    if (!mount.mountTmpfs(path("small"), QStringLiteral("1m")))
         QSKIP("tmpfs cannot be mounted here");
     QVERIFY(writeFile(path("small/destination"), "keep me"));
 

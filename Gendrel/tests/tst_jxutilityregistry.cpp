@@ -8,10 +8,9 @@
 #include <quazipfile.h>
 #include <quazipnewinfo.h>
 
-#include <time.h>
-
 #include "jxlanguagemap.h"
 #include "jxrealmount.h"
+#include "jxtimezoneguard.h"
 
 namespace {
 
@@ -26,31 +25,6 @@ QVector<stRegDevInfo> rowsWithMatchTexts(const QStringList& matchTexts)
     }
     return rows;
 }
-
-// Sets TZ for its lifetime; the previous value comes back even when a check fails.
-class TimeZoneGuard
-{
-public:
-    explicit TimeZoneGuard(const QByteArray& zone) : m_hadZone(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ"))
-    {
-        if (!zone.isEmpty()) {
-            qputenv("TZ", zone);
-            tzset();
-        }
-    }
-    ~TimeZoneGuard()
-    {
-        if (m_hadZone)
-            qputenv("TZ", m_old);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_hadZone;
-    QByteArray m_old;
-};
 
 // Central Europe: 2024-03-31 02:00 to 03:00 local time does not exist.
 const QByteArray kGapZone = "Europe/Berlin";
@@ -164,7 +138,7 @@ private slots:
         QFETCH(quint32, time);
         QFETCH(QString, format);
         QFETCH(QString, text);
-        const TimeZoneGuard guard(zone);
+        const JXTimeZoneGuard guard(zone);
         QCOMPARE(JXUtility::tm_i2s(time, format), text);
     }
 
@@ -206,7 +180,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, format);
         QFETCH(quint32, time);
-        const TimeZoneGuard guard(zone);
+        const JXTimeZoneGuard guard(zone);
         if (zone == kGapZone && QDateTime::fromString(QStringLiteral("20240331023000"), "yyyyMMddHHmmss").isValid())
             QSKIP("the daylight-saving zone is not in effect here");
         QCOMPARE(JXUtility::tm_s2i(text, format), time);

@@ -12,12 +12,11 @@
 #include <quazipfile.h>
 #include <quazipnewinfo.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "jxrealmount.h"
 
 namespace {
 
@@ -155,31 +154,6 @@ qint64 modifiedSecs(const QString& path)
 {
     return QFileInfo(path).lastModified().toSecsSinceEpoch();
 }
-
-// A small tmpfs, so that writes fail with a full disk; unmounted however the
-// test ends.
-class SmallVolume
-{
-public:
-    explicit SmallVolume(const QString& path) : m_path(QFile::encodeName(path))
-    {
-        QDir().mkpath(path);
-        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=64k") == 0;
-        m_error = errno;
-    }
-    ~SmallVolume()
-    {
-        if (m_mounted)
-            ::umount2(m_path.constData(), MNT_DETACH);
-    }
-    bool mounted() const { return m_mounted; }
-    QString error() const { return QString::fromLocal8Bit(strerror(m_error)); }
-
-private:
-    QByteArray m_path;
-    bool m_mounted = false;
-    int m_error = 0;
-};
 
 } // namespace
 
@@ -645,9 +619,11 @@ void TestJXZipUtil::fullVolume()
 {
     if (::geteuid() != 0)
         QSKIP("mounting a small volume needs root");
-    SmallVolume volume(path("full"));
-    if (!volume.mounted())
-        QSKIP(qPrintable("cannot mount a tmpfs: " + volume.error()));
+    // Small, so that writes fail with a full disk; unmounted however the test ends.
+    QVERIFY(QDir().mkpath(path("full")));
+    JXRealMount volume;
+    if (!volume.mountTmpfs(path("full"), QStringLiteral("64k")))
+        QSKIP("cannot mount a tmpfs (mount's message above)");
 
     // Unpacking a file larger than the volume keeps the old file of that name.
     QVERIFY(makeArchive(path("big.zip"), {{"small.txt", "small"}, {"big.bin", QByteArray(512 * 1024, 'z')}}));

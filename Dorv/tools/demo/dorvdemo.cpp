@@ -2,7 +2,6 @@
 // assistance data, a simulated system tree holding a Vexmor device volume, and the real updater started against
 // both. Nothing outside a scratch folder is touched; the folder goes when the updater has closed.
 
-#include <QBuffer>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -19,9 +18,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -29,9 +25,13 @@
 
 #include "jxrealmount.h"
 #include "jxsimulatedsystem.h"
+#include "jxtestpackage.h"
 #include "testhttpserver.h"
 
 namespace {
+
+using JXTestPackage::seededBytes;
+using JXTestPackage::zipBytes;
 
 const char* const kQueryPath = "/versions/index";
 const char* const kPackagePath = "/packages/Zelto70/Total.zip";
@@ -73,34 +73,6 @@ void complain(const QString& text)
 {
     fprintf(stderr, "dorv-demo: %s\n", qUtf8Printable(text));
     fflush(stderr);
-}
-
-// Stands in for firmware: the same bytes on every run.
-QByteArray imageBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        bytes[i] = char(seed >> 24);
-    }
-    return bytes;
-}
-
-QByteArray zipBytes(const QList<QPair<QString, QByteArray>>& entries)
-{
-    QBuffer buffer;
-    QuaZip zip(&buffer);
-    if (!zip.open(QuaZip::mdCreate))
-        return QByteArray();
-    for (const auto& entry : entries) {
-        QuaZipFile file(&zip);
-        if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.first)) ||
-            file.write(entry.second) != entry.second.size())
-            return QByteArray();
-        file.close();
-    }
-    zip.close();
-    return zip.getZipError() == 0 ? buffer.data() : QByteArray();
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
@@ -221,13 +193,13 @@ bool Demo::preparePackage()
 {
     // On the small volume the system image alone is twice the volume.
     const int osImageSize = m_options.smallVolume ? 2 * 1024 * 1024 : 192 * 1024;
-    const QByteArray workout = zipBytes({{QStringLiteral("Ruravodir/Sweet spot 3x12.wkt"), imageBytes(2048, 7)},
-                                         {QStringLiteral("Ruravodir/Recovery spin.wkt"), imageBytes(1024, 8)},
-                                         {QStringLiteral("Test/Ramp test.wkt"), imageBytes(1536, 9)}});
-    const QByteArray package = zipBytes({{QStringLiteral("release.ini"), kReleaseIni},
-                                         {QStringLiteral("boot.bin"), imageBytes(16 * 1024, 1)},
-                                         {QStringLiteral("os.bin"), imageBytes(osImageSize, 2)},
-                                         {QStringLiteral("workout.zip"), workout}});
+    const QByteArray workout = zipBytes({{QStringLiteral("Ruravodir/Sweet spot 3x12.wkt"), seededBytes(2048, 7)},
+                                         {QStringLiteral("Ruravodir/Recovery spin.wkt"), seededBytes(1024, 8)},
+                                         {QStringLiteral("Test/Ramp test.wkt"), seededBytes(1536, 9)}});
+    const QByteArray package =
+        JXTestPackage::packageBytes(kReleaseIni, {{QStringLiteral("boot.bin"), seededBytes(16 * 1024, 1)},
+                                                  {QStringLiteral("os.bin"), seededBytes(osImageSize, 2)},
+                                                  {QStringLiteral("workout.zip"), workout}});
     if (workout.isEmpty() || package.isEmpty()) {
         complain(QStringLiteral("cannot pack the demonstration package"));
         return false;

@@ -84,6 +84,11 @@ private:
     QString identityField(const QString* field);
 
     bool prepareWorkFolder(const QString& model, QString& workFolder);
+    // The device's mounted drive; false (logged) when it has none.
+    bool mountedDrive(QString& drive);
+    enum class UpdateStart { Ready, Failed, NoDrive };
+    // The model's emptied work folder and the device's drive, for an update from a package; what failed, logged.
+    UpdateStart prepareUpdate(QString& workFolder, QString& drive);
     // Notes which file system the drive is at the start of an action, so that a write that lands elsewhere (the
     // volume was pulled and its mount point is a plain folder again) counts as failed.
     void rememberVolume(const QString& drive);

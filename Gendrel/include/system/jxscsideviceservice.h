@@ -28,6 +28,11 @@ public:
     // Erases the blocks that size bytes occupy from firstBlock on.
     virtual bool eraseFlashBlocks(int size, int blockSize, int firstBlock);
 
+    // The vendor read command for one block of an area, for the drivers' block reads.
+    static void composeReadCommand(unsigned char (&command)[10], int number, unsigned char area, int blockSize);
+    // Whether byteCount bytes can be read as blocks of blockSize from firstBlock on; logs why not.
+    static bool isReadableRange(int byteCount, int blockSize, int firstBlock);
+
     QString getIAPVersion() const { return m_iapVersion; }
     QString getAPVersion() const { return m_apVersion; }
     void setVersions(const QString& iapVersion, const QString& apVersion)

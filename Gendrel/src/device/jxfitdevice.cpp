@@ -427,22 +427,32 @@ bool JXFitDevice::prepareWorkFolder(const QString& model, QString& workFolder)
     return true;
 }
 
+bool JXFitDevice::mountedDrive(QString& drive)
+{
+    if (!getDrive(drive) || drive.isEmpty()) {
+        JX_CRITICAL << "can not get mounted drive";
+        return false;
+    }
+    return true;
+}
+
+JXFitDevice::UpdateStart JXFitDevice::prepareUpdate(QString& workFolder, QString& drive)
+{
+    QString model;
+    if (!getName(model) || !prepareWorkFolder(model, workFolder))
+        return UpdateStart::Failed;
+    return mountedDrive(drive) ? UpdateStart::Ready : UpdateStart::NoDrive;
+}
+
 bool JXFitDevice::_updateTotal(QString package, QString language)
 {
     Q_UNUSED(language)
     m_errorCode = 0;
 
-    QString model;
-    if (!getName(model))
-        return false;
     QString workFolder;
-    if (!prepareWorkFolder(model, workFolder))
-        return false;
     QString drive;
-    if (!getDrive(drive) || drive.isEmpty()) {
-        JX_CRITICAL << "can not get mounted drive";
+    if (prepareUpdate(workFolder, drive) != UpdateStart::Ready)
         return false;
-    }
     rememberVolume(drive);
     const auto forget = qScopeGuard([this] { forgetVolume(); });
 
@@ -561,10 +571,8 @@ bool JXFitDevice::copyBinFile(QString sourceDir, QString fileName, QString devic
         return false;
     }
     QString drive;
-    if (!getDrive(drive) || drive.isEmpty()) {
-        JX_CRITICAL << "can not get mounted drive";
+    if (!mountedDrive(drive))
         return false;
-    }
     const QString folder = deviceSubFolder.isEmpty() ? drive : drive + QLatin1Char('/') + deviceSubFolder;
     return copyAndVerify(source, folder + QLatin1Char('/') + fileName, drive, fileName);
 }
@@ -717,10 +725,8 @@ bool JXFitDevice::_updateAlp(QString file, unsigned int expiry)
     QString model;
     getName(model);
     QString drive;
-    if (!getDrive(drive) || drive.isEmpty()) {
-        JX_CRITICAL << "can not get mounted drive";
+    if (!mountedDrive(drive))
         return false;
-    }
     if (!isSafeModelName(model) || !isSafeRelativeName(file) || file.contains(QLatin1Char('/')) ||
         file.contains(QLatin1Char('\\'))) {
         JX_CRITICAL << "refusing the assistance file" << file << "of model" << model;
@@ -779,16 +785,12 @@ bool JXFitDevice::_updateComponent(JXClientCompUpdateInfo info)
     const QString package = info.packageFile;
     const QString installSwitch = info.version;
 
-    QString model;
-    if (!getName(model))
-        return false;
     QString workFolder;
-    if (!prepareWorkFolder(model, workFolder))
-        return false;
     QString drive;
-    if (!getDrive(drive) || drive.isEmpty()) {
-        m_errorCode = 2;
-        JX_CRITICAL << "can not get mounted drive";
+    const UpdateStart start = prepareUpdate(workFolder, drive);
+    if (start != UpdateStart::Ready) {
+        if (start == UpdateStart::NoDrive)
+            m_errorCode = 2;
         return false;
     }
     rememberVolume(drive);

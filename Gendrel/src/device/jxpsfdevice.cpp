@@ -1,25 +1,7 @@
 #include "device/jxpsfdevice.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "jxlog.h"
 #include "system/jxscsideviceservice.h"
-
-namespace {
-
-// The vendor read command for one block of an area; the block number travels big-endian in bytes 4 and 5.
-void composeReadCommand(unsigned char (&command)[10], int number, unsigned char area, int blockSize)
-{
-    std::fill(std::begin(command), std::end(command), 0);
-    command[0] = 0x28;
-    command[4] = static_cast<unsigned char>(number >> 8);
-    command[5] = static_cast<unsigned char>(number & 0xFF);
-    command[6] = area;
-    command[8] = static_cast<unsigned char>(blockSize / 512);
-}
-
-} // namespace
 
 JXPSFDevice::JXPSFDevice() : m_image(FlashSize, char(0xFF)) {}
 
@@ -51,12 +33,12 @@ bool JXPSFDevice::readFlashBlocks(char* dest, unsigned char area, int length, in
         JX_WARNING << "the device has no raw-flash service to read from";
         return false;
     }
-    if (!dest || blockSize <= 0 || blockSize > JXSCSIDeviceService::MaxBlockSize || blockSize % 512 != 0 ||
-        length < 0 || startBlock < 0) {
-        JX_WARNING << "unreadable block range: block size" << blockSize << ", bytes" << length << ", first"
-                   << startBlock;
+    if (!dest) {
+        JX_WARNING << "no buffer to read the blocks into";
         return false;
     }
+    if (!JXSCSIDeviceService::isReadableRange(length, blockSize, startBlock))
+        return false;
     if (!service->openClient())
         return false;
     const int end = startBlock + length / blockSize + (length % blockSize ? 1 : 0);
@@ -68,7 +50,7 @@ bool JXPSFDevice::readFlashBlocks(char* dest, unsigned char area, int length, in
             break;
         }
         unsigned char command[10];
-        composeReadCommand(command, number, area, blockSize);
+        JXSCSIDeviceService::composeReadCommand(command, number, area, blockSize);
         result = service->readClient(command, sizeof command, reinterpret_cast<unsigned char*>(dest),
                                      static_cast<unsigned long>(blockSize));
         if (!result)

@@ -1,27 +1,9 @@
 #include "device/jxzelto30.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "device/jxdeviceservice.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
 #include "system/jxscsideviceservice.h"
-
-namespace {
-
-// The vendor read command for one block of an area; the block number travels big-endian in bytes 4 and 5.
-void composeReadCommand(unsigned char (&command)[10], int number, unsigned char area, int blockSize)
-{
-    std::fill(std::begin(command), std::end(command), 0);
-    command[0] = 0x28;
-    command[4] = static_cast<unsigned char>(number >> 8);
-    command[5] = static_cast<unsigned char>(number & 0xFF);
-    command[6] = area;
-    command[8] = static_cast<unsigned char>(blockSize / 512);
-}
-
-} // namespace
 
 JXZelto30::JXZelto30(QObject* parent) : JXClient(parent), m_flashHeaderRecord(FlashHeaderRecordSize, '\0')
 {
@@ -59,12 +41,8 @@ bool JXZelto30::readData(QByteArray& out, unsigned char area, int byteCount, int
         JX_WARNING << "the device has no raw-flash service to read from";
         return false;
     }
-    if (blockSize <= 0 || blockSize > JXSCSIDeviceService::MaxBlockSize || blockSize % 512 != 0 || byteCount < 0 ||
-        firstBlock < 0) {
-        JX_WARNING << "unreadable block range: block size" << blockSize << ", bytes" << byteCount << ", first"
-                   << firstBlock;
+    if (!JXSCSIDeviceService::isReadableRange(byteCount, blockSize, firstBlock))
         return false;
-    }
     if (!service->openClient())
         return false;
 
@@ -78,7 +56,7 @@ bool JXZelto30::readData(QByteArray& out, unsigned char area, int byteCount, int
             break;
         }
         unsigned char command[10];
-        composeReadCommand(command, number, area, blockSize);
+        JXSCSIDeviceService::composeReadCommand(command, number, area, blockSize);
         getMutex()->lock();
         result = service->readClient(command, sizeof command, reinterpret_cast<unsigned char*>(block.data()),
                                      static_cast<unsigned long>(blockSize));

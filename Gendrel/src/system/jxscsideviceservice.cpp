@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "jxlog.h"
 
@@ -38,6 +40,28 @@ bool validBlockRange(int firstBlock, qint64 count)
 }
 
 } // namespace
+
+void JXSCSIDeviceService::composeReadCommand(unsigned char (&command)[10], int number, unsigned char area,
+                                             int blockSize)
+{
+    // The block number travels big-endian in bytes 4 and 5.
+    std::fill(std::begin(command), std::end(command), 0);
+    command[0] = 0x28;
+    command[4] = static_cast<unsigned char>(number >> 8);
+    command[5] = static_cast<unsigned char>(number & 0xFF);
+    command[6] = area;
+    command[8] = static_cast<unsigned char>(blockSize / 512);
+}
+
+bool JXSCSIDeviceService::isReadableRange(int byteCount, int blockSize, int firstBlock)
+{
+    if (blockSize <= 0 || blockSize > MaxBlockSize || blockSize % 512 != 0 || byteCount < 0 || firstBlock < 0) {
+        JX_WARNING << "unreadable block range: block size" << blockSize << ", bytes" << byteCount << ", first"
+                   << firstBlock;
+        return false;
+    }
+    return true;
+}
 
 bool JXSCSIDeviceService::writeFlashBlocks(char* data, unsigned char area, int size, int blockSize, int firstBlock)
 {

@@ -6,6 +6,8 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include "system/jxoperatingsystem.h"
+
 JXRealMount::~JXRealMount()
 {
     if (!m_mountPoint.isEmpty())
@@ -49,4 +51,14 @@ bool JXRealMount::mountExt2Image(const QString& image, qint64 sizeBytes, int res
     if (!format.waitForFinished(30000) || format.exitStatus() != QProcess::NormalExit || format.exitCode() != 0)
         return false;
     return mount({QStringLiteral("-o"), QStringLiteral("loop"), image}, mountPoint);
+}
+
+bool isMountListed(const QString& mountPoint)
+{
+    QVector<JXMountEntry> mounts;
+    JXOperatingSystem::instance()->mountedVolumes(mounts);
+    for (const JXMountEntry& entry : mounts)
+        if (entry.mountPoint == mountPoint)
+            return true;
+    return false;
 }

@@ -30,4 +30,8 @@ private:
     QString m_mountPoint;
 };
 
+// Whether the operating-system layer lists a mount on mountPoint, from whatever tree it reads now (the machine's or
+// a simulated one).
+bool isMountListed(const QString& mountPoint);
+
 #endif
