@@ -213,6 +213,8 @@ protected:
     virtual bool _restoreFactory(QString text);
     virtual bool _updateMapData(QString text);
     virtual JXDeviceService* getDeviceService();
+    // The model name of the registry row the device was found by; false, and model untouched, without a service.
+    bool registryModelName(QString& model);
 
     // Waits for a running action, up to 20000 ms, then terminates it. Drivers whose members the action uses call
     // it from their own destructor.

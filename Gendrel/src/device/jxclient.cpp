@@ -700,6 +700,16 @@ JXDeviceService* JXClient::getDeviceService()
     return nullptr;
 }
 
+bool JXClient::registryModelName(QString& model)
+{
+    JXDeviceService* service = getDeviceService();
+    const stRegDevInfo* row = service ? service->getRegistryInfo() : nullptr;
+    if (!row)
+        return false;
+    model = row->modelName;
+    return true;
+}
+
 bool JXClient::_updateAlp(QString file, unsigned int expiry)
 {
     return true;

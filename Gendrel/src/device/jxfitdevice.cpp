@@ -301,9 +301,8 @@ bool JXFitDevice::getOS(QString& version)
 
 bool JXFitDevice::getName(QString& model)
 {
-    JXDeviceService* service = getDeviceService();
-    stRegDevInfo* row = service ? service->getRegistryInfo() : nullptr;
-    model = row ? row->modelName : QString();
+    if (!registryModelName(model))
+        model.clear();
     return true;
 }
 

@@ -8,11 +8,7 @@ JXGalDevice::~JXGalDevice() = default;
 
 bool JXGalDevice::getName(QString& model)
 {
-    stRegDevInfo* row = m_deviceService ? m_deviceService->getRegistryInfo() : nullptr;
-    if (!row)
-        return false;
-    model = row->modelName;
-    return true;
+    return registryModelName(model);
 }
 
 bool JXGalDevice::prepareUploadData(QString& path, bool dontCheckUploaded)

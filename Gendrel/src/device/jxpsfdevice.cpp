@@ -9,9 +9,8 @@ JXPSFDevice::~JXPSFDevice() = default;
 
 bool JXPSFDevice::getName(QString& model)
 {
-    JXDeviceService* service = getDeviceService();
-    const stRegDevInfo* row = service ? service->getRegistryInfo() : nullptr;
-    model = row ? row->modelName : QString();
+    if (!registryModelName(model))
+        model.clear();
     return true;
 }
 

@@ -17,9 +17,8 @@ JXZelto30::~JXZelto30()
 
 bool JXZelto30::getName(QString& model)
 {
-    JXDeviceService* service = getDeviceService();
-    const stRegDevInfo* row = service ? service->getRegistryInfo() : nullptr;
-    model = row ? row->modelName : QString();
+    if (!registryModelName(model))
+        model.clear();
     return true;
 }
 

@@ -48,11 +48,7 @@ JXZelto50CR::~JXZelto50CR() = default;
 
 bool JXZelto50CR::getName(QString& model)
 {
-    stRegDevInfo* row = m_deviceService ? m_deviceService->getRegistryInfo() : nullptr;
-    if (!row)
-        return false;
-    model = row->modelName;
-    return true;
+    return registryModelName(model);
 }
 
 bool JXZelto50CR::getDrive(QString& drive)
