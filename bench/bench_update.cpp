@@ -1,5 +1,5 @@
-// One side of the software-update benchmark; bench/update.sh times it against a shell baseline (unzip, cp, sync,
-// cat) on the same package and volume folders.
+// One side of the software-update benchmark; bench/update.sh times it against a shell baseline (unzip, cp, sync
+// of the copies, cmp of the copies read back from the disk) on the same package and volume folders.
 //
 //   bench_update make-images DIR MB   one large image and three small ones, MB in all, with release.ini; the
 //                                     small "tz.bin" is not newer than the device and is not copied

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLoggingCategory>
 
 #include <cstdio>
 
@@ -61,15 +62,18 @@ bool makeSmall(const QString& folder)
     return true;
 }
 
-bool copyTree(const QString& source, const QString& destination)
+// The caller's side of the copy, kept to what cp does itself: walk the tree
+// and make each folder once.
+bool copyTree(const QString& sourceArgument, const QString& destination)
 {
+    const QString source = QDir::cleanPath(sourceArgument);
     QDirIterator it(source, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    const QDir sourceDir(source);
     QString lastFolder;
     while (it.hasNext()) {
         const QString sourcePath = it.next();
-        const QString destinationPath = destination + QLatin1Char('/') + sourceDir.relativeFilePath(sourcePath);
-        const QString folder = QFileInfo(destinationPath).path();
+        // The iterator's paths start with source and "/".
+        const QString destinationPath = destination + sourcePath.midRef(source.size());
+        const QString folder = destinationPath.left(destinationPath.lastIndexOf(QLatin1Char('/')));
         if (folder != lastFolder) {
             QDir().mkpath(folder);
             lastFolder = folder;
@@ -86,6 +90,9 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quietHandler);
+    // As the log at its default level, which leaves debug lines out before
+    // they are built.
+    QLoggingCategory::defaultCategory()->setEnabled(QtDebugMsg, false);
     const QStringList args = app.arguments();
     const QString command = args.value(1);
 

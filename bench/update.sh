@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Times the file-update driver's whole software update (unpack, version and space checks, copy of the newer
-# images with flush and read-back, update.ini) against a shell baseline on the same package and folders: unzip
-# into a folder, cp of the newer images onto the volume folder, sync, then cat of the copies. Packages of 64 MB and
-# 256 MB, each one large image and three small ones (one of them not newer). Prints the median of each side, the
-# ratio driver/baseline and the peak resident memory of each side.
+# images with flush and read-back, update.ini, removal of its work folder) against a shell baseline doing the same
+# work on the same package and folders: unzip into a work folder, cp --preserve=timestamps of the newer images onto
+# the volume folder, update.ini, sync of those files and of the volume folder only, the copies dropped from the
+# page cache (so that the read-back reaches the disk, as the driver's does), cmp of each copy with its source, and
+# removal of the work folder. Packages of 64 MB and 256 MB, each one large image and three small ones (one of them
+# not newer). Prints the median of each side, the ratio driver/baseline and the peak resident memory of each side.
 # Goal: within 1.3x of the baseline, and the driver's peak memory independent of the image size.
 #
 #   bash bench/update.sh
@@ -62,8 +64,14 @@ for mb in 64 256; do
   package=$work/Total$mb.zip
 
   ours="'$bench' update '$package' OUT/volume OUT/user"
-  theirs="unzip -q '$package' -d OUT/work && cp OUT/work/os.bin OUT/work/boot.bin OUT/work/lang.bin OUT/volume/ \
-&& : > OUT/volume/update.ini && sync && cat OUT/volume/os.bin OUT/volume/boot.bin OUT/volume/lang.bin >/dev/null"
+  theirs="unzip -q '$package' -d OUT/work \
+&& cp --preserve=timestamps OUT/work/os.bin OUT/work/boot.bin OUT/work/lang.bin OUT/volume/ \
+&& : > OUT/volume/update.ini \
+&& sync OUT/volume/os.bin OUT/volume/boot.bin OUT/volume/lang.bin OUT/volume/update.ini OUT/volume \
+&& for image in os.bin boot.bin lang.bin; do \
+     dd if=OUT/volume/\$image iflag=nocache count=0 status=none && cmp OUT/work/\$image OUT/volume/\$image || exit 1; \
+   done \
+&& rm -rf OUT/work"
 
   ours_times=() their_times=() ours_rss=() their_rss=()
   for ((i = 0; i < runs; i++)); do

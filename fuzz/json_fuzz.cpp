@@ -1,6 +1,6 @@
-// libFuzzer target for the JSON reader, fed as the update-query client feeds it: the reply's bytes as UTF-8 up to
-// the first zero byte. Whatever the reader accepts, the writer must write, and the reader must read that back to the
-// same value.
+// libFuzzer target for the JSON reader, fed as the update-query client feeds it: the reply's bytes, read as UTF-8 up
+// to the first zero byte. Reading the bytes directly must give exactly what reading their UTF-16 decoding gives.
+// Whatever the reader accepts, the writer must write, and the reader must read that back to the same value.
 
 #include "json.h"
 
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -20,11 +21,12 @@ void require(bool condition, const char* what)
     std::abort();
 }
 
-// A string as it comes back from the writer's UTF-8: only a lone surrogate (from a \u escape) changes.
+// A string as it comes back from the writer's UTF-8: only a lone surrogate (from a \u escape) changes. It is decoded
+// after the quote the writer puts before it, so that a leading U+FEFF is not taken for a byte order mark.
 QString throughUtf8(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    return QString::fromUtf8(utf8.constData(), utf8.size());
+    const QByteArray utf8 = '"' + text.toUtf8();
+    return QString::fromUtf8(utf8.constData(), utf8.size()).mid(1);
 }
 
 bool sameValue(const QVariant& original, const QVariant& reread)
@@ -81,6 +83,43 @@ bool sameValue(const QVariant& original, const QVariant& reread)
     }
 }
 
+// The same value in every respect: types, texts, and doubles to the bit.
+bool identical(const QVariant& left, const QVariant& right)
+{
+    if (left.userType() != right.userType())
+        return false;
+    switch (left.type()) {
+    case QVariant::List: {
+        const QVariantList leftList = left.toList();
+        const QVariantList rightList = right.toList();
+        if (leftList.size() != rightList.size())
+            return false;
+        for (int i = 0; i < leftList.size(); ++i) {
+            if (!identical(leftList.at(i), rightList.at(i)))
+                return false;
+        }
+        return true;
+    }
+    case QVariant::Map: {
+        const QVariantMap leftMap = left.toMap();
+        const QVariantMap rightMap = right.toMap();
+        if (leftMap.keys() != rightMap.keys())
+            return false;
+        for (auto it = leftMap.constBegin(); it != leftMap.constEnd(); ++it) {
+            if (!identical(it.value(), rightMap.value(it.key())))
+                return false;
+        }
+        return true;
+    }
+    case QVariant::Double: {
+        const double leftValue = left.toDouble();
+        const double rightValue = right.toDouble();
+        return std::memcmp(&leftValue, &rightValue, sizeof leftValue) == 0;
+    }
+    default: return left == right;
+    }
+}
+
 bool isEmptyContainerOrInvalid(const QVariant& value)
 {
     if (!value.isValid())
@@ -97,13 +136,16 @@ bool isEmptyContainerOrInvalid(const QVariant& value)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const char* bytes = reinterpret_cast<const char*>(data);
-    size_t end = 0;
-    while (end < size && bytes[end] != '\0')
-        ++end;
-    const QString text = QString::fromUtf8(bytes, int(end));
-
+    // The bytes entry finds the first zero byte itself.
+    const QByteArray reply = QByteArray::fromRawData(bytes, int(size));
     bool parsed = false;
-    const QVariant result = QtJson::Json::parse(text, parsed);
+    const QVariant result = QtJson::Json::parse(reply, parsed);
+
+    bool decodedParsed = false;
+    const QVariant decodedResult = QtJson::Json::parse(QString::fromUtf8(reply), decodedParsed);
+    require(parsed == decodedParsed && identical(result, decodedResult),
+            "reading the bytes differs from reading their UTF-16 decoding");
+
     if (!parsed) {
         require(isEmptyContainerOrInvalid(result), "a failed read returns a value");
         return 0;

@@ -70,6 +70,8 @@ private slots:
     void onClientActionFinished();
 
 private:
+    void queryUpdate();
+    void forgetBrokenPackage();
     void checkWorkout();
     void installAlp(JXClient* client);
     void startDeferredRequest();
@@ -92,6 +94,9 @@ private:
     QString m_releaseNote;
     quint32 m_cachedAlpDate = 0;
     bool m_progressOnMainWindow = false;
+    // The last update query or assistance download failed: the buttons say so instead of "up-to-date".
+    bool m_checkFailed = false;
+    bool m_alpDownloadFailed = false;
     // The client the silent workout check runs on; null when none runs.
     QPointer<JXClient> m_workoutCheckClient;
     // Requests a client refused because another action was running; made again when that action ends.

@@ -36,25 +36,11 @@ public:
 
     static QVariant parse(const QString& json);
     static QVariant parse(const QString& json, bool& success);
+    // The same as parse(QString::fromUtf8(utf8), success), read from the bytes without a UTF-16 copy: the text
+    // ends at the first zero byte, and bytes that are no UTF-8 read as replacement characters.
+    static QVariant parse(const QByteArray& utf8, bool& success);
     static QByteArray serialize(const QVariant& data);
     static QByteArray serialize(const QVariant& data, bool& success);
-
-private:
-    struct NameCache;
-
-    static QVariant parseValue(const QString& json, int& index, bool& success, int depth = 0,
-                               NameCache* names = nullptr);
-    static QVariant parseObject(const QString& json, int& index, bool& success, int depth = 0,
-                                NameCache* names = nullptr);
-    static QVariant parseArray(const QString& json, int& index, bool& success, int depth = 0,
-                               NameCache* names = nullptr);
-    static QVariant parseString(const QString& json, int& index, bool& success);
-    static QString readString(const QString& json, int& index, bool& success, NameCache* names);
-    static QVariant parseNumber(const QString& json, int& index);
-    static int lastIndexOfNumber(const QString& json, int index);
-    static void eatWhitespace(const QString& json, int& index);
-    static int lookAhead(const QString& json, int index);
-    static int nextToken(const QString& json, int& index);
 };
 
 } // namespace QtJson

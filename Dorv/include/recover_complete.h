@@ -6,8 +6,8 @@
 class QLabel;
 class QMovie;
 
-// Announces a finished software update: the title, an animation of the cable being released and a closing
-// reminder. It has no button; the controller replaces it when the device goes or comes.
+// Announces a finished software update: the title, an animation of the cable being released from the connected
+// device and a closing reminder. It has no button; the controller replaces it when the device goes or comes.
 class recover_complete_form : public QWidget
 {
     Q_OBJECT
@@ -15,7 +15,12 @@ class recover_complete_form : public QWidget
 public:
     explicit recover_complete_form(QWidget* parent = nullptr);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void chooseAnimation();
+
     QLabel* background_label;
     QLabel* msg_label;
     QLabel* pic_label;

@@ -32,9 +32,19 @@ public:
     void setTransferTimeout(int milliseconds) { m_transferTimeout = milliseconds; }
     int transferTimeout() const { return m_transferTimeout; }
 
+    // Whether the last query, or the download it started, failed: no answer,
+    // a status other than 200, a malformed reply, a wrong MD5, a cache that
+    // could not be written. An answer that names no newer package is no failure.
+    bool lastQueryFailed() const { return m_failed; }
+
     // The text of a cache file ("version.txt", "note.txt") up to its first
     // zero byte, as UTF-8; false when the file does not open.
     static bool readCachedText(const QString& path, QString& text);
+
+    // Forgets the cached package of a model folder, so that the next query
+    // downloads it again: "version.txt" first, then "Total.zip". The release
+    // note and the assistance data stay. False when either remains.
+    static bool discardPackage(const QString& folder);
 
 private slots:
     void finishedSlot(QNetworkReply* reply);
@@ -56,6 +66,7 @@ private:
     QString m_folder;
     VexmorApiClientDelegate* m_delegate;
     int m_transferTimeout = DefaultTransferTimeout;
+    bool m_failed = false;
 };
 
 #endif

@@ -6,6 +6,9 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+
 #include "device/jxclient.h"
 #include "dorvapp.h"
 #include "dorvform.h"
@@ -25,10 +28,46 @@ const int kProgressStep = 2;
 const int kProgressCeiling = 99; // only the end of the action may show the bar full
 // The release note has not been read yet.
 const char* const kUnreadNote = "empty";
+const char* const kReleaseIni = "release.ini";
+// A larger "release.ini" is taken as present without reading it through on the main thread.
+const qint64 kReleaseIniReadLimit = 1 << 20;
 
-JXClient* currentClient()
+JXClient* daemonClient()
 {
     return JXDaemon::getInstance()->getClient();
+}
+
+// The connected device, unless its model name cannot be a folder name: the per-model folder is built from it, so such
+// a device is treated like one whose model cannot be read, and nothing is queried, downloaded or written for it.
+JXClient* currentClient()
+{
+    JXClient* client = daemonClient();
+    QString model;
+    if (client)
+        client->getName(model);
+    return client && JXClient::isSafeModelName(model) ? client : nullptr;
+}
+
+// Whether the cached package is a zip holding a "release.ini" that reads back with a good checksum: the first things
+// the driver needs of it. Only that entry is read.
+bool isUsablePackage(const QString& path)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdUnzip))
+        return false;
+    if (!zip.setCurrentFile(QLatin1String(kReleaseIni), QuaZip::csSensitive))
+        return false;
+    QuaZipFile entry(&zip);
+    if (!entry.open(QIODevice::ReadOnly))
+        return false;
+    if (entry.usize() > kReleaseIniReadLimit)
+        return true;
+    char buffer[4096];
+    qint64 count = 0;
+    while ((count = entry.read(buffer, sizeof buffer)) > 0) {
+    }
+    entry.close();
+    return count == 0 && entry.getZipError() == UNZ_OK;
 }
 
 } // namespace
@@ -80,6 +119,8 @@ void DorvController::onDeviceDisconnected(JXClient*)
     m_deviceVersion.clear();
     m_releaseNote = QString::fromLatin1(kUnreadNote);
     m_cachedAlpDate = 0;
+    m_checkFailed = false;
+    m_alpDownloadFailed = false;
     show_index(true);
 }
 
@@ -128,6 +169,9 @@ void DorvController::onDeviceActionDone(JXClient*, int action)
             show_fail_form(errorCode);
         else
             show_complete_form();
+        // Code 0: the driver stopped before it looked at the images, perhaps at a package it cannot open.
+        if (failed && errorCode == 0 && runner && runner == currentClient())
+            forgetBrokenPackage();
         break;
     default: show_fail_form(0); break;
     }
@@ -173,15 +217,47 @@ void DorvController::installAlp(JXClient* client)
 void DorvController::start()
 {
     show_index(false);
+    if (!currentClient()) {
+        if (JXClient* refused = daemonClient()) {
+            QString model;
+            refused->getName(model);
+            JX_CRITICAL << "refusing the device's model name" << model << ": it is no folder name";
+        }
+        return;
+    }
+    queryUpdate();
+    updateAlp(false);
+}
+
+void DorvController::queryUpdate()
+{
     JXClient* client = currentClient();
     if (!client)
         return;
+    m_checkFailed = false;
     m_mainForm->showUpdateIndicator();
     QString model;
     client->getName(model);
     m_apiClient->queryUpdate(model, JXEnv::getInstance()->getUserDataBaseFolder() + QStringLiteral("/updates/") + model,
                              isBetaVersion());
-    updateAlp(false);
+}
+
+// A package that is no zip, or holds no "release.ini", would stay cached for good, since its version equals the
+// server's: it is forgotten and fetched again.
+void DorvController::forgetBrokenPackage()
+{
+    const QString folder = getUpdateDataFolder();
+    const QString package = folder + QLatin1String(kPackageFileName);
+    const bool packageExists = QFile::exists(package);
+    if (!packageExists && !QFile::exists(folder + QStringLiteral("/version.txt")))
+        return;
+    if (packageExists && isUsablePackage(package))
+        return;
+    JX_CRITICAL << "the cached package" << package << "cannot be used: it is downloaded again";
+    VexmorApiClient::discardPackage(folder);
+    m_availableVersion.clear();
+    m_deviceVersion.clear();
+    queryUpdate();
 }
 
 void DorvController::onUpdateFinished(bool)
@@ -189,6 +265,7 @@ void DorvController::onUpdateFinished(bool)
     JX_DEBUG << "onQureyUpdateFinished";
     m_availableVersion.clear();
     m_deviceVersion.clear();
+    m_checkFailed = m_apiClient->lastQueryFailed();
 
     if (JXClient* client = currentClient()) {
         client->getOS(m_deviceVersion);
@@ -245,6 +322,15 @@ void DorvController::show_update_form()
         m_softUpdateForm->setVisible(true);
         m_mainForm->setVisible(false);
         m_failForm->setVisible(false);
+    } else if (m_checkFailed) {
+        // Not "up-to-date": nobody knows. The server is asked again, so that a later press has an answer.
+        execMessageBox(m_mainForm,
+                       QCoreApplication::translate("dorvcontroller",
+                                                   "Checking for new software failed. Please try again later."),
+                       QString());
+        m_availableVersion.clear();
+        m_deviceVersion.clear();
+        queryUpdate();
     } else {
         execMessageBox(m_mainForm, QCoreApplication::translate("dorvcontroller", "Your software is up-to-date."),
                        QString());
@@ -309,7 +395,9 @@ void DorvController::updateAlp(bool userAsked)
     m_cachedAlpDate = getCachedAlpDate();
     // Cached data counts as fresh only on its download day: from then on its expiry lies before this limit.
     const quint32 limit = ReriduruClient::expiryAfter(kAlpDays, QDateTime::currentDateTime());
-    if (m_cachedAlpDate < limit) {
+    // After a failed download the button asks the server again, whatever is cached.
+    if (m_cachedAlpDate < limit || (userAsked && m_alpDownloadFailed)) {
+        m_alpDownloadFailed = false;
         JX_DEBUG << "start downloading AssitOff.alp";
         m_reriduruClient->download(getUpdateDataFolder(), QString::fromLatin1(kAlpFileName), kAlpDays);
         m_mainForm->notifyGpsDataUpdate(true);
@@ -338,6 +426,7 @@ quint32 DorvController::getCachedAlpDate()
 void DorvController::onReriduruFinished(bool result)
 {
     JX_DEBUG << "onReriduruFinished";
+    m_alpDownloadFailed = !result;
     if (!result)
         execMessageBox(nullptr, QCoreApplication::translate("dorvcontroller", "Download GPS data failed."),
                        QCoreApplication::translate("dorvcontroller", "Check the netwrok and try again."));

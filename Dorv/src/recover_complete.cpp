@@ -14,8 +14,8 @@ namespace {
 using DorvScreen::makeLabel;
 using DorvScreen::textFont;
 
-// The controller builds this screen in its own constructor, before the application holds it; the rule then is
-// the controller's own, applied to the daemon's current client.
+// The controller builds this screen in its own constructor, before the application holds it, and a screen may
+// live without a controller at all; the rule then is the controller's own, applied to the daemon's current client.
 bool isWatchDevice()
 {
     DorvApp* app = DorvApp::instance();
@@ -46,16 +46,32 @@ recover_complete_form::recover_complete_form(QWidget* parent) : QWidget(parent)
     title_label->setAlignment(Qt::AlignCenter);
     title_label->setWordWrap(true);
 
-    // Chosen once, from the device connected while the screen is built.
-    const QString animation =
-        isWatchDevice() ? QStringLiteral(":/release_cable.gif") : QStringLiteral(":/zelto_release_cable.gif");
-    cable_movie = new QMovie(animation, QByteArray(), this);
+    // One movie for the screen's life; each showing points it at the animation of the device connected then.
+    cable_movie = new QMovie(this);
     pic_label->setMovie(cable_movie);
-    cable_movie->start();
+    chooseAnimation();
 
     title_label->setText(QStringLiteral("<font color=\"#00aa00\">%1</font>")
                              .arg(QCoreApplication::translate("recover_complete_form", "Completion")));
     msg_label->setText(QCoreApplication::translate("recover_complete_form", "Last_Remind_Msg"));
     setWindowIcon(QIcon(QStringLiteral(":/dorv_icon.jpg")));
     setWindowTitle(QCoreApplication::translate("recover_complete_form", "Vexmor Update"));
+}
+
+void recover_complete_form::showEvent(QShowEvent* event)
+{
+    // The screen is built at start-up, often before any device is plugged in.
+    chooseAnimation();
+    QWidget::showEvent(event);
+}
+
+void recover_complete_form::chooseAnimation()
+{
+    const QString animation =
+        isWatchDevice() ? QStringLiteral(":/release_cable.gif") : QStringLiteral(":/zelto_release_cable.gif");
+    if (cable_movie->fileName() == animation && cable_movie->state() == QMovie::Running)
+        return;
+    cable_movie->stop();
+    cable_movie->setFileName(animation);
+    cable_movie->start();
 }

@@ -42,8 +42,22 @@ bool VexmorApiClient::readCachedText(const QString& path, QString& text)
     return true;
 }
 
+bool VexmorApiClient::discardPackage(const QString& folder)
+{
+    bool result = true;
+    for (const char* name : {"version.txt", kPackageFileName}) {
+        const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+        if (QFile::exists(path) && !QFile::remove(path)) {
+            JX_CRITICAL << "can not remove" << path;
+            result = false;
+        }
+    }
+    return result;
+}
+
 void VexmorApiClient::queryUpdate(const QString& modelName, const QString& folder, bool beta)
 {
+    m_failed = false;
     m_version.clear();
     m_url.clear();
     m_note.clear();
@@ -87,22 +101,31 @@ void VexmorApiClient::handleQueryReply(QNetworkReply* reply)
 {
     QByteArray body;
     if (!DorvHttp::readCompleteReply(reply, body)) {
+        m_failed = true;
         if (m_delegate)
             m_delegate->onUpdateFinished(true);
         return;
     }
 
-    const QString text = textUpToZero(body);
-    JX_DEBUG << text;
+    // The reply is read as UTF-8 up to its first zero byte; its text is made only for a debug line that is kept.
+    JX_DEBUG << textUpToZero(body);
 
     bool parsed = false;
-    const QVariant result = QtJson::Json::parse(text, parsed);
+    const QVariant result = QtJson::Json::parse(body, parsed);
+    body = QByteArray(); // the tree is all that is needed from here on
     if (!parsed) {
+        JX_CRITICAL << "the update server's reply is no JSON";
+        m_failed = true;
         if (m_delegate)
             m_delegate->onUpdateFinished(true);
         return;
     }
 
+    // The answer is a list, empty when no package is offered; anything else is no answer.
+    if (result.type() != QVariant::List) {
+        JX_CRITICAL << "the update server's reply is no list";
+        m_failed = true;
+    }
     parseResult(result);
     if (checkDownload())
         return; // the delegate hears of it when the download ends
@@ -157,6 +180,7 @@ void VexmorApiClient::handleDownloadReply(QNetworkReply* reply)
             result = storePackage(package);
         }
     }
+    m_failed = !result;
     if (m_delegate)
         m_delegate->onUpdateFinished(result);
 }

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QDataStream>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QListWidget>
 #include <QNetworkProxy>
@@ -18,6 +19,7 @@
 #include "jxdaemon.h"
 #include "jxenv.h"
 #include "jxtestfiles.h"
+#include "jxtestpackage.h"
 #include "messageboxanswerer.h"
 #include "reriduruclient.h"
 #include "testhttpserver.h"
@@ -26,6 +28,7 @@ namespace {
 
 const char* const kQueryPath = "/versions/index";
 const char* const kAlpPath = "/current_14d.alp";
+const char* const kPackagePath = "/packages/Total.zip";
 
 // What the next plugged test device reports and how its actions end.
 struct DeviceScript
@@ -172,6 +175,7 @@ QWidget* screen(const QString& objectName)
     return findScreen(objectName);
 }
 
+using JXTestFiles::readAll;
 using JXTestFiles::writeFile;
 
 QByteArray expiryBytes(quint32 expiry)
@@ -203,7 +207,16 @@ template <class T> T* child(const QString& screenName, const QString& childName)
     return top ? top->findChild<T*>(childName) : nullptr;
 }
 
+// The update server's answer offering version 2.0.0.0 of the package at url.
+QByteArray totalReply(const QString& url, const QString& md5hash)
+{
+    const QVariantList reply{QVariantMap{
+        {"name", "Total"}, {"version", "2.0.0.0"}, {"url", url}, {"note", "Faster maps"}, {"md5hash", md5hash}}};
+    return QJsonDocument::fromVariant(reply).toJson();
+}
+
 const QString kNotEnoughSpace = QStringLiteral("Not_Enough_Space_Msg");
+const QString kCheckFailed = QStringLiteral("Checking for new software failed. Please try again later.");
 const QString kGenericFailure = QStringLiteral("Fail. Please try again later.");
 
 } // namespace
@@ -221,8 +234,14 @@ private slots:
     void busyMessage();
     void updateButtonAnswer_data();
     void updateButtonAnswer();
+    void failedCheckIsNoAnswer_data();
+    void failedCheckIsNoAnswer();
+    void unsafeModelName_data();
+    void unsafeModelName();
     void softwareUpdateResult_data();
     void softwareUpdateResult();
+    void brokenPackageIsFetchedAgain_data();
+    void brokenPackageIsFetchedAgain();
     void progressSteps_data();
     void progressSteps();
     void refusedActionShowsGenericFailure();
@@ -237,6 +256,7 @@ private slots:
     void assistanceDataFreshness();
     void assistanceDownloadFails();
     void assistanceDownloadOutlivesDevice();
+    void assistanceButtonAfterFailedDownload();
     void releaseNoteFollowsDevice();
     void betaServerChoice_data();
     void betaServerChoice();
@@ -456,6 +476,113 @@ void TestDorvController::updateButtonAnswer()
     QCOMPARE(m_server->requestCount(kQueryPath), 1);
 }
 
+void TestDorvController::failedCheckIsNoAnswer_data()
+{
+    QTest::addColumn<QString>("fault");
+
+    QTest::newRow("connection closed") << "closed";
+    QTest::newRow("status 500") << "500";
+    QTest::newRow("no answer in time") << "stall";
+    QTest::newRow("reply is no JSON") << "html";
+    QTest::newRow("reply is no list") << "object";
+    QTest::newRow("package MD5 differs") << "md5";
+}
+
+void TestDorvController::failedCheckIsNoAnswer()
+{
+    QFETCH(QString, fault);
+
+    cacheFreshAssistanceData();
+    const QString packageUrl = m_server->url(kPackagePath);
+    m_server->setReply(kPackagePath, 200, "package");
+    if (fault == "closed") {
+        m_server->setCloseImmediately(kQueryPath);
+    } else if (fault == "500") {
+        m_server->setReply(kQueryPath, 500, totalReply(packageUrl, QString()));
+    } else if (fault == "stall") {
+        m_controller->setTransferTimeout(300);
+        m_server->setStall(kQueryPath);
+    } else if (fault == "html") {
+        m_server->setReply(kQueryPath, 200, "<html><body>Service busy</body></html>");
+    } else if (fault == "object") {
+        m_server->setReply(kQueryPath, 200, "{\"name\": \"Total\", \"version\": \"2.0.0.0\"}");
+    } else if (fault == "md5") {
+        m_server->setReply(kQueryPath, 200, totalReply(packageUrl, QStringLiteral("0123456789abcdef0123456789abcdef")));
+    }
+    TestDevice* device = plugAndSettle();
+    QVERIFY(device);
+    QVERIFY(!QFile::exists(modelFolder() + "/version.txt"));
+
+    // The server is back: the press says the check failed, and asks again.
+    m_server->setReply(kQueryPath, 200, totalReply(packageUrl, QString()));
+    const int queries = m_server->requestCount(kQueryPath);
+    QVERIFY(!m_controller->showBusyMessage());
+    m_controller->show_update_form();
+    QCOMPARE(m_answerer->texts(), QStringList{kCheckFailed});
+    QVERIFY(m_answerer->boxes.first().parentIsMainWindow);
+    QVERIFY(!screen("SoftUpdateForm")->isVisible());
+    QTRY_COMPARE(m_server->requestCount(kQueryPath), queries + 1);
+
+    QTRY_VERIFY_WITH_TIMEOUT(device->callCount("updateComponent") == 2 && !device->isBusy(), 10000);
+    m_answerer->boxes.clear();
+    QVERIFY(!m_controller->showBusyMessage());
+    m_controller->show_update_form();
+    QVERIFY(m_answerer->boxes.isEmpty());
+    QVERIFY(screen("SoftUpdateForm")->isVisible());
+    QCOMPARE(m_server->requestCount(kQueryPath), queries + 1);
+}
+
+// A model name that is no folder name: the device counts as none, nothing is asked, downloaded or written.
+void TestDorvController::unsafeModelName_data()
+{
+    QTest::addColumn<QString>("model");
+
+    QTest::newRow("climbs out") << "../../escaped-model";
+    QTest::newRow("..") << "..";
+    QTest::newRow(".") << ".";
+    QTest::newRow("empty") << "";
+    QTest::newRow("slash") << "Zelto/70";
+    QTest::newRow("backslash") << "..\\escaped-model";
+    QTest::newRow("NUL") << QString::fromLatin1("Zelto\0" "70", 7);
+    QTest::newRow("line feed") << "Zelto\n70";
+    QTest::newRow("DEL") << "Zelto\x7f" "70";
+}
+
+void TestDorvController::unsafeModelName()
+{
+    QFETCH(QString, model);
+
+    // The user-data folder sits two levels below a folder of the test's own, where an escape would land.
+    QTemporaryDir outer;
+    QVERIFY(outer.isValid());
+    const QString userData = outer.path() + "/home/data";
+    QVERIFY(QDir().mkpath(userData));
+    JXEnv::getInstance()->setUserDataBaseFolder(userData);
+    m_server->setReply(kQueryPath, 200, totalReply(m_server->url(kPackagePath), QString()));
+    m_server->setReply(kPackagePath, 200, "package");
+
+    TestDevice::nextScript.model = model;
+    TestDevice* device = plug();
+    QVERIFY(device);
+    // The buttons find no device to work on.
+    QVERIFY(m_controller->showBusyMessage());
+    QCOMPARE(m_answerer->texts(), QStringList{"Busy. Please try again later."});
+    m_controller->updateDevice();
+    QTest::qWait(100);
+
+    QVERIFY(m_server->requestTargets().isEmpty());
+    QVERIFY(device->calls.isEmpty());
+    QCOMPARE(m_controller->getReleaseNote(), QStringLiteral("empty"));
+    auto* uuid = child<QLabel>("Dorv_Form", "uuid_info_label");
+    QVERIFY(uuid);
+    QVERIFY(uuid->text().isEmpty());
+    QCOMPARE(QDir(outer.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"home"});
+    QCOMPARE(QDir(outer.path() + "/home").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"data"});
+    QVERIFY(!QFileInfo::exists(userData + "/updates"));
+}
+
 // ---- Software update -------------------------------------------------------------------------------------------
 
 void TestDorvController::softwareUpdateResult_data()
@@ -507,6 +634,62 @@ void TestDorvController::softwareUpdateResult()
     QVERIFY(bar->value() < 100);
     verifyBarFrozen(bar);
     QVERIFY(m_answerer->boxes.isEmpty());
+}
+
+// A package that the driver cannot use is forgotten and fetched again; one that it can use stays.
+void TestDorvController::brokenPackageIsFetchedAgain_data()
+{
+    QTest::addColumn<QByteArray>("package");
+    QTest::addColumn<bool>("fetchedAgain");
+
+    const QByteArray releaseIni = "[OS]\nName=os.bin\nVersion=2.0.0.0\n";
+    QByteArray damaged = JXTestPackage::zipBytes({{"release.ini", releaseIni}});
+    QVERIFY(!damaged.isEmpty());
+    // The first entry's data follows its 30-byte local header, its name and its extra field.
+    const int extraLength = quint8(damaged.at(28)) | quint8(damaged.at(29)) << 8;
+    const int dataStart = 30 + int(qstrlen("release.ini")) + extraLength;
+    damaged[dataStart] = char(damaged.at(dataStart) ^ 0x20);
+
+    QTest::newRow("HTML page") << QByteArray("<html><body>Please log in</body></html>") << true;
+    QTest::newRow("zip without release.ini")
+        << JXTestPackage::zipBytes({{"os.bin", JXTestPackage::seededBytes(3000, 1)}}) << true;
+    QTest::newRow("release.ini damaged") << damaged << true;
+    QTest::newRow("usable package")
+        << JXTestPackage::packageBytes(releaseIni, {{"os.bin", JXTestPackage::seededBytes(3000, 1)}}) << false;
+}
+
+void TestDorvController::brokenPackageIsFetchedAgain()
+{
+    QFETCH(QByteArray, package);
+    QFETCH(bool, fetchedAgain);
+
+    cacheFreshAssistanceData();
+    writeFile(modelFolder() + "/note.txt", "Faster maps");
+    m_server->setReply(kQueryPath, 200, totalReply(m_server->url(kPackagePath), QString()));
+    m_server->setReply(kPackagePath, 200, package);
+    // The driver refuses what it cannot unpack before the space test: a failure without a code.
+    TestDevice::nextScript.updateResult = false;
+    TestDevice::nextScript.updateErrorCode = 0;
+    TestDevice* device = plugAndSettle();
+    QVERIFY(device);
+    QCOMPARE(m_server->requestCount(kPackagePath), 1);
+    m_controller->show_update_form();
+    QVERIFY(screen("SoftUpdateForm")->isVisible());
+
+    m_controller->updateDevice();
+    QTRY_VERIFY(screen("recover_fail_form")->isVisible());
+    if (fetchedAgain) {
+        QTRY_COMPARE(m_server->requestCount(kQueryPath), 2);
+        QTRY_COMPARE(m_server->requestCount(kPackagePath), 2);
+    } else {
+        QTest::qWait(100);
+        QCOMPARE(m_server->requestCount(kQueryPath), 1);
+    }
+    QTRY_COMPARE(readAll(modelFolder() + "/version.txt"), QByteArray("2.0.0.0"));
+    QCOMPARE(readAll(modelFolder() + "/Total.zip"), package);
+    QCOMPARE(readAll(modelFolder() + "/AssitOff.alp"), QByteArray("assistance data"));
+    QVERIFY(m_answerer->boxes.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!device->isBusy(), 10000);
 }
 
 void TestDorvController::progressSteps_data()
@@ -817,6 +1000,25 @@ void TestDorvController::assistanceDownloadOutlivesDevice()
     // The stalled transfer times out; its end must install nothing anywhere.
     QTRY_COMPARE_WITH_TIMEOUT(m_answerer->texts(), QStringList{"Download GPS data failed."}, 10000);
     QCOMPARE(device->callCount("updateAlp"), 0);
+}
+
+// A failed download leaves no fresh data behind, so the button asks the server again.
+void TestDorvController::assistanceButtonAfterFailedDownload()
+{
+    m_server->setReply(kAlpPath, 500, "no");
+    TestDevice* device = plugAndSettle();
+    QVERIFY(device);
+    QTRY_COMPARE_WITH_TIMEOUT(m_answerer->texts(), QStringList{"Download GPS data failed."}, 10000);
+    QCOMPARE(device->callCount("updateAlp"), 0);
+
+    m_server->setReply(kAlpPath, 200, "assistance data");
+    m_answerer->boxes.clear();
+    QVERIFY(!m_controller->showBusyMessage());
+    m_controller->updateAlp(true);
+    QTRY_COMPARE(m_server->requestCount(kAlpPath), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(device->callCount("updateAlp"), 1, 10000);
+    QCOMPARE(device->calls.last(), (QStringList{"updateAlp", "AssitOff.alp", QString::number(freshExpiry())}));
+    QVERIFY(m_answerer->boxes.isEmpty());
 }
 
 // ---- Release note and server choice ----------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <QDataStream>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QMovie>
 #include <QNetworkProxy>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -30,6 +31,8 @@ namespace {
 const char* const kQueryPath = "/versions/index";
 const char* const kPackagePath = "/packages/Total.zip";
 const QString kModel = QStringLiteral("Zelto");
+const QByteArray kDescription = "[MODEL]\nModel=Zelto\n[UUID]\nUUID=ZE01000000000001\n"
+                                "[OS]\nVersion=1.0.0.1\n[BootLoader]\nVersion=B1\n";
 
 // Made in main before the application, because the start-up reads them.
 QTemporaryDir* s_folder = nullptr;
@@ -107,11 +110,15 @@ private slots:
     void cleanup();
     void softwareUpdate_data();
     void softwareUpdate();
+    void completionShowsDevicePluggedLater();
+    void hostileModelNameStaysInside();
 
 private:
     // A Vexmor stick of its own disk name, mounted on volume, whose description file gives the model and versions.
-    bool plugStick(const QString& volume);
+    bool plugStick(const QString& volume, const QByteArray& description = kDescription);
     void pressUpdateSoftware();
+    // The server offers version 2.0.0.0: a package with a newer boot loader and system image.
+    bool serveUpdate(const QByteArray& bootImage, const QByteArray& osImage);
 
     QScopedPointer<QTemporaryDir> m_userData;
     QScopedPointer<MessageBoxAnswerer> m_answerer;
@@ -148,10 +155,8 @@ void TestEndToEnd::cleanup()
     m_userData.reset();
 }
 
-bool TestEndToEnd::plugStick(const QString& volume)
+bool TestEndToEnd::plugStick(const QString& volume, const QByteArray& description)
 {
-    const QByteArray description = "[MODEL]\nModel=Zelto\n[UUID]\nUUID=ZE01000000000001\n"
-                                   "[OS]\nVersion=1.0.0.1\n[BootLoader]\nVersion=B1\n";
     if (!writeFile(volume + "/System/device.txt", description))
         return false;
     const int number = ++m_diskNumber;
@@ -163,6 +168,21 @@ bool TestEndToEnd::plugStick(const QString& volume)
     m_diskName = disk.name;
     return s_system->addDisk(disk) && s_system->addPartition(disk.name, disk.name + "1", disk.minor + 1) &&
            s_system->mount(disk.name + "1", volume);
+}
+
+bool TestEndToEnd::serveUpdate(const QByteArray& bootImage, const QByteArray& osImage)
+{
+    m_package =
+        JXTestPackage::packageBytes("[BootLoader]\nName=boot.bin\nVersion=B2\n[OS]\nName=os.bin\nVersion=2.0.0.0\n",
+                                    {{"boot.bin", bootImage}, {"os.bin", osImage}});
+    const QVariantList reply{QVariantMap{{"name", "Total"},
+                                         {"version", "2.0.0.0"},
+                                         {"url", s_server->url(kPackagePath)},
+                                         {"note", "Faster maps"},
+                                         {"md5hash", ""}}};
+    s_server->setReply(kQueryPath, 200, QJsonDocument::fromVariant(reply).toJson());
+    s_server->setReply(kPackagePath, 200, m_package);
+    return !m_package.isEmpty();
 }
 
 void TestEndToEnd::pressUpdateSoftware()
@@ -191,17 +211,7 @@ void TestEndToEnd::softwareUpdate()
     const QByteArray bootImage = JXTestPackage::seededBytes(4096, 1);
     const QByteArray osImage =
         situation == "full" ? QByteArray(2 * 1024 * 1024, '\0') : JXTestPackage::seededBytes(70000, 2);
-    m_package =
-        JXTestPackage::packageBytes("[BootLoader]\nName=boot.bin\nVersion=B2\n[OS]\nName=os.bin\nVersion=2.0.0.0\n",
-                                    {{"boot.bin", bootImage}, {"os.bin", osImage}});
-    QVERIFY(!m_package.isEmpty());
-    const QVariantList reply{QVariantMap{{"name", "Total"},
-                                         {"version", "2.0.0.0"},
-                                         {"url", s_server->url(kPackagePath)},
-                                         {"note", "Faster maps"},
-                                         {"md5hash", ""}}};
-    s_server->setReply(kQueryPath, 200, QJsonDocument::fromVariant(reply).toJson());
-    s_server->setReply(kPackagePath, 200, m_package);
+    QVERIFY(serveUpdate(bootImage, osImage));
     const bool serverDown = situation == "server down";
     if (serverDown) {
         // Both servers at a port where nothing listens any more.
@@ -212,7 +222,7 @@ void TestEndToEnd::softwareUpdate()
         qputenv("JX_RELEASE_UPDATE_URL", (address + kQueryPath).toUtf8());
         qputenv("JX_ASSIST_HOST", address.toUtf8());
     }
-    const auto pointAtServer = qScopeGuard([] {
+    auto pointAtServer = qScopeGuard([] {
         qputenv("JX_RELEASE_UPDATE_URL", s_server->url(kQueryPath).toUtf8());
         qputenv("JX_ASSIST_HOST", s_server->baseUrl().toUtf8());
     });
@@ -235,10 +245,11 @@ void TestEndToEnd::softwareUpdate()
         QVERIFY(writeFile(volume + "/System/AssitOff.alp", "assistance data"));
         QVERIFY(writeFile(volume + "/System/date.txt", expiryBytes(expiry)));
     }
-    // The driver's open of os.bin waits on this FIFO until the test has pulled the device; the flush of what it
-    // then writes fails, as it does on a device that is gone.
+    // The driver writes os.bin under the hidden name ".os.bin.part" until it reads back equal. Its open of that
+    // name waits on this FIFO until the test has pulled the device; the flush of what it then writes fails, as it
+    // does on a device that is gone.
     if (situation == "pulled")
-        QCOMPARE(::mkfifo(QFile::encodeName(volume + "/os.bin").constData(), 0644), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(volume + "/.os.bin.part").constData(), 0644), 0);
 
     // Plug: the detection thread sees the stick, the driver is made, the controller shows it and asks the server.
     const int queriesBefore = s_server->requestCount(kQueryPath);
@@ -254,9 +265,19 @@ void TestEndToEnd::softwareUpdate()
         QTRY_VERIFY_WITH_TIMEOUT(mainWindow->findChild<QLabel*>("download_indicator")->isHidden(), 10000);
         QVERIFY(badge->isHidden());
         QTRY_VERIFY(!client->isBusy());
+        // The failed check is not taken for an answer; with the server back, the press asks it again.
+        pointAtServer.dismiss();
+        qputenv("JX_RELEASE_UPDATE_URL", s_server->url(kQueryPath).toUtf8());
+        qputenv("JX_ASSIST_HOST", s_server->baseUrl().toUtf8());
         pressUpdateSoftware();
-        QCOMPARE(m_answerer->texts().last(), translated("dorvcontroller", "Your software is up-to-date."));
+        QCOMPARE(m_answerer->texts().last(),
+                 translated("dorvcontroller", "Checking for new software failed. Please try again later."));
         QVERIFY(!findScreen("SoftUpdateForm")->isVisible());
+        QTRY_COMPARE(s_server->requestCount(kQueryPath), queriesBefore + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!badge->isHidden(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!client->isBusy(), 10000);
+        pressUpdateSoftware();
+        QVERIFY(findScreen("SoftUpdateForm")->isVisible());
         QVERIFY(!QFileInfo::exists(volume + "/update.ini"));
         return;
     }
@@ -284,7 +305,7 @@ void TestEndToEnd::softwareUpdate()
         QVERIFY(mainWindow->isVisible());
         QVERIFY(!dialog->isVisible());
         {
-            FifoDrain drain(volume + "/os.bin");
+            FifoDrain drain(volume + "/.os.bin.part");
             QTRY_VERIFY_WITH_TIMEOUT(fail->isVisible(), 30000);
         }
         QVERIFY(!complete->isVisible());
@@ -312,6 +333,95 @@ void TestEndToEnd::softwareUpdate()
     QCOMPARE(readFile(volume + "/boot.bin"), bootImage);
     QCOMPARE(readFile(volume + "/os.bin"), osImage);
     QCOMPARE(readFile(volume + "/update.ini"), QByteArray());
+}
+
+// The updater started with no device, so the completion screen was built without one; the bike computer plugged in
+// later updates to that screen, which then shows the bike computer's animation.
+void TestEndToEnd::completionShowsDevicePluggedLater()
+{
+    const QString model = QStringLiteral("Zelto70");
+    const QByteArray osImage = JXTestPackage::seededBytes(70000, 3);
+    QVERIFY(serveUpdate(JXTestPackage::seededBytes(4096, 4), osImage));
+
+    // Assistance data fresh today on both sides: no assistance action competes with the update.
+    const QString volume = s_folder->path() + "/volume-" + QString::number(m_diskNumber + 1);
+    const quint32 expiry = ReriduruClient::expiryAfter(14, QDateTime::currentDateTime());
+    const QString cache = m_userData->path() + "/updates/" + model;
+    QVERIFY(writeFile(cache + "/AssitOff.alp", "assistance data"));
+    QVERIFY(writeFile(cache + "/date.txt", expiryBytes(expiry)));
+    QVERIFY(writeFile(volume + "/System/AssitOff.alp", "assistance data"));
+    QVERIFY(writeFile(volume + "/System/date.txt", expiryBytes(expiry)));
+
+    QWidget* complete = findScreen("recover_complete_form");
+    QVERIFY(complete && !complete->isVisible());
+    QVERIFY(!JXDaemon::getInstance()->getClient());
+    QVERIFY(plugStick(volume, "[MODEL]\nModel=Zelto70\n[UUID]\nUUID=ZE70000000000001\n"
+                              "[OS]\nVersion=1.0.0.1\n[BootLoader]\nVersion=B1\n[Product]\nType=Bike\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(JXDaemon::getInstance()->getClient(), 10000);
+    JXClient* client = JXDaemon::getInstance()->getClient();
+    QCOMPARE(client->getDeviceType(), 1);
+    // The main window shows the model's own picture, the one the animation draws.
+    QWidget* mainWindow = findScreen("Dorv_Form");
+    QCOMPARE(mainWindow->findChild<QLabel*>("device_label")->styleSheet(),
+             QStringLiteral("background-image: url(:/device/Zelto70_device.png)"));
+    QTRY_VERIFY_WITH_TIMEOUT(!mainWindow->findChild<QLabel*>("download_count_label")->isHidden(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!client->isBusy(), 10000);
+
+    pressUpdateSoftware();
+    auto* confirm = findScreen("SoftUpdateForm")->findChild<QPushButton*>("soft_update_button");
+    QVERIFY(confirm && confirm->isEnabled());
+    confirm->click();
+    QTRY_VERIFY_WITH_TIMEOUT(complete->isVisible() || findScreen("recover_fail_form")->isVisible(), 30000);
+    QVERIFY(complete->isVisible());
+    QCOMPARE(readFile(volume + "/os.bin"), osImage);
+    QMovie* movie = complete->findChild<QLabel*>("pic_label")->movie();
+    QVERIFY(movie);
+    QCOMPARE(movie->fileName(), QStringLiteral(":/zelto_release_cable.gif"));
+    QCOMPARE(movie->state(), QMovie::Running);
+    QVERIFY(m_answerer->boxes.isEmpty());
+}
+
+// A description file whose model name climbs out of the per-model folder: the device is not taken for one, and
+// nothing is asked for it or written anywhere. A good stick plugged after it is served as usual.
+void TestEndToEnd::hostileModelNameStaysInside()
+{
+    // The user-data folder sits four levels below a scratch folder, where the escaped cache would land.
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString userData = scratch.path() + "/a/b/c/data";
+    QVERIFY(QDir().mkpath(userData));
+    JXEnv::getInstance()->setUserDataBaseFolder(userData);
+    s_server->setReply(kQueryPath, 200, "[]");
+    const int requestsBefore = s_server->requestTargets().size();
+
+    const QString model = QStringLiteral("../../../../escaped-model");
+    const QString hostileVolume = s_folder->path() + "/volume-" + QString::number(m_diskNumber + 1);
+    QVERIFY(plugStick(hostileVolume, "[MODEL]\nModel=" + model.toUtf8() + "\n[UUID]\nUUID=ZE01000000000009\n"
+                                     "[OS]\nVersion=1.0.0.1\n"));
+    const QString hostileDisk = m_diskName;
+    const auto pullHostile = qScopeGuard([&] { s_system->pull(hostileDisk); });
+    const QString goodVolume = s_folder->path() + "/volume-" + QString::number(m_diskNumber + 1);
+    QVERIFY(plugStick(goodVolume));
+    QTRY_VERIFY_WITH_TIMEOUT(JXDaemon::getInstance()->getClient(), 10000);
+    JXClient* client = JXDaemon::getInstance()->getClient();
+    QString name;
+    client->getName(name);
+    QCOMPARE(name, kModel);
+    QTRY_VERIFY_WITH_TIMEOUT(s_server->requestCount(kQueryPath) > 0 && !client->isBusy(), 10000);
+
+    const QList<QByteArray> requests = s_server->requestTargets().mid(requestsBefore);
+    for (const QByteArray& target : requests)
+        QVERIFY2(!target.contains("escaped"), target.constData());
+    QDirIterator walk(scratch.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        const QString path = walk.next();
+        QVERIFY2(!path.contains("escaped"), qPrintable(path));
+    }
+    QVERIFY(!QFileInfo::exists(QDir::cleanPath(userData + "/updates/" + model)));
+    QVERIFY(!QFileInfo::exists(QDir::cleanPath(JXEnv::getInstance()->getTmpFolder() + "/" + model)));
+    QCOMPARE(readFile(hostileVolume + "/System/device.txt").left(6), QByteArray("[MODEL"));
+    QVERIFY(m_answerer->boxes.isEmpty());
 }
 
 // Qt 5.15's offscreen platform never frees what it makes for its screen. The full allocation stacks let the

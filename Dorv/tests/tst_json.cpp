@@ -38,6 +38,8 @@ bool sameVariant(const QVariant& actual, const QVariant& expected)
         }
         return true;
     }
+    if (expected.type() == QVariant::Double)
+        return actual.toDouble() == expected.toDouble(); // exactly, not QVariant's fuzzy comparison
     return actual == expected;
 }
 
@@ -64,6 +66,8 @@ private slots:
     void parse_data();
     void parse();
     void parseNullText();
+    void parseBytes_data();
+    void parseBytes();
     void nestingDepth_data();
     void nestingDepth();
     void serialize_data();
@@ -91,6 +95,10 @@ void TestJson::parse_data()
     QTest::newRow("open bracket alone") << "[" << list({}) << false;
     QTest::newRow("repeated key keeps last") << "{\"b\":1,\"a\":1,\"a\":2}" << QVariant(lastKeyWins) << true;
     QTest::newRow("nested") << " {\"k\" : [1, {\"n\": null}]}" << QVariant(nested) << true;
+    QTest::newRow("nested lists") << "[[1,[2,3]],[],[4]]"
+                                  << list({list({u(1), list({u(2), u(3)})}), list({}), list({u(4)})}) << true;
+    QTest::newRow("repeated key replaces a list")
+        << "{\"a\":[1,2],\"a\":\"x\"}" << QVariant(QVariantMap{{"a", "x"}}) << true;
     QTest::newRow("unquoted name") << "{a:1}" << QVariant(emptyMap) << false;
     QTest::newRow("missing colon") << "{\"a\" 1}" << QVariant(emptyMap) << false;
     QTest::newRow("missing value") << "{\"a\":}" << QVariant(emptyMap) << false;
@@ -110,6 +118,22 @@ void TestJson::parse_data()
     QTest::newRow("smallest signed") << "-9223372036854775808" << s(std::numeric_limits<qlonglong>::min()) << true;
     QTest::newRow("signed overflow") << "-9223372036854775809" << s(0) << true;
     QTest::newRow("leading zeros") << "007" << u(7) << true;
+    QTest::newRow("19 digits") << "9999999999999999999" << u(9999999999999999999ull) << true;
+    QTest::newRow("19 digits negative out of range") << "-9999999999999999999" << s(0) << true;
+    QTest::newRow("leading zeros past 19 digits") << "000000000000000000000000007" << u(7) << true;
+    QTest::newRow("smallest signed after leading zeros")
+        << "-00000000000000000009223372036854775808" << s(std::numeric_limits<qlonglong>::min()) << true;
+    QTest::newRow("signed with exponent") << "-12e3" << s(0) << true;
+    QTest::newRow("integer then minus") << "[12-3]" << list({u(0)}) << true;
+    QTest::newRow("decimal") << "-123.456" << QVariant(-123.456) << true;
+    QTest::newRow("decimal with digits of 2^53") << "0.9007199254740992" << QVariant(0.9007199254740992) << true;
+    QTest::newRow("decimal with digits past 2^53") << "0.9007199254740993" << QVariant(0.9007199254740993) << true;
+    QTest::newRow("22 decimals") << "0.1234567890123456789012" << QVariant(0.1234567890123456789012) << true;
+    QTest::newRow("23 decimals") << "0.12345678901234567890123" << QVariant(0.12345678901234567890123) << true;
+    QTest::newRow("more than 19 digits with a point")
+        << "12345678901234567890.5" << QVariant(12345678901234567890.5) << true;
+    QTest::newRow("point at the end") << "12." << QVariant(12.0) << true;
+    QTest::newRow("point after the minus") << "-.5" << QVariant(-0.5) << true;
 
     QTest::newRow("true") << "true" << QVariant(true) << true;
     QTest::newRow("false") << " false" << QVariant(false) << true;
@@ -139,6 +163,31 @@ void TestJson::parse_data()
     QTest::newRow("control character kept") << QString("\"a\nb\"") << QVariant(QString("a\nb")) << true;
     QTest::newRow("non-ASCII kept") << QString::fromUtf8("[\"Größe ✓\"]") << list({QString::fromUtf8("Größe ✓")})
                                     << true;
+
+    // Strings are searched eight characters at a time: the closing quote, an escape or the end of the text may
+    // stand on either side of a group.
+    for (int length : {7, 8, 9, 15, 16, 17}) {
+        const QString plain = QString("abcdefghijklmnopq").left(length);
+        QTest::addRow("string of %d", length) << "\"" + plain + "\"" << QVariant(plain) << true;
+        QTest::addRow("escape after %d", length) << "\"" + plain + "\\nz\"" << QVariant(plain + "\nz") << true;
+        QTest::addRow("text ends after %d", length) << "\"" + plain << QVariant() << false;
+    }
+    // Code units that hold the byte of a quote or a backslash are other characters.
+    const QString lookalikes = QString("a") + QChar(0x0122) + QChar(0x225C) + QChar(0x5C22) + QChar(0x2200) + "bcdefgh";
+    QTest::newRow("quote and backslash bytes") << "\"" + lookalikes + "\"" << QVariant(lookalikes) << true;
+
+    // Equal sources share their text; sources that differ only where a quick look does not see must not.
+    QTest::newRow("alike strings") << "[\"aXcdefg\",\"aYcdefg\",\"aXcdefg\"]"
+                                   << list({QString("aXcdefg"), QString("aYcdefg"), QString("aXcdefg")}) << true;
+    QTest::newRow("escaped and plain source of one text")
+        << "[\"a\\/b\",\"a/b\",\"a\\/b\"]" << list({QString("a/b"), QString("a/b"), QString("a/b")}) << true;
+    QTest::newRow("escaped and plain name of one text")
+        << "{\"k\\u0041\":1,\"kA\":2,\"kB\":3}" << QVariant(QVariantMap{{"kA", u(2)}, {"kB", u(3)}}) << true;
+    const QString longText = QString(70, 'x');
+    QTest::newRow("long strings") << "[\"" + longText + "\",\"" + longText + "\\t\",\"" + longText + "\"]"
+                                  << list({longText, longText + "\t", longText}) << true;
+    QTest::newRow("long name") << "{\"" + longText + "\":1,\"" + longText + "\":2}"
+                               << QVariant(QVariantMap{{longText, u(2)}}) << true;
 }
 
 void TestJson::parse()
@@ -160,6 +209,88 @@ void TestJson::parseNullText()
     bool ok = false;
     QVERIFY(!Json::parse(QString(), ok).isValid());
     QVERIFY(ok);
+    ok = false;
+    QVERIFY(!Json::parse(QByteArray(), ok).isValid());
+    QVERIFY(ok);
+}
+
+// The byte entry must read exactly what the text entry reads of the same bytes decoded by QString::fromUtf8, whatever
+// the bytes: malformed UTF-8, a byte order mark, a zero byte, and non-ASCII inside escapes or outside strings.
+void TestJson::parseBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("reply") << QByteArray("[{\"name\":\"Total\",\"version\":\"1.2\",\"size\":12,\"ratio\":-0.5}]");
+    QTest::newRow("non-ASCII name and value") << QByteArray("{\"Gr\xC3\xB6\xC3\x9F"
+                                                            "e\":\"\xE2\x9C\x93 \xF0\x9F\x98\x80\"}");
+    QTest::newRow("empty") << QByteArray("");
+    QTest::newRow("zero byte after the value") << QByteArray("[1]\0[", 5);
+    QTest::newRow("zero byte inside a string") << QByteArray("[\"a\0b\"]", 8);
+    QTest::newRow("zero byte first") << QByteArray("\0[1]", 4);
+    QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF[1]");
+    QTest::newRow("byte order mark alone") << QByteArray("\xEF\xBB\xBF");
+    QTest::newRow("two byte order marks") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF[1]");
+    QTest::newRow("byte order mark then one in a string") << QByteArray("\xEF\xBB\xBF\"\xEF\xBB\xBF\"");
+    QTest::newRow("byte order mark in a string") << QByteArray("[\"\xEF\xBB\xBFx\"]");
+    QTest::newRow("byte order mark after white space") << QByteArray(" \xEF\xBB\xBF[1]");
+    QTest::newRow("cut byte order mark") << QByteArray("\xEF\xBB[1]");
+    QTest::newRow("bytes that start nothing") << QByteArray("\"\x80\xBF\xC0\xC1\xF5\xF8\xFF\"");
+    QTest::newRow("overlong") << QByteArray("\"\xC0\xAF \xE0\x80\xAF \xF0\x80\x80\xAF \xC1\xBF\"");
+    QTest::newRow("surrogates in UTF-8") << QByteArray("\"\xED\xA0\x80 \xED\xBF\xBF \xED\xA0\xBD\xED\xB8\x80\"");
+    QTest::newRow("past the last code point") << QByteArray("\"\xF4\x90\x80\x80 \xF4\x8F\xBF\xBF\"");
+    QTest::newRow("non-characters") << QByteArray("\"\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xB7\x90\"");
+    QTest::newRow("cut before the closing quote") << QByteArray("[\"\xE2\x82\", \"\xF0\x9F\x98\", \"\xF0\"]");
+    QTest::newRow("continuation missing in the middle") << QByteArray("\"\xE2x\x82\xAC \xF0\x9F\x98x\"");
+    QTest::newRow("cut at the end of an open string") << QByteArray("[\"ab\xE2\x82");
+    QTest::newRow("cut at the end after the value") << QByteArray("[1]\xF0\x9F");
+    QTest::newRow("non-ASCII value") << QByteArray("\xC3\xA9");
+    QTest::newRow("non-ASCII in a list") << QByteArray("[1, \xC3\xA9]");
+    QTest::newRow("non-ASCII white space") << QByteArray("[1\xE2\x80\x83 2]");
+    QTest::newRow("non-ASCII name without quotes") << QByteArray("{\xC3\xA9\":1}");
+    QTest::newRow("name opened by a digit") << QByteArray("{1\xC3\xA9\":2}");
+    QTest::newRow("literals cut by non-ASCII") << QByteArray("[tr\xC3\xA9]");
+    QTest::newRow("literal then non-ASCII") << QByteArray("[true\xC3\xA9]");
+    QTest::newRow("number then non-ASCII") << QByteArray("[12\xC3\xA9, 1.5\xE2\x82\xAC]");
+    QTest::newRow("escaped non-ASCII") << QByteArray("\"a\\\xC3\xA9z\"");
+    QTest::newRow("escaped character of two units") << QByteArray("\"a\\\xF0\x9F\x98\x80z\"");
+    QTest::newRow("escaped malformed byte") << QByteArray("[\"a\\\xC3\", \"b\"]");
+    QTest::newRow("u escape with non-ASCII") << QByteArray("\"\\u00\xC3\xA9"
+                                                           "9\"");
+    QTest::newRow("u escape ending on a pair") << QByteArray("\"\\uab\xF0\x9F\x98\x80z\"");
+    QTest::newRow("u escape splitting a pair") << QByteArray("\"\\uabc\xF0\x9F\x98\x80z\"");
+    QTest::newRow("u escape of two pairs") << QByteArray("\"\\u\xF0\x9F\x98\x80\xF0\x9F\x98\x80\"");
+    QTest::newRow("u escape over quotes") << QByteArray("\"\\u\xC3\xA9\"\"\"\"");
+    QTest::newRow("u escape over malformed bytes") << QByteArray("\"\\u\x80\xE2\x82\xFF\"x\"");
+    QTest::newRow("u escape short of units") << QByteArray("\"\\u\xC3\xA9\xC3\xA9");
+    QTest::newRow("u escape with units and no end") << QByteArray("\"\\uab\xF0\x9F\x98\x80");
+    QTest::newRow("u escape split pair at the end") << QByteArray("\"\\uabc\xF0\x9F\x98\x80");
+    QTest::newRow("shared sources with non-ASCII")
+        << QByteArray("[\"\\\xC3\xA9\", \"\xC3\xA9\", \"\\\xC3\xA9\", {\"\xC3\xA9\":1, \"\\\xC3\xA9\":2}]");
+
+    // Bytes are searched sixteen at a time: a character of UTF-8 may stand on either side of a group or cross it.
+    for (int position : {0, 1, 13, 14, 15, 16, 17, 30, 31, 70}) {
+        const QByteArray before(position, 'a');
+        const QByteArray after(20, 'b');
+        QTest::addRow("two bytes at %d", position) << "\"" + before + "\xC3\xA9" + after + "\"";
+        QTest::addRow("four bytes at %d", position) << "\"" + before + "\xF0\x9F\x98\x80" + after + "\"";
+        QTest::addRow("cut at %d", position) << "\"" + before + "\xE2\x82" + after + "\"";
+        QTest::addRow("escape and non-ASCII at %d", position) << "\"" + before + "\\n\xC3\xA9" + after + "\\t\"";
+    }
+}
+
+void TestJson::parseBytes()
+{
+    QFETCH(QByteArray, bytes);
+
+    bool expectedOk = false;
+    const QVariant expected = Json::parse(QString::fromUtf8(bytes), expectedOk);
+    bool ok = !expectedOk;
+    const QVariant result = Json::parse(bytes, ok);
+    QCOMPARE(ok, expectedOk);
+    QVERIFY2(sameVariant(result, expected),
+             qPrintable(QString("got %1, expected %2")
+                            .arg(QString(Json::serialize(result).toPercentEncoding()),
+                                 QString(Json::serialize(expected).toPercentEncoding()))));
 }
 
 void TestJson::nestingDepth_data()

@@ -12,6 +12,10 @@
         <translation>Your software is up-to-date.</translation>
     </message>
     <message>
+        <source>Checking for new software failed. Please try again later.</source>
+        <translation>Checking for new software failed. Please try again later.</translation>
+    </message>
+    <message>
         <source>Busy. Please try again later.</source>
         <translation>Busy. Please try again later.</translation>
     </message>

@@ -2,12 +2,24 @@
 #define JXLOG_H
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 
+// False when Qt would drop a debug line anyway: the log turns debug output of
+// the default category off when its level leaves debug lines out.
+inline bool jxDebugEnabled()
+{
+    const QLoggingCategory* category = QLoggingCategory::defaultCategory();
+    return !category || category->isDebugEnabled();
+}
+
 // The library's message habit: "[" function "]\t[" line "]\t" then the text
 // and values, through the debug stream (strings held in QString are quoted).
-#define JX_DEBUG qDebug() << "[" << __FUNCTION__ << "]\t[" << __LINE__ << "]\t"
+// A debug line's values are not even worked out when it would be dropped.
+#define JX_DEBUG                                                                                                       \
+    for (bool jxDebugOn = jxDebugEnabled(); jxDebugOn; jxDebugOn = false)                                              \
+    qDebug() << "[" << __FUNCTION__ << "]\t[" << __LINE__ << "]\t"
 #define JX_WARNING qWarning() << "[" << __FUNCTION__ << "]\t[" << __LINE__ << "]\t"
 #define JX_CRITICAL qCritical() << "[" << __FUNCTION__ << "]\t[" << __LINE__ << "]\t"
 

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QStringList>
 
@@ -115,6 +116,14 @@ void JXLogHandler(QtMsgType type, const QMessageLogContext&, const QString& msg)
     if (level == -1) {
         level = JXEnv::getInstance()->getDebugLevel();
         DBG_LEVEL.store(level);
+        // Debug lines would be dropped below: let Qt drop them before anyone
+        // builds one (JX_DEBUG asks the same category first).
+        if (level - 1 > int(QtDebugMsg)) {
+            if (QLoggingCategory* category = QLoggingCategory::defaultCategory()) {
+                category->setEnabled(QtDebugMsg, false);
+                category->setEnabled(QtInfoMsg, false);
+            }
+        }
     }
     if (level - 1 <= int(type)) {
         QString line = logTimestamp()

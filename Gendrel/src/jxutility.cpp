@@ -105,12 +105,12 @@ int openSourceFile(const QString& source, struct stat& status, QString& reason)
 }
 
 // A new file beside the destination, so the final rename stays on one file system.
-int createTempBeside(const QString& destination, mode_t mode, QString& tempPath, QString& reason)
+int createTempBeside(const QByteArray& destination, mode_t mode, QByteArray& tempPath, QString& reason)
 {
-    const QString folder = QFileInfo(destination).path();
+    const QByteArray folder = destination.left(destination.lastIndexOf('/') + 1);
     for (int tries = 0; tries < 16; ++tries) {
-        tempPath = folder + QStringLiteral("/.jxcopy-") + QString::number(QRandomGenerator::global()->generate(), 16);
-        const int fd = ::open(QFile::encodeName(tempPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        tempPath = folder + ".jxcopy-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        const int fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0)
             return fd;
         if (errno != EEXIST)
@@ -143,10 +143,17 @@ bool copyContent(int in, int out, qint64 size, QString& reason)
 
     // Let the kernel move (or share) the blocks; file systems that cannot do
     // that fall through to the buffer loop, which goes on from the same offsets.
+    // Once the size seen at opening is copied there is no need to ask again
+    // only to hear of the end; a file that shows no size is copied to its end.
+    qint64 done = 0;
     for (;;) {
+        if (size > 0 && done >= size)
+            return true;
         const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
-        if (copied > 0)
+        if (copied > 0) {
+            done += copied;
             continue;
+        }
         if (copied == 0)
             return true;  // the whole file went through the kernel
         if (errno == EINTR)
@@ -180,22 +187,20 @@ bool copyContent(int in, int out, qint64 size, QString& reason)
 
 // Puts the finished temporary file at the destination; without overwrite an
 // existing destination is never replaced.
-bool placeFile(const QString& tempPath, const QString& destination, bool overwrite, QString& reason)
+bool placeFile(const QByteArray& tempPath, const QByteArray& destination, bool overwrite, QString& reason)
 {
-    const QByteArray from = QFile::encodeName(tempPath);
-    const QByteArray to = QFile::encodeName(destination);
     int result;
     if (overwrite) {
-        result = ::rename(from.constData(), to.constData());
+        result = ::rename(tempPath.constData(), destination.constData());
     } else {
-        result = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+        result = ::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD, destination.constData(), RENAME_NOREPLACE);
         if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
             // File systems without the no-replace rename: check, then rename.
-            const QFileInfo existing(destination);
-            if (existing.exists() || existing.isSymLink())
+            struct stat existing;
+            if (::lstat(destination.constData(), &existing) == 0)
                 errno = EEXIST;
             else
-                result = ::rename(from.constData(), to.constData());
+                result = ::rename(tempPath.constData(), destination.constData());
         }
     }
     if (result != 0)
@@ -203,11 +208,14 @@ bool placeFile(const QString& tempPath, const QString& destination, bool overwri
     return result == 0;
 }
 
+// Runs for every file of a folder copy: nothing here works out more than the
+// copy needs (paths are encoded once, debug text only when it is written).
 bool copyFileOnce(const QString& source, const QString& destination, bool overwrite, QString& reason)
 {
+    const QByteArray target = QFile::encodeName(destination);
     if (!overwrite) {
-        const QFileInfo existing(destination);
-        if (existing.exists() || existing.isSymLink()) {
+        struct stat existing;
+        if (::lstat(target.constData(), &existing) == 0) {
             reason = QStringLiteral("destination exists");
             return false;
         }
@@ -218,8 +226,8 @@ bool copyFileOnce(const QString& source, const QString& destination, bool overwr
     if (in < 0)
         return false;
 
-    QString tempPath;
-    const int out = createTempBeside(destination, status.st_mode & 0777, tempPath, reason);
+    QByteArray tempPath;
+    const int out = createTempBeside(target, status.st_mode & 0777, tempPath, reason);
     if (out < 0) {
         ::close(in);
         return false;
@@ -229,9 +237,10 @@ bool copyFileOnce(const QString& source, const QString& destination, bool overwr
     ::close(in);
 
     if (ok) {
-        const QDateTime modified =
-            QDateTime::fromMSecsSinceEpoch(qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000);
-        JX_DEBUG << "set modified time of" << destination << "to" << modified.toString(kTimeFormat);
+        JX_DEBUG << "set modified time of" << destination << "to"
+                 << QDateTime::fromMSecsSinceEpoch(qint64(status.st_mtim.tv_sec) * 1000 +
+                                                   status.st_mtim.tv_nsec / 1000000)
+                        .toString(kTimeFormat);
         // Access time left as it is; the modification time to the nanosecond.
         const timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
         if (::futimens(out, times) != 0)
@@ -243,9 +252,9 @@ bool copyFileOnce(const QString& source, const QString& destination, bool overwr
         ok = false;
     }
     if (ok)
-        ok = placeFile(tempPath, destination, overwrite, reason);
+        ok = placeFile(tempPath, target, overwrite, reason);
     if (!ok)
-        ::unlink(QFile::encodeName(tempPath).constData());
+        ::unlink(tempPath.constData());
     return ok;
 }
 

@@ -402,6 +402,8 @@ private slots:
         QFETCH(QStringList, images);
         QFETCH(QStringList, written);
         const QByteArray bytes = package(releaseIni, images, 0);
+        // An earlier image on the device: replaced by a newer one, else left alone.
+        QVERIFY(writeFile(m_volume + QLatin1String("/os.bin"), "old image"));
         auto device = makeDevice(m_volume);
 
         const Outcome outcome = runUpdateTotal(*device, writePackage(bytes));
@@ -413,10 +415,14 @@ private slots:
         QStringList expectedRoot = QStringList{"System"} + written;
         if (!written.isEmpty())
             expectedRoot << QStringLiteral("update.ini");
+        if (!written.contains(QStringLiteral("os.bin")))
+            expectedRoot << QStringLiteral("os.bin");
         expectedRoot.sort();
         QCOMPARE(entriesOf(m_volume), expectedRoot);
         for (const QString& name : written)
             QVERIFY(readFile(m_volume + QLatin1Char('/') + name) == imageOf(bytes, name));
+        if (!written.contains(QStringLiteral("os.bin")))
+            QCOMPARE(readFile(m_volume + QLatin1String("/os.bin")), QByteArray("old image"));
         if (!written.isEmpty())
             QCOMPARE(QFileInfo(m_volume + QLatin1String("/update.ini")).size(), 0);
     }
@@ -540,21 +546,27 @@ private slots:
     }
 
     // A device that garbles what was written never reads back equal, though the size is right: code 4 within the
-    // limit the test sets.
+    // limit the test sets. The bad copy goes, the device's earlier image stays.
     void readBackThatNeverMatches()
     {
         const QByteArray bytes = package("[OS]\nName=os.bin\nVersion=2.0\n", {"os.bin"}, 0);
+        QVERIFY(writeFile(m_volume + QLatin1String("/os.bin"), "old image"));
         auto device = makeDevice(m_volume);
         device->setReadBackTiming(300, 20);
-        const QByteArray destination = QFile::encodeName(m_volume + QLatin1String("/os.bin"));
         std::atomic<bool> stop{false};
+        // Garbles whatever large file is being written at the root, under whichever name.
         std::thread garbling([&] {
             const QByteArray garbage(16, char(0xA5));
+            const off_t offset = 1024;
             while (!stop.load()) {
-                const int fd = ::open(destination.constData(), O_WRONLY);
-                if (fd >= 0) {
-                    ::pwrite(fd, garbage.constData(), size_t(garbage.size()), 1024);
-                    ::close(fd);
+                const QStringList names = QDir(m_volume).entryList(QDir::Files | QDir::Hidden);
+                for (const QString& name : names) {
+                    const int fd = ::open(QFile::encodeName(m_volume + QLatin1Char('/') + name).constData(), O_WRONLY);
+                    struct stat info = {};
+                    if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > offset + garbage.size())
+                        ::pwrite(fd, garbage.constData(), size_t(garbage.size()), offset);
+                    if (fd >= 0)
+                        ::close(fd);
                 }
                 std::this_thread::yield();
             }
@@ -567,7 +579,8 @@ private slots:
         const Outcome outcome = runUpdateTotal(*device, writePackage(bytes));
         QVERIFY(outcome.finished && !outcome.ok);
         QCOMPARE(outcome.code, 4);
-        QVERIFY(!QFileInfo::exists(m_volume + QLatin1String("/update.ini")));
+        QCOMPARE(entriesOf(m_volume), (QStringList{"System", "os.bin"}));
+        QCOMPARE(readFile(m_volume + QLatin1String("/os.bin")), QByteArray("old image"));
     }
 
     void volumeRemovedDuringTheCopy()
@@ -704,10 +717,57 @@ private slots:
         QCOMPARE(outcome.code, 4);
         QVERIFY(timer.elapsed() < 20000);
         QVERIFY(!QFileInfo::exists(volume + QLatin1String("/update.ini")));
-        if (pull)
+        if (pull) {
             QCOMPARE(entriesOf(volume), QStringList());
-        else
+        } else {
+            QCOMPARE(entriesOf(volume), (QStringList{"System", "a.bin", "filler"}));
             QVERIFY(readFile(volume + QLatin1String("/a.bin")) == imageOf(bytes, "a.bin"));
+        }
+    }
+
+    // The space test counts bytes, the file system whole blocks: images that fit by bytes can still fill the volume.
+    // The copy that runs out of room is taken away again; the image copied before it and the device's earlier image
+    // of the failing name stay, and no marker is written.
+    void volumeFullByBlocks_data()
+    {
+        QTest::addColumn<bool>("earlierImage");
+        QTest::newRow("new name") << false;
+        QTest::newRow("replacing an earlier image") << true;
+    }
+
+    void volumeFullByBlocks()
+    {
+        QFETCH(bool, earlierImage);
+        if (!JXRealMount::isPossible())
+            QSKIP("mounting a tmpfs needs root");
+        const qint64 block = ::sysconf(_SC_PAGESIZE);
+        const QString volume = path(QStringLiteral("small"));
+        JXRealMount mount;
+        QVERIFY(mountSmallVolume(mount, volume, QString::number(16 * block)));
+        if (earlierImage)
+            QVERIFY(writeFile(volume + QLatin1String("/b.bin"), "old image"));
+        qint64 total = 0, free = 0;
+        QVERIFY(JXPlatform().getDiskStorage(volume, total, free));
+        QVERIFY(free > 4 * block);
+        QCOMPARE(free % block, 0);
+
+        // Exactly the free bytes, one block more than the free blocks.
+        const int sizeA = int(block) + 1;
+        const QByteArray bytes = zipBytes({{"release.ini", "[A]\nName=a.bin\nVersion=1\n[B]\nName=b.bin\nVersion=1\n"},
+                                           {"a.bin", noise(sizeA, 30)},
+                                           {"b.bin", noise(int(free) - sizeA, 31)}});
+        auto device = makeDevice(volume);
+        const Outcome outcome = runUpdateTotal(*device, writePackage(bytes));
+        QVERIFY(outcome.finished && !outcome.ok);
+        QCOMPARE(outcome.code, 4);
+        QVERIFY(readFile(volume + QLatin1String("/a.bin")) == imageOf(bytes, "a.bin"));
+        if (earlierImage) {
+            QCOMPARE(entriesOf(volume), (QStringList{"System", "a.bin", "b.bin"}));
+            QCOMPARE(readFile(volume + QLatin1String("/b.bin")), QByteArray("old image"));
+        } else {
+            QCOMPARE(entriesOf(volume), (QStringList{"System", "a.bin"}));
+        }
+        QCOMPARE(entriesOf(volume + QLatin1String("/System")), QStringList{"device.txt"});
     }
 
     // ---- Assistance data ---------------------------------------------------------------------------------------

@@ -225,9 +225,24 @@ private slots:
 
         QTest::newRow("no model") << fit << QByteArray("[UUID]\nUUID=ZE01000000000001\n") << false << ""
                                   << "" << 0;
-        QTest::newRow("empty model is a model")
-            << fit << QByteArray("[MODEL]\nModel=\n[UUID]\nUUID=ZE01000000000001\n") << true << "ZE01"
-            << "" << 1;
+        // The model becomes folder names on this computer: a name that is none, or leaves its folder, is no model.
+        const QList<QPair<const char*, QByteArray>> unsafeModels = {
+            {"empty model", ""},
+            {"model climbs out", "../../../../escaped-model"},
+            {"model is ..", ".."},
+            {"model is .", "\".\""},
+            {"model with a slash", "Zelto/70"},
+            {"model with a backslash", "Zelto\\\\70"},
+            {"model with a control character", "Zelto\x01" "70"},
+            {"other family, model climbs out", "../escaped-model"},
+        };
+        for (const auto& unsafe : unsafeModels) {
+            const int family = QByteArray(unsafe.first).startsWith("other family") ? gal : fit;
+            QTest::newRow(unsafe.first) << family
+                                        << QByteArray("[MODEL]\nModel=") + unsafe.second +
+                                               "\n[UUID]\nUUID=ZE01000000000001\n"
+                                        << false << "" << "" << 0;
+        }
         QTest::newRow("model trimmed") << fit
                                        << QByteArray("[MODEL]\nModel=\" Zelto \"\n[UUID]\nUUID=ZE01000000000001\n")
                                        << true << "ZE01"

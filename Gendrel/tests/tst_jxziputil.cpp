@@ -188,6 +188,8 @@ private slots:
     void existingLinkInDestinationIsNotFollowed();
     void brokenArchive_data();
     void brokenArchive();
+    void namesLikeTemporariesAreKept_data();
+    void namesLikeTemporariesAreKept();
     void entryCountIsNotTrusted_data();
     void entryCountIsNotTrusted();
     void fullVolume();
@@ -496,6 +498,9 @@ void TestJXZipUtil::hostileArchiveWritesNothing_data()
         << Entries{{"l", "..", {}, Z_DEFLATED, nullptr, true}, {"l/x", "x"}};
     QTest::newRow("link entry then a folder entry through it")
         << Entries{{"l", "..", {}, Z_DEFLATED, nullptr, true}, {"l/", {}}};
+    // "@" stands for a zero byte, which the system would take for the end of the name.
+    QTest::newRow("zero byte in a folder name") << Entries{{"dir@/x", "x"}};
+    QTest::newRow("zero byte in a file name") << Entries{{"x.txt@.jxunzip-00000000", "x"}};
 }
 
 void TestJXZipUtil::hostileArchiveWritesNothing()
@@ -509,6 +514,13 @@ void TestJXZipUtil::hostileArchiveWritesNothing()
         entry.data.replace("<base>", QFile::encodeName(base));
     }
     QVERIFY(makeArchive(path("hostile.zip"), entries));
+    // minizip ends names at a zero byte, so it is put into the archive's bytes afterwards.
+    QByteArray bytes = readFile(path("hostile.zip"));
+    for (const Entry& entry : qAsConst(entries)) {
+        if (entry.name.contains('@'))
+            bytes.replace(entry.name.toUtf8(), entry.name.toUtf8().replace('@', '\0'));
+    }
+    QVERIFY(writeFile(path("hostile.zip"), bytes));
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refusing archive"));
     QVERIFY(!JXZipUtil().decompress(path("hostile.zip"), base + "/dest"));
@@ -589,6 +601,75 @@ void TestJXZipUtil::brokenArchive()
     const QStringList written = listTree(path("dest"));
     QVERIFY2(written.filter(".bin").isEmpty(), qPrintable(written.join(' ')));
     QVERIFY2(written.filter(".jxunzip").isEmpty(), qPrintable(written.join(' ')));
+}
+
+void TestJXZipUtil::namesLikeTemporariesAreKept_data()
+{
+    QTest::addColumn<Entries>("entries"); // an entry whose data starts with "corrupt" fails its checksum
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QStringList>("tree");
+
+    QTest::newRow("file named like a temporary") << Entries{{".jxunzip-00000000", "named"}, {"b.txt", "b"}}
+                                                 << QStringList() << true << QStringList{".jxunzip-00000000", "b.txt"};
+    QTest::newRow("folder named like a temporary, holding another")
+        << Entries{{".jxunzip-r/", {}}, {".jxunzip-r/.jxunzip-0000abcd", "inner"}} << QStringList() << true
+        << QStringList{".jxunzip-r", ".jxunzip-r/.jxunzip-0000abcd"};
+    QTest::newRow("folder named like a temporary, then a corrupt entry")
+        << Entries{{".jxunzip-r/", {}}, {"x.bin", "corrupt data"}} << QStringList() << false
+        << QStringList{".jxunzip-r"};
+    QTest::newRow("file named like a temporary, then a corrupt entry beside it")
+        << Entries{{".jxunzip-0badf00d", "named"}, {"x.bin", "corrupt data"}} << QStringList() << false
+        << QStringList{".jxunzip-0badf00d"};
+    QTest::newRow("corrupt entry named like a temporary")
+        << Entries{{"ok.txt", "ok"}, {".jxunzip-12345678", "corrupt data"}} << QStringList() << false
+        << QStringList{"ok.txt"};
+    QTest::newRow("corrupt entry in a sub-folder named like a temporary")
+        << Entries{{"sub/.jxunzip-abcdef01/f", "f"}, {"sub/.jxunzip-abcdef01/x.bin", "corrupt data"}} << QStringList()
+        << false << QStringList{"sub", "sub/.jxunzip-abcdef01", "sub/.jxunzip-abcdef01/f"};
+    QTest::newRow("files already there named like temporaries, then a corrupt entry")
+        << Entries{{"a.txt", "a"}, {".jxunzip-r/x.bin", "corrupt data"}}
+        << QStringList{".jxunzip-deadbeef", ".jxunzip-r/keep"} << false
+        << QStringList{".jxunzip-deadbeef", ".jxunzip-r", ".jxunzip-r/keep", "a.txt"};
+    QTest::newRow("entry replacing a file already there named like a temporary")
+        << Entries{{".jxunzip-deadbeef", "new"}} << QStringList{".jxunzip-deadbeef"} << true
+        << QStringList{".jxunzip-deadbeef"};
+}
+
+// The unpacker's temporaries share a name pattern with what an archive may name: whatever the archive or the
+// destination held under such a name is never taken for a temporary, and no temporary is left.
+void TestJXZipUtil::namesLikeTemporariesAreKept()
+{
+    QFETCH(Entries, entries);
+    QFETCH(QStringList, existing);
+    QFETCH(bool, result);
+    QFETCH(QStringList, tree);
+
+    QMap<QString, QByteArray> expected;
+    for (const QString& name : existing) {
+        QVERIFY(writeFile(path("dest/") + name, "old"));
+        expected.insert(name, "old");
+    }
+    for (Entry& entry : entries) {
+        if (entry.data.startsWith("corrupt"))
+            entry.method = 0; // stored, so the bytes can be found and changed
+        else if (!entry.name.endsWith('/'))
+            expected.insert(entry.name, entry.data);
+    }
+    QVERIFY(makeArchive(path("a.zip"), entries));
+    QByteArray bytes = readFile(path("a.zip"));
+    const int corrupt = bytes.indexOf("corrupt data");
+    if (corrupt >= 0) {
+        bytes[corrupt] = 'C';
+        QVERIFY(writeFile(path("a.zip"), bytes));
+    }
+
+    QCOMPARE(JXZipUtil().decompress(path("a.zip"), path("dest")), result);
+    QCOMPARE(listTree(path("dest")), tree);
+    for (const QString& name : tree) {
+        if (QFileInfo(path("dest/") + name).isFile())
+            QCOMPARE(readFile(path("dest/") + name), expected.value(name));
+    }
 }
 
 void TestJXZipUtil::entryCountIsNotTrusted_data()

@@ -432,39 +432,76 @@ void dropShadow(QPainter& painter, const QPointF& centre, qreal width, qreal hei
     painter.restore();
 }
 
-QImage devicePicture(const QString& kind)
+// The main window's device pictures. The completion animations draw the same pictures, scaled, so that a model
+// looks alike on both screens.
+const QSize kDevicePictureSize(136, 202);
+const QRectF kBikeComputerBody(14, 14, 108, 168);
+const QPointF kWatchCentre(66, 101);
+const qreal kWatchRadius = 52;
+
+enum class DeviceLook { DarkBikeComputer, LightBikeComputer, Watch };
+
+void drawDevice(QPainter& painter, DeviceLook look)
 {
-    QImage image = canvas(136, 202);
+    if (look == DeviceLook::Watch) {
+        dropShadow(painter, QPointF(68, 192), 100, 14);
+        drawWatch(painter, kWatchCentre, kWatchRadius, 4, 190);
+        return;
+    }
+    dropShadow(painter, QPointF(68, 190), 120, 14);
+    drawBikeComputer(painter, kBikeComputerBody, look == DeviceLook::LightBikeComputer);
+}
+
+// Where the cable plugs in: the watch's case between its two buttons, the bike computer's side below its buttons.
+QPointF cablePort(DeviceLook look)
+{
+    if (look == DeviceLook::Watch)
+        return kWatchCentre + QPointF(kWatchRadius, 0);
+    return QPointF(kBikeComputerBody.right(), kBikeComputerBody.top() + kBikeComputerBody.height() * 0.74);
+}
+
+// Where the tick appears once the cable is out: over the device's upper right edge.
+QPointF tickPlace(DeviceLook look)
+{
+    if (look == DeviceLook::Watch)
+        return kWatchCentre + QPointF(kWatchRadius * 0.9, -kWatchRadius * 0.85);
+    return kBikeComputerBody.topRight() + QPointF(-4, 22);
+}
+
+QImage devicePicture(DeviceLook look)
+{
+    QImage image = canvas(kDevicePictureSize.width(), kDevicePictureSize.height());
     QPainter painter(&image);
     smooth(painter);
-    if (kind == QLatin1String("watch")) {
-        dropShadow(painter, QPointF(68, 192), 100, 14);
-        drawWatch(painter, QPointF(66, 101), 52, 4, 190);
-    } else if (kind == QLatin1String("notfound")) {
-        const QRectF body(18, 18, 100, 150);
-        painter.setPen(QPen(kGrey, 2.4, Qt::DashLine, Qt::RoundCap));
-        painter.setBrush(QColor(255, 255, 255, 120));
-        painter.drawRoundedRect(body, 16, 16);
-        painter.setPen(QPen(kGreyLight, 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(30, 34, 76, 96), 5, 5);
-        painter.setPen(kGrey);
-        painter.setFont(font(52));
-        painter.drawText(QRectF(30, 34, 76, 96), Qt::AlignCenter, QStringLiteral("?"));
-        // An unplugged cable below the device.
-        painter.setPen(QPen(kGrey, 3, Qt::SolidLine, Qt::RoundCap));
-        QPainterPath cable;
-        cable.moveTo(68, 201);
-        cable.cubicTo(68, 192, 80, 190, 80, 184);
-        painter.drawPath(cable);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(kGrey);
-        painter.drawRoundedRect(QRectF(73, 176, 14, 9), 2, 2);
-        painter.drawRect(QRectF(76, 172, 8, 5));
-    } else {
-        dropShadow(painter, QPointF(68, 190), 120, 14);
-        drawBikeComputer(painter, QRectF(14, 14, 108, 168), kind == QLatin1String("light"));
-    }
+    drawDevice(painter, look);
+    return image;
+}
+
+QImage deviceNotFoundPicture()
+{
+    QImage image = canvas(kDevicePictureSize.width(), kDevicePictureSize.height());
+    QPainter painter(&image);
+    smooth(painter);
+    const QRectF body(18, 18, 100, 150);
+    painter.setPen(QPen(kGrey, 2.4, Qt::DashLine, Qt::RoundCap));
+    painter.setBrush(QColor(255, 255, 255, 120));
+    painter.drawRoundedRect(body, 16, 16);
+    painter.setPen(QPen(kGreyLight, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(30, 34, 76, 96), 5, 5);
+    painter.setPen(kGrey);
+    painter.setFont(font(52));
+    painter.drawText(QRectF(30, 34, 76, 96), Qt::AlignCenter, QStringLiteral("?"));
+    // An unplugged cable below the device.
+    painter.setPen(QPen(kGrey, 3, Qt::SolidLine, Qt::RoundCap));
+    QPainterPath cable;
+    cable.moveTo(68, 201);
+    cable.cubicTo(68, 192, 80, 190, 80, 184);
+    painter.drawPath(cable);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kGrey);
+    painter.drawRoundedRect(QRectF(73, 176, 14, 9), 2, 2);
+    painter.drawRect(QRectF(76, 172, 8, 5));
     return image;
 }
 
@@ -511,33 +548,37 @@ qreal easeInOut(qreal t)
     return t < 0.5 ? 2 * t * t : 1 - 2 * (1 - t) * (1 - t);
 }
 
-// The cable's plug leaves the device's right side and slides away; a tick confirms it.
-QVector<GifWriter::Frame> releaseCableFrames(bool watch)
+// The cable's plug leaves the device's side and slides away; a tick confirms it. The device is its main-window
+// picture, scaled to the animation's height.
+QVector<GifWriter::Frame> releaseCableFrames(DeviceLook look)
 {
-    const qreal portX = watch ? 112 : 110;
-    const qreal portY = 78;
+    const QSize size(250, 157);
+    const qreal scale = qreal(size.height()) / kDevicePictureSize.height();
+    const QPointF origin(14, 0);
+    const QPointF port = origin + cablePort(look) * scale;
+    const qreal portY = port.y();
+    // The cable sags towards the right edge but stays inside the frame.
+    const qreal sag = qMin(44.0, size.height() - 8 - portY);
     const int steps = 9;
     QVector<GifWriter::Frame> frames;
     for (int i = 0; i <= steps + 1; ++i) {
         const qreal t = i == 0 ? 0 : qMin(1.0, qreal(i) / steps);
         const qreal offset = 62 * easeInOut(t);
-        QImage image = canvas(250, 157);
+        QImage image = canvas(size.width(), size.height());
         QPainter painter(&image);
         smooth(painter);
-        if (watch) {
-            dropShadow(painter, QPointF(70, 150), 90, 10);
-            drawWatch(painter, QPointF(68, portY), 46, -10, 167);
-        } else {
-            dropShadow(painter, QPointF(67, 146), 100, 12);
-            drawBikeComputer(painter, QRectF(22, 8, 88, 134), false);
-        }
+        painter.save();
+        painter.translate(origin);
+        painter.scale(scale, scale);
+        drawDevice(painter, look);
+        painter.restore();
 
         // Cable from the plug to the right edge, sagging a little.
-        const qreal plugLeft = portX + 2 + offset;
+        const qreal plugLeft = port.x() + offset;
         const qreal plugRight = plugLeft + 30;
         QPainterPath cable;
         cable.moveTo(plugRight + 8, portY);
-        cable.cubicTo(plugRight + 40, portY, 232, portY + 48 - offset * 0.3, 252, portY + 44 - offset * 0.3);
+        cable.cubicTo(plugRight + 40, portY, 232, portY + sag + 4 - offset * 0.3, 252, portY + sag - offset * 0.3);
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(QColor(0x3A, 0x44, 0x4A), 7, Qt::SolidLine, Qt::FlatCap));
         painter.drawPath(cable);
@@ -566,7 +607,7 @@ QVector<GifWriter::Frame> releaseCableFrames(bool watch)
             painter.drawLine(QPointF(x + 26, y), QPointF(x + 19, y + 6));
         }
         if (i == steps + 1) {
-            const QPointF badge(watch ? 110 : 108, watch ? 40 : 26);
+            const QPointF badge = origin + tickPlace(look) * scale;
             painter.setPen(QPen(Qt::white, 2.5));
             painter.setBrush(kGreen);
             painter.drawEllipse(badge, 15, 15);
@@ -641,18 +682,20 @@ int main(int argc, char* argv[])
     ok &= save(cryingFace(), at("cry.png"));
     ok &= save(appIcon(), at("dorv_icon.jpg"), "JPG", 95);
 
-    ok &= save(devicePicture(QStringLiteral("notfound")), at("device/device_notfound.png"));
-    ok &= save(devicePicture(QStringLiteral("dark")), at("device/Vexmor_device.png"));
-    ok &= save(devicePicture(QStringLiteral("light")), at("device/Zelto70_device.png"));
+    ok &= save(deviceNotFoundPicture(), at("device/device_notfound.png"));
+    ok &= save(devicePicture(DeviceLook::DarkBikeComputer), at("device/Vexmor_device.png"));
+    ok &= save(devicePicture(DeviceLook::LightBikeComputer), at("device/Zelto70_device.png"));
     ok &= save(titlePicture(QStringLiteral("Zelto 70"), QStringLiteral("GPS BIKE COMPUTER")),
                at("device/Zelto70_title.png"));
-    ok &= save(devicePicture(QStringLiteral("watch")), at("device/Zelto90_device.png"));
+    ok &= save(devicePicture(DeviceLook::Watch), at("device/Zelto90_device.png"));
     ok &= save(titlePicture(QStringLiteral("Zelto 90"), QStringLiteral("GPS SPORT WATCH")),
                at("device/Zelto90_title.png"));
 
     // The spinner sits on the software button; the cable animations on the window background.
     ok &= saveGif(spinnerFrames(), at("wait_update.gif"), QColor(0xEC, 0xF5, 0xF8));
-    ok &= saveGif(releaseCableFrames(true), at("release_cable.gif"), backgroundAt(200));
-    ok &= saveGif(releaseCableFrames(false), at("zelto_release_cable.gif"), backgroundAt(200));
+    // The completion screen shows the first for a device whose product type is "Watch" or none, the second for any
+    // other type: so the first draws the watch of the Zelto 90 picture, the second the Zelto 70 bike computer.
+    ok &= saveGif(releaseCableFrames(DeviceLook::Watch), at("release_cable.gif"), backgroundAt(200));
+    ok &= saveGif(releaseCableFrames(DeviceLook::LightBikeComputer), at("zelto_release_cable.gif"), backgroundAt(200));
     return ok ? 0 : 1;
 }

@@ -83,6 +83,10 @@ public:
     explicit JXClient(QObject* parent = nullptr);
     ~JXClient() override;
 
+    // Whether a model name read from a device may become a folder or file name: not empty, not "." or "..", and
+    // without "/", "\", NUL or control characters. Every path built from a model name asks this first.
+    static bool isSafeModelName(const QString& model);
+
     // The thread body: claims the state, runs the action under the fault guard, releases the state.
     void run() override;
 

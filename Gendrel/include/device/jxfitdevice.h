@@ -9,6 +9,7 @@
 
 #include "device/jxclient.h"
 #include "device/jxdeviceimpl.h"
+#include "device/jxdeviceserviceclient.h"
 
 // A device of the file-update family: a mass-storage volume that describes itself in "System/device.txt" and is
 // updated by copying image, assistance-data and workout files onto it.
@@ -16,7 +17,7 @@
 // The identity queries run on any thread; the worker operations (_updateTotal, _updateAlp, _updateComponent) run on
 // the client's thread, one at a time. Every write onto the volume is flushed to the device and read back from it
 // before it counts as done.
-class JXFitDevice : public JXDeviceImpl<JXFitDevice, JXClient>
+class JXFitDevice : public JXDeviceImpl<JXFitDevice, JXDeviceServiceClient>
 {
     Q_OBJECT
 
@@ -59,7 +60,8 @@ public:
     bool isNewVersion(FitImageInfo image);
     bool isStorageSpaceEnough(QString sourceDir, QList<FitImageInfo> images);
     // Copies sourceDir/fileName to the volume's root (or its deviceSubFolder), flushes it to the device and reads it
-    // back until it equals the source, within the read-back limit.
+    // back until it equals the source, within the read-back limit. An earlier file of that name is replaced only by
+    // a copy that read back equal; a failed copy leaves nothing of itself on the volume.
     virtual bool copyBinFile(QString sourceDir, QString fileName, QString deviceSubFolder);
     // Reads back every non-hidden file below folder, without following links.
     void checkFiles(QString folder);
@@ -94,7 +96,9 @@ private:
     void rememberVolume(const QString& drive);
     void forgetVolume() { m_volumeDevice = -1; }
     bool isOnVolume(int fd, const QString& path);
+    int openFolderOnVolume(const QString& destination, const QString& label);
     bool copyAndVerify(const QString& source, const QString& destination, const QString& volume, const QString& label);
+    bool moveIntoPlace(const QString& part, const QString& destination, const QString& label);
     ReadBack readBack(int sourceFd, qint64 sourceSize, const QString& destination, const QString& label);
     bool writeExpiryFile(const QString& path, quint32 expiry);
     bool writeMarkerFile(const QString& path, const QByteArray& data);

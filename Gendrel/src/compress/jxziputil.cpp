@@ -130,6 +130,10 @@ QString unsafeNameReason(const QString& name, const QString& destinationPrefix)
 {
     if (name.isEmpty())
         return QStringLiteral("empty name");
+    // The system ends a name at a zero byte, so another name than the one
+    // checked here would be written.
+    if (name.contains(QChar(0)))
+        return QStringLiteral("zero byte in name");
     if (name.startsWith(QLatin1Char('/')))
         return QStringLiteral("absolute path");
     if (name.contains(QLatin1Char('\\')))
@@ -150,8 +154,9 @@ bool isFolderEntry(const QString& name)
 }
 
 // Every entry is checked before the first byte is written, so a hostile or
-// unusable archive leaves the destination as it was.
-bool checkEntries(const QVector<QuaZipFileInfo64>& entries, const QString& destination)
+// unusable archive leaves the destination as it was. namedPaths receives every
+// path the archive names (folders on the way too), in lower case.
+bool checkEntries(const QVector<QuaZipFileInfo64>& entries, const QString& destination, QSet<QString>& namedPaths)
 {
     QString destinationPrefix = QDir::cleanPath(QDir(destination).absolutePath());
     if (!destinationPrefix.endsWith(QLatin1Char('/')))
@@ -188,6 +193,10 @@ bool checkEntries(const QVector<QuaZipFileInfo64>& entries, const QString& desti
             JX_WARNING << "refusing archive, entry" << path << "is both a file and a folder";
             return false;
         }
+    }
+    for (const QSet<QString>* paths : {&filePaths, &folderPaths}) {
+        for (const QString& path : *paths)
+            namedPaths.insert(path.toLower());
     }
     return true;
 }
@@ -267,7 +276,10 @@ private:
 };
 
 // A temporary file in the entry's folder; renamed over the final name once the
-// entry proved good, removed otherwise.
+// entry proved good, removed otherwise. Its name is one the archive does not
+// give (case ignored, for volumes that ignore it), and it is created only where
+// nothing exists: whatever the archive names is never a temporary, so the
+// removal can never take something the archive made.
 class PendingFile
 {
 public:
@@ -282,11 +294,14 @@ public:
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
-    bool create()
+    // folderPath is the entry's folder below the destination, empty or ending in "/".
+    bool create(const QString& folderPath, const QSet<QString>& namedPaths)
     {
         for (int attempt = 0; attempt < 16; ++attempt) {
             const QByteArray name =
                 ".jxunzip-" + QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0');
+            if (namedPaths.contains(folderPath + QLatin1String(name)))
+                continue;
             m_fd = ::openat(m_folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (m_fd >= 0) {
                 m_name = name;
@@ -318,10 +333,12 @@ public:
     bool finish(const QDateTime& modified)
     {
         if (modified.isValid()) {
-            QFile file;
-            // Only the time is lost when this fails; the content is good.
-            if (file.open(m_fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
-                file.setFileTime(modified, QFileDevice::FileModificationTime);
+            // Zip times start in 1980: the divisions need no rounding care.
+            const qint64 msecs = modified.toMSecsSinceEpoch();
+            const timespec times[2] = {{0, UTIME_OMIT}, {time_t(msecs / 1000), long(msecs % 1000 * 1000000)}};
+            // Access time left as it is. Only the time is lost when this
+            // fails; the content is good.
+            ::futimens(m_fd, times);
         }
         const int fd = m_fd;
         m_fd = -1;
@@ -354,8 +371,10 @@ private:
 };
 
 // The archive as minizip reads it: a seek before nearly every small read,
-// alternating between the central directory and the entries' data. QFile's
-// buffer is dropped at every seek; two windows held here serve both places.
+// alternating between the central directory and the entries' data, and the
+// headers one byte per read. Opened buffered, so those bytes come from
+// QIODevice's buffer without a call down here; QFile's buffer would be dropped
+// at every seek back, so two windows held here serve both places.
 class ArchiveReader : public QIODevice
 {
 public:
@@ -368,7 +387,8 @@ public:
             return false;
         }
         m_size = m_file.size();
-        return QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        m_devicePosition = 0;
+        return QIODevice::open(QIODevice::ReadOnly);
     }
     void close() override
     {
@@ -377,11 +397,19 @@ public:
     }
     bool isSequential() const override { return false; }
     qint64 size() const override { return m_size; }
+    // With the buffer, pos() is where the reader is, not where readData goes on.
+    bool seek(qint64 position) override
+    {
+        if (!QIODevice::seek(position))
+            return false;
+        m_devicePosition = position;
+        return true;
+    }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
-        qint64 position = pos();
+        qint64 position = m_devicePosition;
         qint64 done = 0;
         while (done < maxSize && position < m_size) {
             Window* window = windowAt(position);
@@ -391,11 +419,16 @@ protected:
                     if (!m_file.seek(position))
                         return -1;
                     const qint64 count = m_file.read(data + done, maxSize - done);
-                    return count < 0 ? -1 : done + count;
+                    if (count < 0)
+                        return -1;
+                    m_devicePosition = position + count;
+                    return done + count;
                 }
                 window = fill(position);
-                if (!window)
+                if (!window) {
+                    m_devicePosition = position;
                     return done > 0 ? done : -1;
+                }
                 if (window->data.isEmpty())
                     break;
             }
@@ -405,6 +438,7 @@ protected:
             done += count;
             position += count;
         }
+        m_devicePosition = position;
         return done;
     }
     qint64 writeData(const char*, qint64) override { return -1; }
@@ -449,6 +483,7 @@ private:
 
     QFile m_file;
     qint64 m_size = 0;
+    qint64 m_devicePosition = 0;
     Window m_windows[2];
     quint64 m_clock = 0;
 };
@@ -505,7 +540,8 @@ bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* m
         }
         entries.append(entry);
     }
-    if (!checkEntries(entries, destination))
+    QSet<QString> namedPaths;
+    if (!checkEntries(entries, destination, namedPaths))
         return false;
 
     DestinationTree tree(destination);
@@ -520,7 +556,8 @@ bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* m
         }
 
         const QString name = entry.name;
-        const QStringList names = QDir::cleanPath(name).split(QLatin1Char('/'));
+        const QString cleanName = QDir::cleanPath(name);
+        const QStringList names = cleanName.split(QLatin1Char('/'));
         const bool folderEntry = isFolderEntry(name);
         // Without progress every entry makes its folders, the destination too;
         // with progress only entries in a sub-folder do.
@@ -530,7 +567,7 @@ bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* m
         if (folderFd < 0)
             return false;
 
-        if (!mutex)
+        if (!mutex && jxDebugEnabled())
             qDebug() << "[ decompress ]\t[" << __LINE__ << "]\t"
                      << "unzip file name  " << (destination + QLatin1Char('/') + name);
 
@@ -544,15 +581,15 @@ bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* m
             if (entry.isSymbolicLink())
                 JX_DEBUG << "link entry" << name << "unpacked as a regular file";
             PendingFile output(folderFd);
-            const QString outputPath = destination + QLatin1Char('/') + name;
-            if (!output.create()) {
-                JX_WARNING << "cannot create output file" << outputPath << ":" << output.errorString();
+            const auto outputPath = [&] { return destination + QLatin1Char('/') + name; };
+            if (!output.create(cleanName.left(cleanName.lastIndexOf(QLatin1Char('/')) + 1).toLower(), namedPaths)) {
+                JX_WARNING << "cannot create output file" << outputPath() << ":" << output.errorString();
                 return false;
             }
             qint64 count = 0;
             while ((count = file.read(buffer.data(), buffer.size())) > 0) {
                 if (!output.write(buffer.constData(), count)) {
-                    JX_WARNING << "cannot write" << outputPath << ":" << output.errorString();
+                    JX_WARNING << "cannot write" << outputPath() << ":" << output.errorString();
                     return false;
                 }
             }
@@ -565,7 +602,7 @@ bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* m
                 return false;
             }
             if (!output.finish(entry.dateTime)) {
-                JX_WARNING << "cannot write" << outputPath << ":" << output.errorString();
+                JX_WARNING << "cannot write" << outputPath() << ":" << output.errorString();
                 return false;
             }
             // Closing the entry checks its CRC; the file goes into place only after.
@@ -575,7 +612,7 @@ bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* m
                 return false;
             }
             if (!output.commit(QFile::encodeName(names.last()))) {
-                JX_WARNING << "cannot create output file" << outputPath << ":" << output.errorString();
+                JX_WARNING << "cannot create output file" << outputPath() << ":" << output.errorString();
                 return false;
             }
         }

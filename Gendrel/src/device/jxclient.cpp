@@ -700,6 +700,17 @@ JXDeviceService* JXClient::getDeviceService()
     return nullptr;
 }
 
+bool JXClient::isSafeModelName(const QString& model)
+{
+    if (model.isEmpty() || model == QLatin1String(".") || model == QLatin1String(".."))
+        return false;
+    for (const QChar c : model) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
 bool JXClient::registryModelName(QString& model)
 {
     JXDeviceService* service = getDeviceService();
@@ -1066,6 +1077,11 @@ void JXClient::exportData(QString folder, QStringList& files)
 {
     QString model;
     getName(model);
+    // Without a model the copy is plain "flash.dat".
+    if (!model.isEmpty() && !isSafeModelName(model)) {
+        JX_CRITICAL << "no flash copy for the model" << model << ": it is no file name";
+        return;
+    }
     const QString fileName = model + QLatin1String("flash.dat");
     const QString path = folder + QLatin1Char('/') + fileName;
     QFile::remove(path);

@@ -34,7 +34,7 @@ namespace {
 
 // Large enough to stream at the device's speed, small enough that an image never sits in memory.
 constexpr qint64 kBlockSize = 1024 * 1024;
-// The assistance data and its date go onto the volume under these names and are renamed only once complete.
+// New files go onto the volume under a hidden name with this suffix and are renamed only once complete.
 const char* const kPartSuffix = ".part";
 
 std::atomic<int> s_clientCount{0};
@@ -50,13 +50,6 @@ QString settingText(const QVariant& value)
     if (value.type() == QVariant::StringList)
         return value.toStringList().join(QLatin1Char(','));
     return value.toString();
-}
-
-// The model becomes a folder name that is emptied and removed.
-bool isSafeModelName(const QString& model)
-{
-    return !model.isEmpty() && model != QLatin1String(".") && model != QLatin1String("..") &&
-           !model.contains(QLatin1Char('/')) && !model.contains(QLatin1Char('\\')) && !model.contains(QChar(0));
 }
 
 // A file name from a package or a caller names a file below the volume root: relative, without "..".
@@ -82,6 +75,12 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
     int get() const { return m_fd; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     bool isOpen() const { return m_fd >= 0; }
     // Closes now, so that a failing close is seen; false with errno set then.
     bool close()
@@ -160,6 +159,26 @@ int createInFolder(int folderFd, const QString& path)
 bool syncFolder(int folderFd)
 {
     return ::fsync(folderFd) == 0 || errno == EINVAL;
+}
+
+// The hidden name beside path that a file is written under until it is complete.
+QString partPathFor(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.path() + QLatin1String("/.") + info.fileName() + QLatin1String(kPartSuffix);
+}
+
+// Takes away what a failed write left in the folder, but only while the name still is the file that write opened:
+// never a file that someone else put there meanwhile.
+void removeWrittenFile(int folderFd, const QString& path, const struct stat& written)
+{
+    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
+    struct stat current = {};
+    if (::fstatat(folderFd, name.constData(), &current, AT_SYMLINK_NOFOLLOW) != 0 || current.st_dev != written.st_dev ||
+        current.st_ino != written.st_ino)
+        return;
+    if (::unlinkat(folderFd, name.constData(), 0) != 0 || !syncFolder(folderFd))
+        JX_WARNING << "cannot remove the unfinished" << path << ":" << qUtf8Printable(errorText(errno));
 }
 
 } // namespace
@@ -388,6 +407,21 @@ bool JXFitDevice::isOnVolume(int fd, const QString& path)
     return false;
 }
 
+// The folder of destination, opened; -1, logged, when it does not open or is no longer on the device's volume (a
+// pulled volume leaves its mount point behind as a folder of this computer).
+int JXFitDevice::openFolderOnVolume(const QString& destination, const QString& label)
+{
+    FileDescriptor folder(openParentFolder(destination));
+    if (!folder.isOpen()) {
+        JX_CRITICAL << "failed to copy" << label << ": cannot open the folder of" << destination << ":"
+                    << qUtf8Printable(errorText(errno));
+        return -1;
+    }
+    if (!isOnVolume(folder.get(), destination))
+        return -1;
+    return folder.release();
+}
+
 // Writes data into a new file at path, flushed to the device with its folder entry.
 bool JXFitDevice::writeMarkerFile(const QString& path, const QByteArray& data)
 {
@@ -396,9 +430,15 @@ bool JXFitDevice::writeMarkerFile(const QString& path, const QByteArray& data)
         return false;
     if (folder.isOpen()) {
         FileDescriptor fd(createInFolder(folder.get(), path));
-        if (fd.isOpen() && writeAll(fd.get(), data.constData(), data.size()) && ::fsync(fd.get()) == 0 && fd.close() &&
-            syncFolder(folder.get()))
-            return true;
+        struct stat written = {};
+        if (fd.isOpen() && ::fstat(fd.get(), &written) == 0) {
+            if (writeAll(fd.get(), data.constData(), data.size()) && ::fsync(fd.get()) == 0 && fd.close() &&
+                syncFolder(folder.get()))
+                return true;
+            const int error = errno;
+            removeWrittenFile(folder.get(), path, written);
+            errno = error;
+        }
     }
     JX_CRITICAL << "cannot write" << path << ":" << qUtf8Printable(errorText(errno));
     return false;
@@ -413,7 +453,7 @@ QString JXFitDevice::getWorkFolder(const QString& model) const
 // An empty work folder of this client for the model; false (nothing touched) for a model that is no folder name.
 bool JXFitDevice::prepareWorkFolder(const QString& model, QString& workFolder)
 {
-    if (!isSafeModelName(model)) {
+    if (!JXClient::isSafeModelName(model)) {
         JX_CRITICAL << "refusing the model name" << model << ": it is no folder name";
         return false;
     }
@@ -573,11 +613,47 @@ bool JXFitDevice::copyBinFile(QString sourceDir, QString fileName, QString devic
     if (!mountedDrive(drive))
         return false;
     const QString folder = deviceSubFolder.isEmpty() ? drive : drive + QLatin1Char('/') + deviceSubFolder;
-    return copyAndVerify(source, folder + QLatin1Char('/') + fileName, drive, fileName);
+    const QString destination = folder + QLatin1Char('/') + fileName;
+    struct stat existing = {};
+    if (::lstat(QFile::encodeName(destination).constData(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        JX_CRITICAL << "failed to copy" << fileName << ":" << destination << "is no file";
+        return false;
+    }
+    // The image replaces the device's earlier one of that name only once it reads back equal, so a failed copy
+    // leaves the earlier image as it was. Both are on the volume for a moment; that needs no room beyond what the
+    // space test asked for, because the earlier image was already in use when the free space was measured.
+    const QString part = partPathFor(destination);
+    if (!copyAndVerify(source, part, drive, fileName))
+        return false;
+    return moveIntoPlace(part, destination, fileName);
+}
+
+// Renames the complete copy at part to destination in one step and flushes the folder; the copy is removed when
+// the rename fails.
+bool JXFitDevice::moveIntoPlace(const QString& part, const QString& destination, const QString& label)
+{
+    FileDescriptor folder(openFolderOnVolume(destination, label));
+    if (!folder.isOpen())
+        return false;
+    const QByteArray partName = QFile::encodeName(QFileInfo(part).fileName());
+    const QByteArray name = QFile::encodeName(QFileInfo(destination).fileName());
+    if (::renameat(folder.get(), partName.constData(), folder.get(), name.constData()) != 0) {
+        JX_CRITICAL << "failed to copy" << label << ": cannot move it into place:" << qUtf8Printable(errorText(errno));
+        ::unlinkat(folder.get(), partName.constData(), 0);
+        syncFolder(folder.get());
+        return false;
+    }
+    if (!syncFolder(folder.get())) {
+        JX_CRITICAL << "failed to copy" << label << ": flushing the folder of" << destination << ":"
+                    << qUtf8Printable(errorText(errno));
+        return false;
+    }
+    return true;
 }
 
 // Streams source to destination, flushes it to the device and reads it back until it equals the source. A
-// failure that waiting cannot mend (the source, a write, the flush, a vanished volume) ends the copy at once.
+// failure that waiting cannot mend (the source, a write, the flush, a vanished volume) ends the copy at once. A
+// copy that fails takes its file away again: no cut-off or unverified copy stays on the device.
 bool JXFitDevice::copyAndVerify(const QString& source, const QString& destination, const QString& volume,
                                 const QString& label)
 {
@@ -594,18 +670,20 @@ bool JXFitDevice::copyAndVerify(const QString& source, const QString& destinatio
     }
     const qint64 size = sourceInfo.st_size;
 
-    FileDescriptor folder(openParentFolder(destination));
-    if (!folder.isOpen()) {
-        JX_CRITICAL << "failed to copy" << label << ": cannot open the folder of" << destination << ":"
-                    << qUtf8Printable(errorText(errno));
+    FileDescriptor folder(openFolderOnVolume(destination, label));
+    if (!folder.isOpen())
         return false;
-    }
-    // A pulled volume leaves its mount point behind as a folder of this computer.
-    if (!isOnVolume(folder.get(), destination))
-        return false;
+    bool result = false;
+    struct stat written = {};
+    bool created = false;
+    const auto removeUnfinished = qScopeGuard([&] {
+        if (created && !result)
+            removeWrittenFile(folder.get(), destination, written);
+    });
     {
         FileDescriptor output(createInFolder(folder.get(), destination));
-        if (!output.isOpen()) {
+        created = output.isOpen() && ::fstat(output.get(), &written) == 0;
+        if (!created) {
             JX_CRITICAL << "failed to copy" << label << ": cannot create" << destination << ":"
                         << qUtf8Printable(errorText(errno));
             return false;
@@ -642,7 +720,6 @@ bool JXFitDevice::copyAndVerify(const QString& source, const QString& destinatio
     const int retryMs = m_readBackRetryMs.load();
     QElapsedTimer timer;
     timer.start();
-    bool result = false;
     for (;;) {
         if (timer.elapsed() >= limitMs) {
             JX_CRITICAL << "failed to copy" << label << ": it did not read back within" << limitMs << "ms";
@@ -726,7 +803,7 @@ bool JXFitDevice::_updateAlp(QString file, unsigned int expiry)
     QString drive;
     if (!mountedDrive(drive))
         return false;
-    if (!isSafeModelName(model) || !isSafeRelativeName(file) || file.contains(QLatin1Char('/')) ||
+    if (!JXClient::isSafeModelName(model) || !isSafeRelativeName(file) || file.contains(QLatin1Char('/')) ||
         file.contains(QLatin1Char('\\'))) {
         JX_CRITICAL << "refusing the assistance file" << file << "of model" << model;
         return false;
@@ -747,10 +824,8 @@ bool JXFitDevice::_updateAlp(QString file, unsigned int expiry)
     const QString partialDate = folder + QLatin1String("/.date.txt") + QLatin1String(kPartSuffix);
 
     JX_DEBUG << qUtf8Printable(QStringLiteral("copy file=%1 from sourceDir=%2").arg(file, sourceDir));
-    if (!copyAndVerify(source, partialData, drive, file)) {
-        QFile::remove(partialData);
+    if (!copyAndVerify(source, partialData, drive, file))
         return false;
-    }
     JX_DEBUG << "write date.txt";
     if (!writeExpiryFile(partialDate, expiry)) {
         QFile::remove(partialData);

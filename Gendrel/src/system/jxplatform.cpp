@@ -24,7 +24,7 @@ QString iniText(const QSettings& settings, const QString& key)
     return value.type() == QVariant::StringList ? value.toStringList().join(QLatin1Char(',')) : value.toString();
 }
 
-// False when the description file names no model.
+// False when the description file names no usable model.
 bool readDescriptionFile(const QString& path, QString& model, QString& uuid)
 {
     QSettings settings(path, QSettings::IniFormat);
@@ -36,6 +36,11 @@ bool readDescriptionFile(const QString& path, QString& model, QString& uuid)
         return false;
     model = iniText(settings, QStringLiteral("Model")).trimmed();
     settings.endGroup();
+    // The model name becomes folder names of this computer: one that could leave its folder is no model name.
+    if (!JXClient::isSafeModelName(model)) {
+        JX_CRITICAL << "the description file" << path << "names the model" << model << ", which is no folder name";
+        return false;
+    }
     settings.beginGroup(QStringLiteral("UUID"));
     uuid = iniText(settings, QStringLiteral("UUID"));
     settings.endGroup();

@@ -28,8 +28,9 @@ bool JXMacSCSIService::openClient()
     // The layer refuses every device but a USB device of the driver's vendor.
     if (!m_channel)
         m_channel.reset(JXOperatingSystem::instance()->createScsiChannel(m_device.genericName, driverVendor()));
+    // A volume-only device has no raw channel: that is no error worth a user's attention.
     if (!m_channel) {
-        fprintf(stderr, "no channel to %s\n", m_device.genericName.toLocal8Bit().constData());
+        JX_DEBUG << "no channel to" << m_device.genericName;
         return false;
     }
     if (!m_channel->open()) {
