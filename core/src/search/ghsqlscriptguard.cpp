@@ -1,0 +1,71 @@
+#include "ghsqlscriptguard.h"
+
+#include <QSqlDriver>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+namespace {
+
+// A schema script of a few dozen statements takes well under a thousandth of this.
+const int kProgressPeriod = 1000;  // virtual-machine steps between two progress calls
+const int kProgressBudget = 20000; // progress calls for the whole script
+const int kValueLengthLimit = 1 << 20;
+
+sqlite3* sqliteHandle(const QSqlQuery& query)
+{
+    const QSqlDriver* driver = query.driver();
+    if (!driver)
+        return nullptr;
+    const QVariant handle = driver->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+} // namespace
+
+GHSqlScriptGuard::GHSqlScriptGuard(const QSqlQuery& query)
+    : m_handle(sqliteHandle(query)), m_previousLengthLimit(-1), m_progressCalls(0)
+{
+    if (!m_handle)
+        return;
+    sqlite3_set_authorizer(m_handle, &GHSqlScriptGuard::authorize, this);
+    sqlite3_progress_handler(m_handle, kProgressPeriod, &GHSqlScriptGuard::onProgress, this);
+    m_previousLengthLimit = sqlite3_limit(m_handle, SQLITE_LIMIT_LENGTH, kValueLengthLimit);
+}
+
+GHSqlScriptGuard::~GHSqlScriptGuard()
+{
+    if (!m_handle)
+        return;
+    sqlite3_progress_handler(m_handle, 0, nullptr, nullptr);
+    if (!sqlite3_get_autocommit(m_handle)) {
+        qWarning("the device's database script left a transaction open; committing it");
+        if (sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+            sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_set_authorizer(m_handle, nullptr, nullptr);
+    sqlite3_limit(m_handle, SQLITE_LIMIT_LENGTH, m_previousLengthLimit);
+}
+
+int GHSqlScriptGuard::authorize(void*, int action, const char* first, const char* second, const char*, const char*)
+{
+    if (action == SQLITE_ATTACH)
+        return SQLITE_DENY;
+    if (action == SQLITE_PRAGMA && first) {
+        // Reading these is harmless. Set, they leave files beside the database: a write-ahead log, a persistent
+        // journal, or, with an exclusive lock, a journal that stays while the connection is open.
+        if (second && (sqlite3_stricmp(first, "journal_mode") == 0 || sqlite3_stricmp(first, "locking_mode") == 0))
+            return SQLITE_DENY;
+        if (sqlite3_stricmp(first, "temp_store_directory") == 0 || sqlite3_stricmp(first, "data_store_directory") == 0)
+            return SQLITE_DENY;
+    }
+    return SQLITE_OK;
+}
+
+int GHSqlScriptGuard::onProgress(void* guard)
+{
+    GHSqlScriptGuard* self = static_cast<GHSqlScriptGuard*>(guard);
+    return ++self->m_progressCalls > kProgressBudget ? 1 : 0;
+}
