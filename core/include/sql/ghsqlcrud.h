@@ -26,7 +26,8 @@ public:
     static QSqlDatabase opendb(const QString& path, const QString& connection);
 
     // The executed query, before its first row; unprepared and unexecuted when the database cannot be opened.
-    static QSqlQuery select(GHDbModel* model);
+    // forwardOnly for a caller that only steps with next(): Qt then holds one row, not a cache of all of them.
+    static QSqlQuery select(GHDbModel* model, bool forwardOnly = false);
     // False without touching the database when the numbers of columns and values differ. On success the model's
     // m_lastInsertId holds the new row id.
     static bool insert(GHDbModel* model);

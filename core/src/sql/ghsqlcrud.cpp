@@ -126,12 +126,13 @@ QSqlDatabase GHSqlCRUD::opendb(const QString& path, const QString& connection)
     return db;
 }
 
-QSqlQuery GHSqlCRUD::select(GHDbModel* model)
+QSqlQuery GHSqlCRUD::select(GHDbModel* model, bool forwardOnly)
 {
     QSqlDatabase db = opendb(model->dbName(), model->connName());
     QSqlQuery query(db);
     if (!db.isOpen())
         return query;
+    query.setForwardOnly(forwardOnly);
     QString text = QStringLiteral("select %1 from %2").arg(columnList(model), model->tableName());
     const QString filter = model->getFilter();
     if (!filter.isEmpty())

@@ -1,0 +1,44 @@
+#ifndef GHXMLSUPPORT_H
+#define GHXMLSUPPORT_H
+
+#include <QString>
+
+// What our XML writers share: the namespace host of our own formats and the text clean-up before writing.
+class GHXmlSupport
+{
+public:
+    // Each format adds its own path ("/WRK/1/3" for training courses).
+    static constexpr const char NAMESPACE_HOST[] = "http://www.vexmor.example";
+    static constexpr const char XSI_NAMESPACE[] = "http://www.w3.org/2001/XMLSchema-instance";
+
+    // The text without the characters XML 1.0 cannot hold (controls other than tab, line feed and carriage return,
+    // U+FFFE, U+FFFF, unpaired surrogates). QXmlStreamWriter drops them itself but then reports an error, which
+    // would fail a whole file for one stray character in a name typed on a device.
+    static QString xmlText(const QString& text)
+    {
+        QString result;
+        const int size = text.size();
+        result.reserve(size);
+        for (int i = 0; i < size; ++i) {
+            const QChar c = text.at(i);
+            const ushort code = c.unicode();
+            if (c.isHighSurrogate()) {
+                if (i + 1 < size && text.at(i + 1).isLowSurrogate()) {
+                    result.append(c);
+                    result.append(text.at(++i));
+                }
+                continue;
+            }
+            if (c.isLowSurrogate())
+                continue;
+            if (code < 0x20 && code != 0x9 && code != 0xA && code != 0xD)
+                continue;
+            if (code == 0xFFFE || code == 0xFFFF)
+                continue;
+            result.append(c);
+        }
+        return result;
+    }
+};
+
+#endif
