@@ -1,0 +1,60 @@
+#ifndef GHGPX1_H
+#define GHGPX1_H
+
+#include "util/ghgpximportable.h"
+
+#include <QVector>
+
+class GHGpxExtTraining;
+class GHGpxMetadata;
+class GHGpxRoute;
+class GHGpxTrack;
+class GHGpxWayPoint;
+
+// A GPX document with the standard parts and the first-generation training log, filled by the reader through
+// GHGpxImportable or by device code that hangs records in directly. The document owns every part it holds, also
+// the ones device code puts in. Values stay the texts of the file.
+class GHGpx1 : public GHGpxImportable
+{
+public:
+    GHGpx1();
+
+    void setVersion(int version) override;
+    void startMetadata() override;
+    void onMetadata(QMap<QString, QString>& values) override;
+    void onMetadataExtensions(QMap<QString, QString>& values) override;
+    void startRoute() override;
+    void onRoute(QMap<QString, QString>& values) override;
+    void onRoutePoint(QMap<QString, QString>& values) override;
+    void startTrack() override;
+    void startTrackSegment() override;
+    void onTrackSegment(QMap<QString, QString>& values) override;
+    void onTrackPoint(QMap<QString, QString>& values) override;
+    void onWayPoint(QMap<QString, QString>& values) override;
+    void startTraining() override;
+    // The second-generation parts are ignored here; GHGpx2 keeps them.
+    void startSensorLog() override;
+    void startLogSegment() override;
+    void onLogPoint(QMap<QString, QString>& values) override;
+    void startWorkoutLog() override;
+    void onWorkoutLog(QMap<QString, QString>& values) override;
+    void onInterval(QMap<QString, QString>& values) override;
+    void startLaps() override;
+    void onLap(QMap<QString, QString>& values) override;
+    void onSummary(QMap<QString, QString>& values) override;
+
+    virtual ~GHGpx1();
+
+    // Each null until its start call or until device code sets it; a start call replaces (and deletes) the old one.
+    GHGpxMetadata* metadata;
+    GHGpxRoute* route;
+    GHGpxTrack* track;
+    QVector<GHGpxWayPoint*> waypoints; // in file order, owned
+    GHGpxExtTraining* training;
+    int version; // of the file being imported: 1 or 2; 0 for a document that device code fills
+
+private:
+    Q_DISABLE_COPY(GHGpx1)
+};
+
+#endif
