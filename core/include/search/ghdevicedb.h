@@ -1,9 +1,17 @@
 #ifndef GHDEVICEDB_H
 #define GHDEVICEDB_H
 
+#include <QMap>
+#include <QPair>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+#include "search/ghid.h"
+
+class GHTraceLogRecord;
 
 // The POI tiling of the device's map data, read from poi.dat by GHDeviceDB::setHomeDir (older device generation
 // only): the POI tile level (0 until read) and the tiles per POI database as a shift count (9 until read). A row with
@@ -44,6 +52,62 @@ public:
 
     // Points "map_tile_0", "ghddb" and "ghpoi" at no file, so that no database on the device stays open.
     static void closeStorageMapDb();
+
+    // A ride's activity type as stored in TraceLog; devices name no value but the one that lists every type.
+    enum ActivityType : qint32 { ALL_ACTIVITIES = 5 };
+    // The route type that lists every type.
+    static const int ALL_ROUTE_TYPES = 5;
+
+    // Routes. Locations 0 and 1 pick the flash and the storage-card home; any other names no home.
+
+    // Adds (id, title) of every route of the type from the flash and then the storage-card route database; an
+    // entry with an equal id takes the new title. extra has no effect.
+    static void getRouteList(int routeType, QMap<GHId, QString>& routes, QString extra);
+    static void _getRouteList(int routeType, QMap<GHId, QString>& routes, QString home, GHId::DBLOC location,
+                              QString extra);
+    // Writes values into the named columns of one Route row; true when the statement ran.
+    static bool updateRoute(GHId id, QStringList& columns, QVector<QVariant>& values);
+    // Deletes the Route row and then its "/route-<id>.gpx" beside the database; true when the delete ran, also
+    // when no row had the id.
+    static bool deleteRoute(GHId id);
+
+    // Generic row access on "Route", "TraceLog", "MyFavorite" and, in the old layout only, "POICategory" (exact
+    // case); any other table name does nothing. Appends one value per column, as the driver gives it, when the row
+    // exists; nothing otherwise.
+    static void _getDbData(QString table, GHId id, QStringList& columns, QVector<QVariant>& values);
+    // Writes values into the named columns of one row; a count mismatch fails the statement and changes nothing.
+    static void _setDbData(QString table, GHId id, QStringList& columns, QVector<QVariant>& values);
+    // Every row of the table in the route database of the location's home, executed and before its first row; a
+    // missing database gives a query that yields nothing. The query lives on "ghddb": read it to its end before
+    // anything points that connection at another file, which ends it.
+    static QSqlQuery getTableData(GHId::DBLOC location, QString table, QStringList& columns);
+    static QSqlQuery getMyDiskRouteData(QStringList& columns);
+    static QSqlQuery getStorageCardRouteData(QStringList& columns);
+    static QSqlQuery getWorkoutData(QStringList& columns);
+    static void getRouteData(GHId id, QStringList& columns, QVector<QVariant>& values);
+    static void setRouteUpload(GHId id, bool uploaded);
+
+    // Recorded rides: TraceLog rows of the flash home's route database and their files in the trace-log folder.
+    // The location half of an id is not looked at, except by the generic getTraceLogData.
+
+    // Deletes the unfinished rides (titled "...") with their GPS, sensor and statistics files, then appends the
+    // rides that are not paused, of the type (ALL_ACTIVITIES: any), newest start first; with checkLogFile only
+    // those whose GPS log holds more than a header and one record (over 92 bytes). rides is not cleared.
+    static void getTraceLogList(ActivityType activityType, QVector<QPair<GHId, QString>>& rides, bool checkLogFile);
+    // The id of the ride with the latest start, paused and unfinished ones included; -1 when there is none.
+    static int getNewestTraceLog();
+    // Inserts a row from the record, or rewrites every column but idRoute, pause and Uploaded of the record's row;
+    // true when the statement ran (also when no row had the id).
+    static bool saveTraceLog(GHTraceLogRecord* record, bool isNew);
+    static bool renameTraceLog(GHId id, QString title);
+    // 1 while the ride's recording stands paused, 0 otherwise.
+    static bool markTraceLogPause(unsigned int rideId, int paused);
+    // Deletes the row, then the ride's files and the one-shot workout its workout log names. False, with nothing
+    // touched, when there is no such row or the delete fails.
+    static bool deleteTraceLog(GHId id);
+    static QSqlQuery getTraceLogData(QStringList& columns);
+    static void getTraceLogData(GHId id, QStringList& columns, QVector<QVariant>& values);
+    static void setTraceLogUpload(GHId id, bool uploaded);
 
 private:
     static QString ms_homeFlash;
