@@ -9,8 +9,14 @@
 #include <QVariant>
 #include <QVector>
 
+#include <memory>
+
 #include "search/ghid.h"
 
+class GHLocation;
+class GHMyFavoriteRecord;
+class GHPOIQuery;
+class GHPoiCategory;
 class GHTraceLogRecord;
 
 // The POI tiling of the device's map data, read from poi.dat by GHDeviceDB::setHomeDir (older device generation
@@ -50,7 +56,8 @@ public:
     // file of at most 4 MiB or the query's database is not SQLite.
     static void executeSqlFile(QSqlQuery& query, const QString& path, bool isNew);
 
-    // Points "map_tile_0", "ghddb" and "ghpoi" at no file, so that no database on the device stays open.
+    // Stops a running POI search and waits for it, then points "map_tile_0", "ghddb" and "ghpoi" at no file, so
+    // that no database on the device stays open.
     static void closeStorageMapDb();
 
     // A ride's activity type as stored in TraceLog; devices name no value but the one that lists every type.
@@ -109,10 +116,42 @@ public:
     static void getTraceLogData(GHId id, QStringList& columns, QVector<QVariant>& values);
     static void setTraceLogUpload(GHId id, bool uploaded);
 
+    // Favourite places in the flash home's favorite.dat; a missing file gives an unchanged map, 0, false with the
+    // record untouched, a query without rows, no change, and true (deleteFavorite). Ids take only the row id, as an
+    // integer; the list gives location 0.
+
+    // Adds (id, name) of every favourite; an existing key takes the new name.
+    static void getFavoriteList(QMap<GHId, QString>& list);
+    static int getFavoriteCount();
+    // True when the row exists; the record is then filled, else untouched.
+    static bool getMyFavorite(GHId id, GHMyFavoriteRecord& record);
+    // Every favourite's columns, executed and before its first row; read it to its end before "ghddb" is pointed
+    // at another file.
+    static QSqlQuery getFavoriteData(QStringList& columns);
+    // Adds the record's fields but id as they are; a favourite of the same name and position stays the one there is.
+    static void insertFavorite(GHMyFavoriteRecord& record);
+    // True when the statement ran, also when no row had the id.
+    static bool deleteFavorite(GHId id);
+    static void setFavoriteUpload(GHId id, bool uploaded);
+
+    // POI search over the tile files of both homes. Stops the running search, if any, and waits for it, then starts
+    // a new one, which ms_poiQry owns until the next; the first argument is not used.
+    static GHPOIQuery* findPOI(int unused, int lat, int lng, int radius, QString name, int category, int cap);
+    // Appends the columns of the first POI with the location's id, or with id -1 of the first within two millionths
+    // of the location's position, each through getLocale for lang; nothing without one. Either way the file is that
+    // of the position's tile, the storage card's tried first.
+    static void getGeoData(GHLocation* location, QStringList columns, QVector<QVariant>& values, const QString& lang);
+    // The categories of the older devices' poi.dat, by Priority (by Name where that column is missing); nothing
+    // for the current generation.
+    static void getPoiCategories(QVector<GHPoiCategory>& out, QString lang);
+    // Stops the running POI search and waits for it; it keeps its results.
+    static void _stopPoiSearch();
+
 private:
     static QString ms_homeFlash;
     static QString ms_homeStorage;
     static QString ms_homeOutput;
+    static std::unique_ptr<GHPOIQuery> ms_poiQry;
 };
 
 #endif
