@@ -11,7 +11,7 @@ packages=(
   libquazip1-qt5-dev zlib1g-dev
   clang libclang-rt-dev
   unzip zip
-  sqlite3 libsqlite3-dev libxml2-utils
+  sqlite3 libsqlite3-dev libxml2-utils gpsbabel
   dbus-daemon
 )
 

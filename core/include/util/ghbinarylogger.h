@@ -9,6 +9,7 @@
 #include "util/ghpsfrecord.h"
 #include "util/ghpsfsensorrecord.h"
 
+class GHGpx2;
 class QDataStream;
 
 // Writer of the binary ride logs (a GPS log and a sensor log, each a header and fixed-size records) and reader of
@@ -36,6 +37,13 @@ public:
     // Reads a header from the stream's current position; false for a header shorter than GHPSFHeader::SIZE or a
     // version that does not begin 0, 2. The two times are not read back: they stay 0.
     static bool readHeader(QDataStream& stream, GHPSFHeader& header);
+
+    // Writes the document's track points (segment by segment, the last point of a segment that another follows once
+    // more with the repeat flag) and then its route points as a new GPS log. A point whose position cannot be stored
+    // (not a number, or beyond 32 bits in millionths of a degree) is left out; an elevation, bearing or speed beyond
+    // its field is stored as the nearest value that is not "none". False when the file cannot be created or a write
+    // fails: the log is then closed with the records that reached it.
+    static bool saveGpsData(const QString& path, const GHGpx2& gpx);
 
     // The device's system version that new headers carry.
     static QString ms_systemVersion;

@@ -1,6 +1,7 @@
 #ifndef GHGPX1_H
 #define GHGPX1_H
 
+#include "util/ghgpxexportable.h"
 #include "util/ghgpximportable.h"
 
 #include <QVector>
@@ -9,12 +10,13 @@ class GHGpxExtTraining;
 class GHGpxMetadata;
 class GHGpxRoute;
 class GHGpxTrack;
+class GHGpxTrackSegment;
 class GHGpxWayPoint;
 
 // A GPX document with the standard parts and the first-generation training log, filled by the reader through
 // GHGpxImportable or by device code that hangs records in directly. The document owns every part it holds, also
-// the ones device code puts in. Values stay the texts of the file.
-class GHGpx1 : public GHGpxImportable
+// the ones device code puts in. Values stay the texts of the file; GHGpxWriter writes them back as they are.
+class GHGpx1 : public GHGpxImportable, public GHGpxExportable
 {
 public:
     GHGpx1();
@@ -44,6 +46,18 @@ public:
     void onSummary(QMap<QString, QString>& values) override;
 
     virtual ~GHGpx1();
+
+    // Each part only when the document has it; the extensions element always.
+    void writeMeta(QXmlStreamWriter& writer) override;
+    void writeRte(QXmlStreamWriter& writer) override;
+    void writeTrk(QXmlStreamWriter& writer) override;
+    void writeWpt(QXmlStreamWriter& writer) override;
+    void writeExtensions(QXmlStreamWriter& writer) override;
+    // The extensions inside metadata, and those of one segment (none here); GHGpx2 writes its own.
+    virtual void writeMetaExtensions(QXmlStreamWriter& writer);
+    virtual void writeTrksegExtensions(QXmlStreamWriter& writer, GHGpxTrackSegment* segment);
+    // The first-generation training log, inside extensions.
+    void writeTraining(QXmlStreamWriter& writer);
 
     // Each null until its start call or until device code sets it; a start call replaces (and deletes) the old one.
     GHGpxMetadata* metadata;

@@ -3,6 +3,7 @@
 
 #include "util/ghgpx1.h"
 
+class GHGpxExtLap;
 class GHGpxExtLaps;
 class GHGpxExtSensorLog;
 class GHGpxExtWorkoutLog;
@@ -29,6 +30,18 @@ public:
     void onSummary(QMap<QString, QString>& values) override;
 
     ~GHGpx2() override;
+
+    // The second-generation parts in place of the training log; the plan only with a workout log.
+    void writeExtensions(QXmlStreamWriter& writer) override;
+    // The user part (copied from the user-profile file when that parses whole), sys and the ride texts.
+    void writeMetaExtensions(QXmlStreamWriter& writer) override;
+    void writeTrksegExtensions(QXmlStreamWriter& writer, GHGpxTrackSegment* segment) override;
+    void writeSensorLog(QXmlStreamWriter& writer);
+    void writeWorkoutLog(QXmlStreamWriter& writer);
+    void writeLaps(QXmlStreamWriter& writer);
+    void writeWorkoutPlan(QXmlStreamWriter& writer);
+    // The body shared by a lap and the summary: start and end, then the figures.
+    void writeLap(QXmlStreamWriter& writer, GHGpxExtLap* lap);
 
     // Each null until started or set by device code; owned.
     GHGpxExtSensorLog* sensorLog;

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+class QXmlStreamWriter;
+
 // What our XML writers share: the namespace host of our own formats and the text clean-up before writing.
 class GHXmlSupport
 {
@@ -39,6 +41,16 @@ public:
         }
         return result;
     }
+
+    // The text element, cleaned, when the cleaned text is not empty.
+    static void writeTextIfSet(QXmlStreamWriter& writer, const char* name, const QString& text);
+    // The attribute with its value cleaned; written even when empty.
+    static void writeAttribute(QXmlStreamWriter& writer, const char* name, const QString& value);
+
+    // Copies the XML file at path into the open writer, from its first start element to its end, when the whole file
+    // parses; otherwise writes nothing and returns false, so the caller can write the part itself. A missing file
+    // returns false without a message, as side files are optional; any other failure is logged.
+    static bool copyXmlFile(QXmlStreamWriter& writer, const QString& path);
 };
 
 #endif

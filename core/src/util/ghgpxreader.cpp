@@ -1,0 +1,648 @@
+#include "util/ghgpxreader.h"
+
+#include "util/ghgpximportable.h"
+
+#include <QFile>
+
+#include <initializer_list>
+
+namespace {
+
+// Passes the file through to the parser and counts the attributes of each tag before the parser sees them. In the
+// encodings let through, markup is ASCII and no other character has an ASCII byte, so a byte scan finds every '<'
+// and every '=' before a quote; text that holds such pairs only makes the count larger.
+class TagBoundDevice : public QIODevice
+{
+public:
+    explicit TagBoundDevice(QIODevice* source) : m_source(source) {}
+
+    bool isSequential() const override { return true; }
+    // Empty while the file has passed.
+    QString refusal() const { return m_refusal; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        if (!m_refusal.isEmpty())
+            return -1;
+        const qint64 count = m_source->read(data, maxSize);
+        if (count < 0) {
+            m_refusal = m_source->errorString();
+            return -1;
+        }
+        for (qint64 i = 0; i < count; ++i) {
+            const char c = data[i];
+            if (c == '\0') {
+                // UTF-16 and UTF-32 carry NUL bytes in every ASCII character; UTF-8 XML never holds one.
+                m_refusal = QStringLiteral("a NUL byte (the file is not UTF-8)");
+                return -1;
+            }
+            if (m_afterEquals) {
+                if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+                    continue;
+                m_afterEquals = false;
+                if ((c == '"' || c == '\'') && ++m_attributes > GHGpxReader::MAX_ATTRIBUTES_PER_TAG) {
+                    m_refusal =
+                        QStringLiteral("a tag with more than %1 attributes").arg(GHGpxReader::MAX_ATTRIBUTES_PER_TAG);
+                    return -1;
+                }
+            }
+            if (c == '<')
+                m_attributes = 0;
+            else if (c == '=')
+                m_afterEquals = true;
+        }
+        return count;
+    }
+
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QIODevice* m_source;
+    QString m_refusal;
+    int m_attributes = 0;
+    bool m_afterEquals = false;
+};
+
+// Encodings in which every ASCII character is its own single byte, which the byte scan above relies on.
+bool isAsciiCompatible(const QStringRef& encoding)
+{
+    return encoding.isEmpty() || encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0 ||
+           encoding.compare(QLatin1String("US-ASCII"), Qt::CaseInsensitive) == 0 ||
+           encoding.startsWith(QLatin1String("ISO-8859-"), Qt::CaseInsensitive);
+}
+
+bool isOneOf(const QString& name, std::initializer_list<const char*> names)
+{
+    for (const char* candidate : names) {
+        if (name == QLatin1String(candidate))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+GHGpxReader::GHGpxReader(GHGpxImportable* receiver) : m_version(0), m_receiver(receiver), m_depth(0)
+{
+    // Our files use the default namespace only; resolving prefixes would cost a walk of the declarations per tag.
+    m_reader.setNamespaceProcessing(false);
+}
+
+GHGpxReader::~GHGpxReader() = default;
+
+bool GHGpxReader::readFile(const QString& fileName)
+{
+    if (!m_receiver) {
+        qWarning("GHGpxReader: no receiver for %s", qUtf8Printable(fileName));
+        return false;
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qWarning("cannot open the GPX file %s: %s", qUtf8Printable(fileName), qUtf8Printable(file.errorString()));
+        return false;
+    }
+    TagBoundDevice device(&file);
+    device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+
+    m_reader.clear();
+    m_reader.setDevice(&device);
+    m_depth = 0;
+    next();
+    while (!m_reader.atEnd()) {
+        if (m_reader.isStartElement()) {
+            if (m_reader.name() == QLatin1String("gpx"))
+                readGpx();
+            else
+                m_reader.raiseError(QStringLiteral("error reading <gpx>"));
+        }
+        next();
+    }
+
+    const bool parsed = !m_reader.hasError();
+    const QString error = device.refusal().isEmpty() ? m_reader.errorString() : device.refusal();
+    const qint64 line = m_reader.lineNumber();
+    const qint64 column = m_reader.columnNumber();
+    m_reader.setDevice(nullptr);
+    if (!parsed) {
+        qWarning("cannot read the GPX file %s: %s (line %lld, column %lld)", qUtf8Printable(fileName),
+                 qUtf8Printable(error), line, column);
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        qWarning("cannot read the GPX file %s: %s", qUtf8Printable(fileName), qUtf8Printable(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+// Every token passes here, so the nesting and the prolog are checked in one place.
+void GHGpxReader::next()
+{
+    switch (m_reader.readNext()) {
+    case QXmlStreamReader::StartElement:
+        if (++m_depth > MAX_DEPTH)
+            m_reader.raiseError(QStringLiteral("elements nested more than %1 deep").arg(MAX_DEPTH));
+        break;
+    case QXmlStreamReader::EndElement: --m_depth; break;
+    case QXmlStreamReader::StartDocument:
+        if (!isAsciiCompatible(m_reader.documentEncoding()))
+            m_reader.raiseError(
+                QStringLiteral("the encoding %1 is not read").arg(m_reader.documentEncoding().toString()));
+        break;
+    case QXmlStreamReader::DTD:
+        // Our files have none. Qt bounds each entity's expansion but not how often one is used, so a few bytes of
+        // references could still expand to gigabytes of text.
+        m_reader.raiseError(QStringLiteral("a document type declaration is not read"));
+        break;
+    default: break;
+    }
+}
+
+void GHGpxReader::readGpx()
+{
+    const QXmlStreamAttributes attributes = m_reader.attributes();
+    const QString creator = attributes.value(QLatin1String("creator")).toString();
+    const QString versionText = attributes.value(QLatin1String("version")).toString();
+    int version = 0;
+    if (versionText.startsWith(QLatin1String("2.")))
+        version = 2;
+    else if (versionText.startsWith(QLatin1String("1.")))
+        version = 1;
+    if (creator.toLower() != QLatin1String("vexmor") || version == 0) {
+        // Without children this is not an error; with them readFile fails on the first child.
+        qWarning("not a GPX file of ours (creator \"%s\", version \"%s\"): nothing read", qUtf8Printable(creator),
+                 qUtf8Printable(versionText));
+        return;
+    }
+    m_version = version;
+    m_receiver->setVersion(version);
+    next();
+    while (!m_reader.atEnd()) {
+        if (m_reader.isEndElement())
+            return;
+        if (m_reader.isStartElement()) {
+            const QStringRef name = m_reader.name();
+            if (name == QLatin1String("metadata")) {
+                readMetadata();
+            } else if (name == QLatin1String("rte")) {
+                readRoute();
+            } else if (name == QLatin1String("trk")) {
+                readTrack();
+            } else if (name == QLatin1String("wpt")) {
+                readWaypoint();
+            } else {
+                // The GPX-level extensions too: imports keep no ride logs (readGpxExtensions reads them for one that
+                // does).
+                skipUnknownElement();
+                continue;
+            }
+        }
+        next();
+    }
+}
+
+// Reads the current element's content up to its own end element, which is current on return. False when the
+// stream ended first (an error, a cut file): the caller then makes no closing call. Children that onChild consumes
+// (as text or through a read operation) leave their end element current; entered ones are containers whose content
+// is read here one level down.
+bool GHGpxReader::readContent(const ChildHandler& onChild, const std::function<void()>& onCharacters,
+                              const std::function<void()>& onContainerEnd)
+{
+    int level = 0;
+    next();
+    while (!m_reader.atEnd()) {
+        if (m_reader.isEndElement()) {
+            if (level == 0)
+                return true;
+            --level;
+            if (onContainerEnd)
+                onContainerEnd();
+        } else if (m_reader.isStartElement()) {
+            switch (onChild(m_reader.name().toString(), level)) {
+            case Child::Consumed: break;
+            case Child::Entered: ++level; break;
+            case Child::Skipped: skipUnknownElement(); continue;
+            }
+        } else if (onCharacters && m_reader.isCharacters()) {
+            onCharacters();
+        }
+        next();
+    }
+    return false;
+}
+
+// The element's own character data, its children skipped; its end element is current on return.
+QString GHGpxReader::readText()
+{
+    QString text;
+    next();
+    while (!m_reader.atEnd()) {
+        if (m_reader.isEndElement())
+            return text;
+        if (m_reader.isStartElement()) {
+            skipUnknownElement();
+            continue;
+        }
+        if (m_reader.isCharacters() || m_reader.isEntityReference())
+            text += m_reader.text();
+        next();
+    }
+    return text;
+}
+
+void GHGpxReader::readMetadata()
+{
+    m_receiver->startMetadata();
+    Values map;
+    QString prefix; // the name or author whose text is captured
+    const auto onChild = [&](const QString& name, int level) {
+        if (level == 0 && (name == QLatin1String("name") || name == QLatin1String("author"))) {
+            prefix = name;
+            return Child::Entered;
+        }
+        if (level == 0 && name == QLatin1String("desc")) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        if (level == 1 && name == QLatin1String("extensions"))
+            return Child::Entered;
+        if (level == 1 && isOneOf(name, {"name", "email", "link"})) {
+            map.insert(prefix + QLatin1Char('_') + name, readText());
+            return Child::Consumed;
+        }
+        if (level == 2 && name == QLatin1String("shtname")) {
+            map.insert(prefix + QLatin1String("_shtname"), readText());
+            return Child::Consumed;
+        }
+        if (name == QLatin1String("time")) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        if (name == QLatin1String("bounds")) {
+            readAttributes(name, map);
+            return Child::Entered;
+        }
+        if (level == 0 && name == QLatin1String("extensions")) {
+            readMetadataExtensions();
+            return Child::Consumed;
+        }
+        return Child::Skipped;
+    };
+    const auto onCharacters = [&]() {
+        if (prefix.isEmpty())
+            return;
+        const QString text = m_reader.text().trimmed().toString();
+        if (!text.isEmpty())
+            map.insert(prefix, text);
+    };
+    if (readContent(onChild, onCharacters, [&]() { prefix.clear(); }))
+        m_receiver->onMetadata(map);
+}
+
+void GHGpxReader::readMetadataExtensions()
+{
+    Values map;
+    QString prefix;
+    bool capture = false;
+    const bool second = m_version == 2;
+    const auto onChild = [&](const QString& elementName, int level) {
+        const QString name = elementName.toLower();
+        if (second && level == 0 && name == QLatin1String("user")) {
+            // The profile stays on the computer that wrote the file.
+            readText();
+            return Child::Consumed;
+        }
+        if (second && level == 0 && name == QLatin1String("sys")) {
+            readAttributes(name, map);
+            prefix = name;
+            capture = true;
+            return Child::Entered;
+        }
+        if (second && level == 1 && name == QLatin1String("apps"))
+            return Child::Entered;
+        if (second && level == 2 && name == QLatin1String("app")) {
+            readAttributes(name, map);
+            return Child::Entered;
+        }
+        // rtetype is what the first-generation writer puts here for a route's type; without it imported routes
+        // would lose their type.
+        if (level == 0 && isOneOf(name, {"stime", "etime", "poollen", "sharetype", "sctry", "ectry", "splace", "eplace",
+                                         "trvtime", "trvdist", "rtetype"})) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        if (level == 0 && name == QLatin1String("acttype")) {
+            if (second)
+                readAttributes(name, map);
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        return Child::Skipped;
+    };
+    const auto onCharacters = [&]() {
+        if (!capture || m_reader.isWhitespace())
+            return;
+        const QString text = m_reader.text().trimmed().toString();
+        if (!text.isEmpty())
+            map.insert(prefix, text);
+        capture = false;
+    };
+    if (readContent(onChild, onCharacters))
+        m_receiver->onMetadataExtensions(map);
+}
+
+void GHGpxReader::readRoute()
+{
+    m_receiver->startRoute();
+    Values map;
+    const auto onChild = [&](const QString& name, int) {
+        if (isOneOf(name, {"name", "cmt", "desc", "src", "number", "type"})) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        if (name == QLatin1String("rtept")) {
+            readRoutePoint();
+            return Child::Consumed;
+        }
+        return Child::Skipped;
+    };
+    if (readContent(onChild))
+        m_receiver->onRoute(map);
+}
+
+void GHGpxReader::readRoutePoint()
+{
+    Values map;
+    readAttributes(QStringLiteral("rtept"), map);
+    const auto onChild = [&](const QString& name, int) {
+        if (isOneOf(name, {"name", "cmt", "desc", "type"})) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        return Child::Skipped;
+    };
+    if (readContent(onChild))
+        m_receiver->onRoutePoint(map);
+}
+
+void GHGpxReader::readTrack()
+{
+    m_receiver->startTrack();
+    // The track's own texts are not kept by any receiver.
+    readContent([&](const QString& name, int) {
+        if (name != QLatin1String("trkseg"))
+            return Child::Skipped;
+        readTrackSegment();
+        return Child::Consumed;
+    });
+}
+
+void GHGpxReader::readTrackSegment()
+{
+    m_receiver->startTrackSegment();
+    Values map;
+    const bool second = m_version == 2;
+    const auto onChild = [&](const QString& name, int) {
+        if (name == QLatin1String("trkpt")) {
+            readTrackPoint();
+            return Child::Consumed;
+        }
+        if (!second)
+            return Child::Skipped;
+        if (name == QLatin1String("extensions"))
+            return Child::Entered;
+        if (name == QLatin1String("itvSeg")) {
+            readAttributes(name, map);
+            return Child::Entered;
+        }
+        if (name == QLatin1String("order")) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        if (name == QLatin1String("acttype")) {
+            readAttributes(name, map);
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        return Child::Skipped;
+    };
+    if (readContent(onChild))
+        m_receiver->onTrackSegment(map);
+}
+
+void GHGpxReader::readTrackPoint()
+{
+    Values map;
+    readAttributes(QStringLiteral("trkpt"), map);
+    const auto onChild = [&](const QString& name, int) {
+        if (isOneOf(name, {"ele", "cmt", "time", "type", "magvar", "speed"})) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        return name == QLatin1String("extensions") ? Child::Entered : Child::Skipped;
+    };
+    if (readContent(onChild))
+        m_receiver->onTrackPoint(map);
+}
+
+void GHGpxReader::readWaypoint()
+{
+    Values map;
+    readAttributes(QStringLiteral("wpt"), map);
+    const auto onChild = [&](const QString& name, int) {
+        // The address may stand directly in wpt (as we write it) or inside its extensions.
+        if (isOneOf(name, {"name", "cmt", "desc", "sym", "ele", "time", "tel", "ctry", "place", "road", "hnum"})) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        if (name == QLatin1String("type")) {
+            readAttributes(name, map);
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        return name == QLatin1String("extensions") ? Child::Entered : Child::Skipped;
+    };
+    if (readContent(onChild))
+        m_receiver->onWayPoint(map);
+}
+
+// The reader of the GPX-level extensions (ride logs); readGpx skips that element, so nothing reaches this yet.
+void GHGpxReader::readGpxExtensions()
+{
+    readContent([&](const QString& name, int) {
+        if (m_version == 2 && name == QLatin1String("ssrlog"))
+            readSensorLog();
+        else if (m_version == 2 && name == QLatin1String("wrklog"))
+            readWorkoutLog();
+        else if (m_version == 2 && name == QLatin1String("laps"))
+            readLaps();
+        else if (m_version == 1 && name == QLatin1String("training"))
+            readTraining();
+        else
+            return Child::Skipped;
+        return Child::Consumed;
+    });
+}
+
+void GHGpxReader::readTraining()
+{
+    m_receiver->startTraining();
+    readContent([&](const QString& name, int) {
+        if (name != QLatin1String("logpt"))
+            return Child::Skipped;
+        readLogpt();
+        return Child::Consumed;
+    });
+}
+
+void GHGpxReader::readSensorLog()
+{
+    m_receiver->startSensorLog();
+    readContent([&](const QString& name, int) {
+        if (name != QLatin1String("logseg"))
+            return Child::Skipped;
+        readLogSegment();
+        return Child::Consumed;
+    });
+}
+
+void GHGpxReader::readLogSegment()
+{
+    m_receiver->startLogSegment();
+    readContent([&](const QString& name, int) {
+        if (name != QLatin1String("logpt"))
+            return Child::Skipped;
+        readLogpt();
+        return Child::Consumed;
+    });
+}
+
+void GHGpxReader::readLogpt()
+{
+    Values map;
+    readAttributes(QStringLiteral("logpt"), map);
+    const auto onChild = [&](const QString& name, int) {
+        if (isOneOf(name, {"hrm", "cad", "spd", "tmp", "brm"}) || (m_version == 2 && name == QLatin1String("pwr")) ||
+            (m_version == 1 && isOneOf(name, {"pdm", "cps"}))) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        return Child::Skipped;
+    };
+    if (readContent(onChild))
+        m_receiver->onLogPoint(map);
+}
+
+void GHGpxReader::readWorkoutLog()
+{
+    m_receiver->startWorkoutLog();
+    Values map;
+    readAttributes(QStringLiteral("wrklog"), map);
+    const auto onChild = [&](const QString& name, int) {
+        if (name == QLatin1String("interval")) {
+            readInterval();
+            return Child::Consumed;
+        }
+        if (isOneOf(name, {"lthr", "mhr", "map", "ftp"})) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        return Child::Skipped;
+    };
+    if (readContent(onChild))
+        m_receiver->onWorkoutLog(map);
+}
+
+void GHGpxReader::readInterval()
+{
+    Values map;
+    readAttributes(QStringLiteral("interval"), map);
+    const auto onChild = [&](const QString& name, int) {
+        if (name != QLatin1String("start") && name != QLatin1String("end"))
+            return Child::Skipped;
+        map.insert(name, readText());
+        return Child::Consumed;
+    };
+    if (readContent(onChild))
+        m_receiver->onInterval(map);
+}
+
+void GHGpxReader::readLaps()
+{
+    m_receiver->startLaps();
+    readContent([&](const QString& name, int) {
+        if (name == QLatin1String("lap"))
+            readLapsLap();
+        else if (name == QLatin1String("summary"))
+            readLapsSummary();
+        else
+            return Child::Skipped;
+        return Child::Consumed;
+    });
+}
+
+void GHGpxReader::readLapsLap()
+{
+    readLap(QStringLiteral("lap"), false);
+}
+
+void GHGpxReader::readLapsSummary()
+{
+    readLap(QStringLiteral("summary"), true);
+}
+
+void GHGpxReader::readLap(const QString& prefix, bool summary)
+{
+    Values map;
+    readAttributes(prefix, map);
+    const auto onChild = [&](const QString& name, int) {
+        if (isOneOf(name, {"distance", "calorie", "step", "altloss", "altgain", "rtime"})) {
+            map.insert(name, readText());
+            return Child::Consumed;
+        }
+        if (isOneOf(name, {"speed", "hrm", "cad", "pwr"})) {
+            readAttributes(name, map);
+            return Child::Entered;
+        }
+        return Child::Skipped;
+    };
+    if (!readContent(onChild))
+        return;
+    if (summary)
+        m_receiver->onSummary(map);
+    else
+        m_receiver->onLap(map);
+}
+
+// Leaves the token after the skipped element's end current. A loop, not recursion: a foreign subtree nests as deep
+// as the file likes (up to MAX_DEPTH).
+void GHGpxReader::skipUnknownElement()
+{
+    int level = 0;
+    next();
+    while (!m_reader.atEnd()) {
+        if (m_reader.isStartElement()) {
+            ++level;
+        } else if (m_reader.isEndElement()) {
+            if (level == 0) {
+                next();
+                return;
+            }
+            --level;
+        }
+        next();
+    }
+}
+
+void GHGpxReader::readAttributes(const QString& prefix, Values& map)
+{
+    const QXmlStreamAttributes attributes = m_reader.attributes();
+    for (const QXmlStreamAttribute& attribute : attributes) {
+        // Without namespace processing the parser lists namespace declarations among the attributes.
+        const QStringRef qualifiedName = attribute.qualifiedName();
+        if (qualifiedName == QLatin1String("xmlns") || qualifiedName.startsWith(QLatin1String("xmlns:")))
+            continue;
+        map.insert(prefix + QLatin1Char('_') + attribute.name().toString(), attribute.value().toString());
+    }
+}
