@@ -13,6 +13,7 @@
 
 #include "search/ghid.h"
 
+class GHGpx2;
 class GHLocation;
 class GHMyFavoriteRecord;
 class GHPOIQuery;
@@ -24,6 +25,9 @@ class GHTraceLogRecord;
 // a level outside 0..17 or a shift outside 0..30 leaves both as they were.
 extern int POI_TILE_LEVEL;
 extern int TILE_PER_POIDB;
+
+// What a share file carries; other values export nothing.
+enum GHShareType : qint32 { SHARE_ROUTE = 1, SHARE_TRACE_LOG = 2, SHARE_WORKOUT = 3 };
 
 // The data folders of one device (flash home, storage-card home, output home) and the SQLite databases in them.
 // All static, unguarded process-wide state: called from one thread at a time.
@@ -146,6 +150,27 @@ public:
     static void getPoiCategories(QVector<GHPoiCategory>& out, QString lang);
     // Stops the running POI search and waits for it; it keeps its results.
     static void _stopPoiSearch();
+
+    // Share files: one route, ride or workout exported to a file, and a received file imported as a route or as
+    // workouts. The export flags are those of GHTraceLog::gpsTrackToGpx, for a ride, and this one: in the old layout
+    // the file is replaced by its compressed form (4-byte big-endian length, then zlib data).
+    static const unsigned SHARE_COMPRESS = 1;
+    // The exported file's path, or an empty text when nothing was exported. A ride's file is named and placed by
+    // GHTraceLog::gpsTrackToGpx, the others go to the output home (the flash home's route folder when that is
+    // empty). When the compressed form cannot be written the result is empty and the file stays uncompressed.
+    static QString getShareData(GHShareType type, GHId id, bool& uploaded, unsigned flags);
+    // Imports the file as a route (a GPX share of a route or ride) or as the workouts of a training course. The file
+    // is deleted once imported, and when it is a GPX file that is no share, a share of another type or a route
+    // stored already; it stays when decompression or the import fails.
+    static void setShareData(QString& path, bool compressed);
+    // Exports the route's file, made from the text in its row the first time; an empty text on failure.
+    static QString _preRouteToGpx(GHId id, bool& uploaded);
+    // The new Route row of a route or ride share; -1 for another type, a route stored already (same title and total
+    // length) or a failure. The first argument has no effect.
+    static int _insertShareRoute(int unused, GHShareType type, GHGpx2& document);
+    // Stores the workouts of a training course, each as one transaction, until one whose id is stored already;
+    // false when the course cannot be read or a workout fails (those stored before it stay).
+    static bool _importTraining(QString& path);
 
 private:
     static QString ms_homeFlash;

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "sql/ghsqlcrud.h"
 #include "sql/tracelogdbm.h"
 #include "training/ghworkoutprovider.h"
@@ -132,8 +134,11 @@ void GHDeviceDB::getTraceLogList(ActivityType activityType, QVector<QPair<GHId, 
     while (query.next()) {
         const int rideId = query.value(0).toInt();
         if (checkLogFile) {
-            const QFileInfo gpsLog(GHTraceLog::getTraceLogGPS(quint32(rideId)));
-            if (!gpsLog.isFile() || gpsLog.size() < kMinListedGpsLogSize)
+            // One plain stat: the listing does this for every ride, and QFileInfo costs several times the call.
+            struct stat status;
+            const QByteArray gpsLog = QFile::encodeName(GHTraceLog::getTraceLogGPS(quint32(rideId)));
+            if (::stat(gpsLog.constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
+                status.st_size < kMinListedGpsLogSize)
                 continue;
         }
         rides.append(qMakePair(GHId(rideId, GHId::FLASH), query.value(1).toString()));

@@ -1,22 +1,10 @@
 #include "util/ghstatisticreader.h"
 
-#include <QDateTime>
 #include <QFile>
 
-namespace {
+#include "util/ghtimetext.h"
 
-// "yyyy-MM-ddThh:mm:ssZ" as UTC; 0 for anything else or a time outside the unsigned 32-bit range.
-quint32 utcSeconds(const QString& text)
-{
-    if (text.size() != 20 || text.at(10) != QLatin1Char('T') || text.at(19) != QLatin1Char('Z'))
-        return 0;
-    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
-    const QTime time = QTime::fromString(text.mid(11, 8), QStringLiteral("hh:mm:ss"));
-    if (!date.isValid() || !time.isValid())
-        return 0;
-    const qint64 seconds = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
-    return seconds >= 0 && seconds <= qint64(0xFFFFFFFFu) ? quint32(seconds) : 0;
-}
+namespace {
 
 float number(const QStringRef& text)
 {
@@ -126,8 +114,8 @@ void GHStatisticReader::readSummary(bool lap)
         listed = true;
     }
     const QXmlStreamAttributes attributes = m_reader.attributes();
-    record->startTime = utcSeconds(attributes.value(QLatin1String("start")).toString());
-    record->endTime = utcSeconds(attributes.value(QLatin1String("end")).toString());
+    record->startTime = tm_s2i(attributes.value(QLatin1String("start")).toString());
+    record->endTime = tm_s2i(attributes.value(QLatin1String("end")).toString());
     if (lap) {
         bool ok = false;
         const int order = attributes.value(QLatin1String("order")).toInt(&ok, 10);

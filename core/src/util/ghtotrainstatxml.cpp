@@ -1,7 +1,6 @@
 #include "util/ghtotrainstatxml.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QTextStream>
 
 #include <cerrno>
@@ -10,12 +9,9 @@
 
 #include <unistd.h>
 
-namespace {
+#include "util/ghtimetext.h"
 
-QString utcText(quint32 time)
-{
-    return QDateTime::fromSecsSinceEpoch(qint64(time), Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'hh:mm:ss'Z'"));
-}
+namespace {
 
 // Fixed notation with a point and no grouping; adding 0 turns a negative zero into "0".
 QString fixed(double value, int decimals)
@@ -90,8 +86,8 @@ void GHToTrainStatXml::_writeLap2(int order, const GHTripStatistic* statistic, Q
         stream << QStringLiteral("<lap order=\"%1\" ").arg(order);
     else
         stream << "<summary ";
-    stream << QStringLiteral("start=\"%1\" ").arg(utcText(statistic->startTime));
-    stream << QStringLiteral("end=\"%1\">").arg(utcText(statistic->endTime));
+    stream << QStringLiteral("start=\"%1\" ").arg(tm_i2s(statistic->startTime));
+    stream << QStringLiteral("end=\"%1\">").arg(tm_i2s(statistic->endTime));
 
     element(stream, "distance", truncated(statistic->distance));
     element(stream, "calorie", fixed(statistic->calorie, 3));

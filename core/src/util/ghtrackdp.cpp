@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdlib>
+#include <limits>
 
 #include "search/ghdevicedb.h"
 #include "util/ghbinarylogger.h"
@@ -133,7 +134,10 @@ bool GHTrackDP::readGpsData(const QString& path, bool thin, QDate& date)
             m_systemVersion = header.systemVersion;
     }
 
-    // The loop ends at the end of the file (a partial last record included), so the file's size bounds it.
+    // The loop ends at the end of the file (a partial last record included), so the file's size bounds it. Room for
+    // every record up front: growing a vector of a million records step by step copies them over and over.
+    m_trackPoints.reserve(m_trackPoints.size() + int(qMin<qint64>((file.size() - GHPSFHeader::SIZE) / GHPSFRecord::SIZE,
+                                                                    std::numeric_limits<int>::max() / 2)));
     GHPSFRecord record;
     GHPSFRecord* lastKept = m_trackPoints.isEmpty() ? nullptr : &m_trackPoints.last();
     bool firstTrackPoint = m_trackPoints.isEmpty();
@@ -183,6 +187,9 @@ bool GHTrackDP::readSensorData(const QString& path, const QDate& date)
     }
     const bool extended = GHPSFSensorRecord::recordSize(header) == GHPSFSensorRecord::EXTENDED_SIZE;
 
+    const int recordSize = extended ? GHPSFSensorRecord::EXTENDED_SIZE : GHPSFSensorRecord::SIZE;
+    m_sensorRecords.reserve(m_sensorRecords.size() + int(qMin<qint64>((file.size() - GHPSFHeader::SIZE) / recordSize,
+                                                                        std::numeric_limits<int>::max() / 2)));
     GHPSFSensorRecord record;
     bool dayReached = !date.isValid();
     while (record.readFrom(stream, extended)) {
