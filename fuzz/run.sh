@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets in build-fuzz (clang, -DJX_FUZZ=ON) and runs each for SECONDS, all at once (one
 # process per target), then prints for each: executions, crashes, time-outs.
 #
-#   bash fuzz/run.sh SECONDS [TARGET...]     targets: json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb (default: all)
+#   bash fuzz/run.sh SECONDS [TARGET...]     targets: json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb profile (default: all)
 #
 # Each target starts from a copy of its seeds (fuzz/corpus/<target>) in build-fuzz/corpus-work/<target>, which keeps
 # what it learns between runs without growing the repository's corpus. Findings land in
@@ -11,14 +11,14 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 SECONDS [json|zip|lz|devicetext|releaseini|alpdate|sqlscript|mltext|trncrs|ridelog|devicedb ...]" >&2
+  echo "usage: $0 SECONDS [json|zip|lz|devicetext|releaseini|alpdate|sqlscript|mltext|trncrs|ridelog|devicedb|profile ...]" >&2
   exit 2
 }
 
 [[ $# -ge 1 && $1 =~ ^[0-9]+$ && $1 -gt 0 ]] || usage
 seconds=$1
 shift
-all_targets=(json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb)
+all_targets=(json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb profile)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 for target in "${targets[@]}"; do
@@ -58,6 +58,7 @@ for target in "${targets[@]}"; do
     sqlscript) dict=(-dict="$source_dir/fuzz/dict/sql.dict") ;;
     mltext) dict=(-dict="$source_dir/fuzz/dict/mltext.dict") ;;
     trncrs) dict=(-dict="$source_dir/fuzz/dict/trncrs.dict") ;;
+    profile) dict=(-dict="$source_dir/fuzz/dict/profile.dict") ;;
   esac
   "$build_dir/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     "${dict[@]}" -artifact_prefix="$artifacts/" "$work" >"$build_dir/fuzz-logs/$target.log" 2>&1 &
