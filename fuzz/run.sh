@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets in build-fuzz (clang, -DJX_FUZZ=ON) and runs each for SECONDS, all at once (one
 # process per target), then prints for each: executions, crashes, time-outs.
 #
-#   bash fuzz/run.sh SECONDS [TARGET...]     targets: json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb (default: all)
+#   bash fuzz/run.sh SECONDS [TARGET...]     targets: json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb psf1 (default: all)
 #
 # Each target starts from a copy of its seeds (fuzz/corpus/<target>) in build-fuzz/corpus-work/<target>, which keeps
 # what it learns between runs without growing the repository's corpus. Findings land in
@@ -11,14 +11,14 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 SECONDS [json|zip|lz|devicetext|releaseini|alpdate|sqlscript|mltext|trncrs|ridelog|devicedb ...]" >&2
+  echo "usage: $0 SECONDS [json|zip|lz|devicetext|releaseini|alpdate|sqlscript|mltext|trncrs|ridelog|devicedb|psf1 ...]" >&2
   exit 2
 }
 
 [[ $# -ge 1 && $1 =~ ^[0-9]+$ && $1 -gt 0 ]] || usage
 seconds=$1
 shift
-all_targets=(json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb)
+all_targets=(json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb psf1)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 for target in "${targets[@]}"; do
