@@ -116,9 +116,9 @@ JXPSFTrack* newSegment(int points, bool recorded)
     const QByteArray bytes = hex("0100 FFFF 01 02");
     for (int i = 0; i < points; ++i) {
         if (recorded)
-            segment->getTrackPoints()->append(new JXPSFTrackPoint(JXPSFArea(&bytes)));
+            segment->getTrackPoints()->append(new JXPSFTrackPoint(JXPSFView(&bytes)));
         else
-            segment->getRoutePoints()->append(new JXPSFRoutePoint(JXPSFArea(&bytes)));
+            segment->getRoutePoints()->append(new JXPSFRoutePoint(JXPSFView(&bytes)));
     }
     return segment;
 }

@@ -7,7 +7,7 @@
 
 #include "psf/jxpsffield.h"
 
-class JXPSFArea;
+class JXPSFView;
 
 // Head of the POI frame: count (u32, erased = 0), table offset from the frame start (u32), 20 bytes of filler.
 class JXPSFPOIHeader : public JXPSFField
@@ -18,7 +18,7 @@ public:
     static const int HeaderSize = 28;
 
     JXPSFPOIHeader(QByteArray* raw, JXPSFField* parent);
-    explicit JXPSFPOIHeader(const JXPSFArea& area, JXPSFField* parent = nullptr);
+    explicit JXPSFPOIHeader(const JXPSFView& area, JXPSFField* parent = nullptr);
 
     unsigned int getCount() const { return m_count; }
     void setCount(unsigned int count);
@@ -45,7 +45,7 @@ public:
 
     explicit JXPSFPOI(JXPSFField* parent);
     JXPSFPOI(QByteArray* record, JXPSFField* parent);
-    explicit JXPSFPOI(const JXPSFArea& record, JXPSFField* parent = nullptr);
+    explicit JXPSFPOI(const JXPSFView& record, JXPSFField* parent = nullptr);
 
     int getLng() const { return m_lng; }
     void setLng(int lng) { m_lng = lng; }
@@ -66,7 +66,7 @@ public:
     QByteArray commit() override;
 
 private:
-    void parse(const JXPSFArea& record);
+    void parse(const JXPSFView& record);
 
     int m_lng = 0;
     int m_lat = 0;

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QVector>
 
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 #include "psf/jxpsffield.h"
 
 class JXPSFRouteFrame;
@@ -23,7 +23,7 @@ public:
     static const int HeaderSize = 24;
 
     JXPSFRouteHeader(QByteArray* raw, JXPSFField* parent);
-    explicit JXPSFRouteHeader(const JXPSFArea& area, JXPSFField* parent = nullptr);
+    explicit JXPSFRouteHeader(const JXPSFView& area, JXPSFField* parent = nullptr);
 
     unsigned int getRteTblOffset() const { return m_rteTblOffset; }
     void setRteTblOffset(unsigned int offset) { m_rteTblOffset = offset; }
@@ -51,7 +51,7 @@ public:
     static const int TableEntries = 2048;
 
     JXPSFLap(QByteArray* record, JXPSFField* parent);
-    explicit JXPSFLap(const JXPSFArea& record, JXPSFField* parent = nullptr);
+    explicit JXPSFLap(const JXPSFView& record, JXPSFField* parent = nullptr);
 
     unsigned int getStartTime() const { return m_startTime; }
     unsigned int getEndTime() const { return m_endTime; }
@@ -101,7 +101,7 @@ public:
 
     explicit JXPSFRoute(JXPSFField* parent);
     JXPSFRoute(QByteArray* record, JXPSFField* parent);
-    explicit JXPSFRoute(const JXPSFArea& record, JXPSFField* parent = nullptr);
+    explicit JXPSFRoute(const JXPSFView& record, JXPSFField* parent = nullptr);
     ~JXPSFRoute() override;
 
     void loadTrack(JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs);
@@ -145,7 +145,7 @@ public:
     void setLapCount(unsigned char count) { m_lapCount = count; }
 
 private:
-    void parse(const JXPSFArea& record);
+    void parse(const JXPSFView& record);
 
     unsigned int m_startTime = 0xFFFFFFFFu;
     QByteArray m_name;
@@ -184,8 +184,8 @@ public:
     QByteArray commit() override;
 
 private:
-    void loadRoutes(const JXPSFArea& frame, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs);
-    void loadLaps(const JXPSFArea& frame);
+    void loadRoutes(const JXPSFView& frame, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs);
+    void loadLaps(const JXPSFView& frame);
 
     QPointer<JXPSFRouteHeader> m_header;
     QVector<QPointer<JXPSFRoute>> m_routes;

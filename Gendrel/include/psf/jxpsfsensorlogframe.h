@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QVector>
 
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 #include "psf/jxpsffield.h"
 
 // One sample: only the channels of the log's presence mask, in the order speed (u8, 1/8 m/s), cadence (u8), heart
@@ -18,7 +18,7 @@ public:
     static const int LargestSize = 9;
 
     JXPSFSensorLogPoint(QByteArray* sample, char mask, JXPSFField* parent);
-    JXPSFSensorLogPoint(const JXPSFArea& sample, char mask, JXPSFField* parent = nullptr);
+    JXPSFSensorLogPoint(const JXPSFView& sample, char mask, JXPSFField* parent = nullptr);
 
     // Bytes a sample takes under mask.
     static int sampleSize(char mask);
@@ -50,7 +50,7 @@ public:
 
     JXPSFSensorLog(QByteArray* log, JXPSFField* parent);
     // Reads at most maxSamples samples, and only those that fit in log.
-    JXPSFSensorLog(const JXPSFArea& log, int maxSamples, JXPSFField* parent = nullptr);
+    JXPSFSensorLog(const JXPSFView& log, int maxSamples, JXPSFField* parent = nullptr);
     ~JXPSFSensorLog() override;
 
     unsigned int getStartTime() const { return m_startTime; }
@@ -68,7 +68,7 @@ public:
     const QVector<QPointer<JXPSFSensorLogPoint>>& getPoints() const { return m_points; }
 
 private:
-    void parse(const JXPSFArea& log, int maxSamples);
+    void parse(const JXPSFView& log, int maxSamples);
 
     unsigned int m_startTime = 0xFFFFFFFFu;
     unsigned int m_nextOffset = 0xFFFFFFFFu;

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QVector>
 
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 #include "psf/jxpsffield.h"
 
 class JXPSFSensorLog;
@@ -21,7 +21,7 @@ public:
     static const int RecordSize = 6;
 
     JXPSFTrackPoint(QByteArray* record, JXPSFField* parent);
-    explicit JXPSFTrackPoint(const JXPSFArea& record, JXPSFField* parent = nullptr);
+    explicit JXPSFTrackPoint(const JXPSFView& record, JXPSFField* parent = nullptr);
 
     short getLngDelta() const { return m_lngDelta; }
     short getLatDelta() const { return m_latDelta; }
@@ -47,7 +47,7 @@ public:
 
     explicit JXPSFRoutePoint(JXPSFField* parent);
     JXPSFRoutePoint(QByteArray* record, JXPSFField* parent);
-    explicit JXPSFRoutePoint(const JXPSFArea& record, JXPSFField* parent = nullptr);
+    explicit JXPSFRoutePoint(const JXPSFView& record, JXPSFField* parent = nullptr);
 
     short getLngDelta() const { return m_lngDelta; }
     void setLngDelta(short delta) { m_lngDelta = delta; }
@@ -86,7 +86,7 @@ public:
     explicit JXPSFTrack(JXPSFField* parent);
     JXPSFTrack(QByteArray* segment, int isTrack, JXPSFSensorLogFrame* logs, JXPSFField* parent);
     // Reads at most maxPoints points, and only those that fit in segment.
-    JXPSFTrack(const JXPSFArea& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints,
+    JXPSFTrack(const JXPSFView& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints,
                JXPSFField* parent = nullptr);
     ~JXPSFTrack() override;
 
@@ -141,7 +141,7 @@ public:
     static unsigned int m_tail_offset_from_track_segmentlist;
 
 private:
-    void parse(const JXPSFArea& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints);
+    void parse(const JXPSFView& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints);
 
     unsigned int m_startTime = 0xFFFFFFFFu;
     unsigned int m_startLng = 0xFFFFFFFFu;

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QVector>
 
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 #include "psf/jxpsffield.h"
 
 // Start and end time of one interval of a performed workout, 8 bytes.
@@ -17,7 +17,7 @@ public:
     static const int RecordSize = 8;
 
     JXPSFIntervalLog(QByteArray* record, JXPSFField* parent);
-    explicit JXPSFIntervalLog(const JXPSFArea& record, JXPSFField* parent = nullptr);
+    explicit JXPSFIntervalLog(const JXPSFView& record, JXPSFField* parent = nullptr);
 
     unsigned int getStartTime() const { return m_startTime; }
     unsigned int getEndTime() const { return m_endTime; }
@@ -37,7 +37,7 @@ public:
     static const int HeadSize = 24;
 
     JXPSFWorkoutLog(QByteArray* log, JXPSFField* parent);
-    explicit JXPSFWorkoutLog(const JXPSFArea& log, JXPSFField* parent = nullptr);
+    explicit JXPSFWorkoutLog(const JXPSFView& log, JXPSFField* parent = nullptr);
     ~JXPSFWorkoutLog() override;
 
     unsigned int getWord0() const { return m_word0; }
@@ -90,7 +90,7 @@ public:
 
     explicit JXPSFInterval(JXPSFField* parent);
     JXPSFInterval(QByteArray* record, JXPSFField* parent);
-    explicit JXPSFInterval(const JXPSFArea& record, JXPSFField* parent = nullptr);
+    explicit JXPSFInterval(const JXPSFView& record, JXPSFField* parent = nullptr);
 
     unsigned char getIntervalType() const { return m_intervalType; }
     void setIntervalType(unsigned char type) { m_intervalType = type & 0x07; }
@@ -146,12 +146,12 @@ public:
 
     explicit JXPSFWorkout(JXPSFField* parent);
     JXPSFWorkout(QByteArray* record, JXPSFField* parent);
-    explicit JXPSFWorkout(const JXPSFArea& record, JXPSFField* parent = nullptr);
+    explicit JXPSFWorkout(const JXPSFView& record, JXPSFField* parent = nullptr);
     ~JXPSFWorkout() override;
 
     void loadInterval(QByteArray* intervals);
     // Follows the interval chain in intervals, reading no more than budget records (which it lowers).
-    void loadInterval(const JXPSFArea& intervals, qint64& budget);
+    void loadInterval(const JXPSFView& intervals, qint64& budget);
     void loadWorkoutLog(JXPSFWorkoutLogFrame* logs);
 
     QVector<QPointer<JXPSFInterval>>* getIntervals() { return &m_intervals; }
@@ -180,7 +180,7 @@ public:
     unsigned int getValue148() const { return m_value148; }
 
 private:
-    void parse(const JXPSFArea& record);
+    void parse(const JXPSFView& record);
 
     unsigned int m_time = 0xFFFFFFFFu;
     QByteArray m_name;
@@ -220,7 +220,7 @@ public:
     void setWorkoutCount(unsigned char count) { m_workoutCount = count; }
 
 private:
-    void loadWorkout(const JXPSFArea& table, const JXPSFArea& intervals, JXPSFWorkoutLogFrame* logs);
+    void loadWorkout(const JXPSFView& table, const JXPSFView& intervals, JXPSFWorkoutLogFrame* logs);
 
     unsigned int m_workoutTblOffset = 0xFFFFFFFFu;
     unsigned int m_intervalTblOffset = 0xFFFFFFFFu;

@@ -6,7 +6,7 @@
 #include <climits>
 
 #include "jxlog.h"
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 #include "psf/jxpsfdistheader.h"
 #include "psf/jxpsfpoiframe.h"
 #include "psf/jxpsfrouteframe.h"
@@ -61,7 +61,7 @@ template <typename T> bool cutTo(QVector<QPointer<T>>* list, int keep)
 JXPSF::JXPSF(QByteArray* image, void* flashHeader, QObject* parent)
     : JXPSFField(image, parent), m_flashHeader(flashHeader)
 {
-    QByteArray header = JXPSFArea(image).bytes(kImageHeadSize, JXPSFDistHeader::HeaderSize);
+    QByteArray header = JXPSFView(image).bytes(kImageHeadSize, JXPSFDistHeader::HeaderSize);
     m_distHeader = new JXPSFDistHeader(&header, nullptr);
 }
 

@@ -6,7 +6,7 @@
 #include <QtEndian>
 
 #include "jxlog.h"
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 #include "psf/jxpsfdistheader.h"
 #include "psf/jxpsfpoiframe.h"
 #include "psf/jxpsfrouteframe.h"
@@ -141,7 +141,7 @@ bool JXPSF::finalizeRouteFrame(QByteArray& image)
     QMutexLocker locker(&s_finalizeLock);
     const JXPSFRouteHeader* header = m_routeFrame->getHeader();
     const qint64 frame = m_distHeader->RouteMHRData()->getManHeaderOffset();
-    JXPSFAreaWriter writer(image);
+    JXPSFViewWriter writer(image);
     if (!writer.contains(frame, JXPSFRouteHeader::HeaderSize)) {
         JX_WARNING << "route frame at" << frame << "lies outside the image";
         return false;
@@ -223,7 +223,7 @@ bool JXPSF::finalizeWorkoutFrame(QByteArray& image)
     if (!m_workoutFrame || !m_distHeader)
         return false;
     const qint64 frame = m_distHeader->WorkoutMHRData()->getManHeaderOffset();
-    JXPSFAreaWriter writer(image);
+    JXPSFViewWriter writer(image);
     if (!writer.contains(frame, kHeadCount + 2)) {
         JX_WARNING << "workout frame at" << frame << "lies outside the image";
         return false;
@@ -295,7 +295,7 @@ bool JXPSF::finalizePOIFrame(QByteArray& image)
     if (!m_poiFrame || !m_distHeader || !m_poiFrame->getHeader())
         return false;
     const qint64 frame = m_distHeader->POIMHRData()->getManHeaderOffset();
-    JXPSFAreaWriter writer(image);
+    JXPSFViewWriter writer(image);
     if (!writer.contains(frame, 4)) {
         JX_WARNING << "POI frame at" << frame << "lies outside the image";
         return false;

@@ -1,6 +1,6 @@
 #include "psf/jxpsfdistheader.h"
 
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ const char kMarker[] = {0x00, 0x78, 0x66, 0x66};
 JXPSFManagementHeaderRecord::JXPSFManagementHeaderRecord(QByteArray* raw, QObject* parent)
     : JXPSFField(raw, parent), m_name(kNameSize, char(0xFF))
 {
-    const JXPSFArea area(raw);
+    const JXPSFView area(raw);
     m_offset = area.u32(kOffset);
     m_size = area.u16(kSize);
     setSizeInRawData(RecordSize);
@@ -40,7 +40,7 @@ void JXPSFManagementHeaderRecord::setFName(QString name)
 QByteArray JXPSFManagementHeaderRecord::toBytes() const
 {
     QByteArray bytes(RecordSize, char(0xFF));
-    JXPSFAreaWriter writer(bytes);
+    JXPSFViewWriter writer(bytes);
     writer.u32(kOffset, m_offset);
     writer.u16(kSize, m_size);
     writer.u16(6, m_word);
@@ -50,7 +50,7 @@ QByteArray JXPSFManagementHeaderRecord::toBytes() const
 
 JXPSFDistHeader::JXPSFDistHeader(QByteArray* raw, QObject* parent) : JXPSFField(raw, parent)
 {
-    const JXPSFArea area(raw);
+    const JXPSFView area(raw);
     m_baseDate = area.u32(kBaseDate);
     m_baseTime = area.u32(kBaseTime);
     QByteArray records = area.bytes(kRecords, 6 * JXPSFManagementHeaderRecord::RecordSize);
@@ -70,7 +70,7 @@ JXPSFDistHeader::~JXPSFDistHeader()
 
 void JXPSFDistHeader::loadMHRs(QByteArray* raw)
 {
-    const JXPSFArea area(raw);
+    const JXPSFView area(raw);
     QPointer<JXPSFManagementHeaderRecord>* records[] = {&m_poi,        &m_route,      &m_workout,
                                                         &m_workoutLog, &m_tracerData, &m_sensorLog};
     for (int i = 0; i < 6; ++i) {
@@ -87,7 +87,7 @@ QByteArray JXPSFDistHeader::commit()
     QByteArray bytes;
     bytes.reserve(HeaderSize);
     QByteArray head(8, char(0xFF));
-    JXPSFAreaWriter writer(head);
+    JXPSFViewWriter writer(head);
     writer.u32(kBaseDate, m_baseDate);
     writer.u32(kBaseTime, m_baseTime);
     bytes += head;

@@ -1,6 +1,6 @@
 #include "psf/jxpsfmultilangstring.h"
 
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 
 JXPSFMultiLangString::JXPSFMultiLangString(JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
@@ -10,7 +10,7 @@ JXPSFMultiLangString::JXPSFMultiLangString(JXPSFField* parent) : JXPSFField(null
 JXPSFMultiLangString::JXPSFMultiLangString(const char* record, int size, JXPSFField* parent)
     : JXPSFField(nullptr, parent)
 {
-    const JXPSFArea area(record, size);
+    const JXPSFView area(record, size);
     const quint8 flags = area.u8(0);
     m_firstFlag = (flags & 0x01) != 0;
     m_secondFlag = (flags & 0x02) != 0;
@@ -19,7 +19,7 @@ JXPSFMultiLangString::JXPSFMultiLangString(const char* record, int size, JXPSFFi
     m_langCode = area.bytes(4, 3);
     m_picWidth = area.u16(8);
     m_picHeight = area.u16(10);
-    const JXPSFArea data = area.sub(HeadSize, m_length);
+    const JXPSFView data = area.sub(HeadSize, m_length);
     m_data = QByteArray(data.data(), int(data.size()));
     setSizeInRawData(unsigned(HeadSize + m_length));
 }

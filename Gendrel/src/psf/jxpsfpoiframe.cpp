@@ -1,7 +1,7 @@
 #include "psf/jxpsfpoiframe.h"
 
 #include "jxlog.h"
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 
 namespace {
 
@@ -25,9 +25,9 @@ const quint8 kUploaded = 0x04;
 
 } // namespace
 
-JXPSFPOIHeader::JXPSFPOIHeader(QByteArray* raw, JXPSFField* parent) : JXPSFPOIHeader(JXPSFArea(raw), parent) {}
+JXPSFPOIHeader::JXPSFPOIHeader(QByteArray* raw, JXPSFField* parent) : JXPSFPOIHeader(JXPSFView(raw), parent) {}
 
-JXPSFPOIHeader::JXPSFPOIHeader(const JXPSFArea& area, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFPOIHeader::JXPSFPOIHeader(const JXPSFView& area, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     setCount(area.u32(kCount));
     m_offset = area.u32(kTableOffset);
@@ -42,7 +42,7 @@ void JXPSFPOIHeader::setCount(unsigned int count)
 QByteArray JXPSFPOIHeader::commit()
 {
     QByteArray bytes(HeaderSize, char(0xFF));
-    JXPSFAreaWriter writer(bytes);
+    JXPSFViewWriter writer(bytes);
     writer.u32(kCount, m_count);
     writer.u32(kTableOffset, m_offset);
     return bytes;
@@ -55,15 +55,15 @@ JXPSFPOI::JXPSFPOI(JXPSFField* parent) : JXPSFField(nullptr, parent)
 
 JXPSFPOI::JXPSFPOI(QByteArray* record, JXPSFField* parent) : JXPSFField(record, parent)
 {
-    parse(JXPSFArea(record));
+    parse(JXPSFView(record));
 }
 
-JXPSFPOI::JXPSFPOI(const JXPSFArea& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFPOI::JXPSFPOI(const JXPSFView& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     parse(record);
 }
 
-void JXPSFPOI::parse(const JXPSFArea& record)
+void JXPSFPOI::parse(const JXPSFView& record)
 {
     m_lng = int(record.u32(kLng));
     m_lat = int(record.u32(kLat));
@@ -79,7 +79,7 @@ void JXPSFPOI::parse(const JXPSFArea& record)
 QByteArray JXPSFPOI::commit()
 {
     QByteArray bytes(RecordSize, char(0xFF));
-    JXPSFAreaWriter writer(bytes);
+    JXPSFViewWriter writer(bytes);
     writer.u32(kLng, quint32(m_lng));
     writer.u32(kLat, quint32(m_lat));
     writer.u16(kAlt, quint16(m_alt));
@@ -93,7 +93,7 @@ QByteArray JXPSFPOI::commit()
 JXPSFPOIFrame::JXPSFPOIFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)
 {
     loadHeader(raw);
-    const JXPSFArea area(raw);
+    const JXPSFView area(raw);
     loadPOIs(area.data(), int(area.size()));
 }
 
@@ -107,14 +107,14 @@ JXPSFPOIFrame::~JXPSFPOIFrame()
 void JXPSFPOIFrame::loadHeader(QByteArray* raw)
 {
     delete m_header.data();
-    m_header = new JXPSFPOIHeader(JXPSFArea(raw));
+    m_header = new JXPSFPOIHeader(JXPSFView(raw));
 }
 
 void JXPSFPOIFrame::loadPOIs(const char* frameStart, int size)
 {
     if (!m_header)
         return;
-    const JXPSFArea frame(frameStart, size);
+    const JXPSFView frame(frameStart, size);
     const qint64 table = m_header->getOffset();
     for (unsigned int i = 0; i < m_header->getCount(); ++i) {
         const qint64 offset = table + qint64(i) * JXPSFPOI::RecordSize;

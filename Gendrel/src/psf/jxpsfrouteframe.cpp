@@ -55,9 +55,9 @@ int advanced(int value, short delta)
 
 } // namespace
 
-JXPSFRouteHeader::JXPSFRouteHeader(QByteArray* raw, JXPSFField* parent) : JXPSFRouteHeader(JXPSFArea(raw), parent) {}
+JXPSFRouteHeader::JXPSFRouteHeader(QByteArray* raw, JXPSFField* parent) : JXPSFRouteHeader(JXPSFView(raw), parent) {}
 
-JXPSFRouteHeader::JXPSFRouteHeader(const JXPSFArea& area, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFRouteHeader::JXPSFRouteHeader(const JXPSFView& area, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     m_rteTblOffset = area.u32(kRteTblOffset);
     m_lapTblOffset = area.u32(kLapTblOffset);
@@ -69,16 +69,16 @@ JXPSFRouteHeader::JXPSFRouteHeader(const JXPSFArea& area, JXPSFField* parent) : 
 QByteArray JXPSFRouteHeader::commit()
 {
     QByteArray bytes(HeaderSize, char(0xFF));
-    JXPSFAreaWriter writer(bytes);
+    JXPSFViewWriter writer(bytes);
     writer.u32(kRteTblOffset, m_rteTblOffset);
     writer.u32(kLapTblOffset, m_lapTblOffset);
     writer.u16(kRouteCount, m_routeCount);
     return bytes;
 }
 
-JXPSFLap::JXPSFLap(QByteArray* record, JXPSFField* parent) : JXPSFLap(JXPSFArea(record), parent) {}
+JXPSFLap::JXPSFLap(QByteArray* record, JXPSFField* parent) : JXPSFLap(JXPSFView(record), parent) {}
 
-JXPSFLap::JXPSFLap(const JXPSFArea& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFLap::JXPSFLap(const JXPSFView& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     m_startTime = record.u32(kLapStartTime);
     m_endTime = record.u32(kLapEndTime);
@@ -105,10 +105,10 @@ JXPSFRoute::JXPSFRoute(JXPSFField* parent) : JXPSFField(nullptr, parent)
 
 JXPSFRoute::JXPSFRoute(QByteArray* record, JXPSFField* parent) : JXPSFField(record, parent)
 {
-    parse(JXPSFArea(record));
+    parse(JXPSFView(record));
 }
 
-JXPSFRoute::JXPSFRoute(const JXPSFArea& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFRoute::JXPSFRoute(const JXPSFView& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     parse(record);
 }
@@ -119,7 +119,7 @@ JXPSFRoute::~JXPSFRoute()
         delete segment.data();
 }
 
-void JXPSFRoute::parse(const JXPSFArea& record)
+void JXPSFRoute::parse(const JXPSFView& record)
 {
     m_startTime = record.u32(kStartTime);
     m_name = record.bytes(kName, NameSize);
@@ -150,7 +150,7 @@ void JXPSFRoute::loadTrack(JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs)
 QByteArray JXPSFRoute::commit()
 {
     QByteArray bytes(RecordSize, char(0xFF));
-    JXPSFAreaWriter writer(bytes);
+    JXPSFViewWriter writer(bytes);
     writer.u32(kStartTime, m_startTime);
     writer.bytes(kName, m_name, NameSize, 0);
     writer.u8(kFlags, quint8((m_trackFlag ? kRecorded : 0) | (m_nameType ? kBitmapName : 0) | (m_twoBitValue << 2)));
@@ -253,7 +253,7 @@ JXPSFRouteFrame::JXPSFRouteFrame(QByteArray* raw, JXPSFTrackFrame* tracks, JXPSF
                                  JXPSFField* parent)
     : JXPSFField(raw, parent)
 {
-    const JXPSFArea frame(raw);
+    const JXPSFView frame(raw);
     loadHeader(raw);
     if (!m_header) {
         JX_DEBUG << "no Route header";
@@ -275,20 +275,20 @@ JXPSFRouteFrame::~JXPSFRouteFrame()
 void JXPSFRouteFrame::loadHeader(QByteArray* raw)
 {
     delete m_header.data();
-    m_header = new JXPSFRouteHeader(JXPSFArea(raw));
+    m_header = new JXPSFRouteHeader(JXPSFView(raw));
 }
 
 void JXPSFRouteFrame::loadRoutes(QByteArray* table, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs)
 {
-    loadRoutes(JXPSFArea(table), tracks, logs);
+    loadRoutes(JXPSFView(table), tracks, logs);
 }
 
 void JXPSFRouteFrame::loadLaps(QByteArray* table)
 {
-    loadLaps(JXPSFArea(table));
+    loadLaps(JXPSFView(table));
 }
 
-void JXPSFRouteFrame::loadRoutes(const JXPSFArea& table, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs)
+void JXPSFRouteFrame::loadRoutes(const JXPSFView& table, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs)
 {
     if (!m_header)
         return;
@@ -305,7 +305,7 @@ void JXPSFRouteFrame::loadRoutes(const JXPSFArea& table, JXPSFTrackFrame* tracks
     }
 }
 
-void JXPSFRouteFrame::loadLaps(const JXPSFArea& table)
+void JXPSFRouteFrame::loadLaps(const JXPSFView& table)
 {
     m_laps.reserve(JXPSFLap::TableEntries);
     for (int j = 0; j < JXPSFLap::TableEntries; ++j) {

@@ -28,11 +28,11 @@ const unsigned int kChainUnset = 0xCDCDCDCDu;
 } // namespace
 
 JXPSFSensorLogPoint::JXPSFSensorLogPoint(QByteArray* sample, char mask, JXPSFField* parent)
-    : JXPSFSensorLogPoint(JXPSFArea(sample), mask, parent)
+    : JXPSFSensorLogPoint(JXPSFView(sample), mask, parent)
 {
 }
 
-JXPSFSensorLogPoint::JXPSFSensorLogPoint(const JXPSFArea& sample, char mask, JXPSFField* parent)
+JXPSFSensorLogPoint::JXPSFSensorLogPoint(const JXPSFView& sample, char mask, JXPSFField* parent)
     : JXPSFField(nullptr, parent)
 {
     const quint8 bits = quint8(mask);
@@ -67,10 +67,10 @@ int JXPSFSensorLogPoint::sampleSize(char mask)
 
 JXPSFSensorLog::JXPSFSensorLog(QByteArray* log, JXPSFField* parent) : JXPSFField(log, parent)
 {
-    parse(JXPSFArea(log), 0x7FFF);
+    parse(JXPSFView(log), 0x7FFF);
 }
 
-JXPSFSensorLog::JXPSFSensorLog(const JXPSFArea& log, int maxSamples, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFSensorLog::JXPSFSensorLog(const JXPSFView& log, int maxSamples, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     parse(log, maxSamples);
 }
@@ -81,7 +81,7 @@ JXPSFSensorLog::~JXPSFSensorLog()
         delete point.data();
 }
 
-void JXPSFSensorLog::parse(const JXPSFArea& log, int maxSamples)
+void JXPSFSensorLog::parse(const JXPSFView& log, int maxSamples)
 {
     m_startTime = log.u32(kStartTime);
     m_nextOffset = log.u32(kNextOffset);
@@ -117,9 +117,9 @@ void JXPSFSensorLog::parse(const JXPSFArea& log, int maxSamples)
 
 JXPSFSensorLogFrame::JXPSFSensorLogFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)
 {
-    const JXPSFArea frame(raw);
+    const JXPSFView frame(raw);
     m_logOffset = frame.u32(kListOffset);
-    const JXPSFArea list = frame.sub(m_logOffset);
+    const JXPSFView list = frame.sub(m_logOffset);
     // One copy per frame; records are read in place from it.
     m_raw = QByteArray(list.data(), int(list.size()));
     m_budget = m_raw.size();
@@ -140,7 +140,7 @@ void JXPSFSensorLogFrame::setLogRawData(QByteArray* raw)
 QVector<QPointer<JXPSFSensorLog>> JXPSFSensorLogFrame::loadChain(unsigned int offset, JXPSFField* parent)
 {
     QVector<QPointer<JXPSFSensorLog>> chain;
-    const JXPSFArea list(&m_raw);
+    const JXPSFView list(&m_raw);
     const qint64 maxSteps = list.size() / JXPSFSensorLog::HeadSize;
     for (qint64 step = 0; offset != kChainEnd && offset != kChainUnset; ++step) {
         if (step >= maxSteps || !list.contains(offset, JXPSFSensorLog::HeadSize)) {

@@ -42,9 +42,9 @@ const unsigned int kFirstBadCount = 0xFFFEu;
 unsigned int JXPSFTrack::m_head_offset_from_PSF = 0;
 unsigned int JXPSFTrack::m_tail_offset_from_track_segmentlist = 0;
 
-JXPSFTrackPoint::JXPSFTrackPoint(QByteArray* record, JXPSFField* parent) : JXPSFTrackPoint(JXPSFArea(record), parent) {}
+JXPSFTrackPoint::JXPSFTrackPoint(QByteArray* record, JXPSFField* parent) : JXPSFTrackPoint(JXPSFView(record), parent) {}
 
-JXPSFTrackPoint::JXPSFTrackPoint(const JXPSFArea& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFTrackPoint::JXPSFTrackPoint(const JXPSFView& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     m_lngDelta = short(record.u16(kLngDelta));
     m_latDelta = short(record.u16(kLatDelta));
@@ -55,7 +55,7 @@ JXPSFTrackPoint::JXPSFTrackPoint(const JXPSFArea& record, JXPSFField* parent) : 
 
 unsigned int JXPSFTrackPoint::finalize(QByteArray& out, unsigned int pos)
 {
-    JXPSFAreaWriter writer(out);
+    JXPSFViewWriter writer(out);
     if (!writer.contains(pos, RecordSize))
         return pos;
     writer.u16(pos + kLngDelta, quint16(m_lngDelta));
@@ -70,9 +70,9 @@ JXPSFRoutePoint::JXPSFRoutePoint(JXPSFField* parent) : JXPSFField(nullptr, paren
     setSizeInRawData(RecordSize);
 }
 
-JXPSFRoutePoint::JXPSFRoutePoint(QByteArray* record, JXPSFField* parent) : JXPSFRoutePoint(JXPSFArea(record), parent) {}
+JXPSFRoutePoint::JXPSFRoutePoint(QByteArray* record, JXPSFField* parent) : JXPSFRoutePoint(JXPSFView(record), parent) {}
 
-JXPSFRoutePoint::JXPSFRoutePoint(const JXPSFArea& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFRoutePoint::JXPSFRoutePoint(const JXPSFView& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     m_lngDelta = short(record.u16(kLngDelta));
     m_latDelta = short(record.u16(kLatDelta));
@@ -86,7 +86,7 @@ JXPSFRoutePoint::JXPSFRoutePoint(const JXPSFArea& record, JXPSFField* parent) : 
 
 unsigned int JXPSFRoutePoint::finalize(QByteArray& out, unsigned int pos)
 {
-    JXPSFAreaWriter writer(out);
+    JXPSFViewWriter writer(out);
     if (!writer.contains(pos, RecordSize))
         return pos;
     writer.u16(pos + kLngDelta, quint16(m_lngDelta));
@@ -104,10 +104,10 @@ JXPSFTrack::JXPSFTrack(JXPSFField* parent) : JXPSFField(nullptr, parent)
 JXPSFTrack::JXPSFTrack(QByteArray* segment, int isTrack, JXPSFSensorLogFrame* logs, JXPSFField* parent)
     : JXPSFField(segment, parent)
 {
-    parse(JXPSFArea(segment), isTrack, logs, kFirstBadCount);
+    parse(JXPSFView(segment), isTrack, logs, kFirstBadCount);
 }
 
-JXPSFTrack::JXPSFTrack(const JXPSFArea& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints,
+JXPSFTrack::JXPSFTrack(const JXPSFView& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints,
                        JXPSFField* parent)
     : JXPSFField(nullptr, parent)
 {
@@ -124,7 +124,7 @@ JXPSFTrack::~JXPSFTrack()
         delete log.data();
 }
 
-void JXPSFTrack::parse(const JXPSFArea& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints)
+void JXPSFTrack::parse(const JXPSFView& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints)
 {
     m_startTime = segment.u32(kStartTime);
     m_startLng = segment.u32(kStartLng);
@@ -154,7 +154,7 @@ void JXPSFTrack::parse(const JXPSFArea& segment, int isTrack, JXPSFSensorLogFram
     else
         m_routePoints.reserve(int(points));
     for (qint64 i = 0; i < points; ++i) {
-        const JXPSFArea record = segment.sub(HeadSize + i * JXPSFTrackPoint::RecordSize, JXPSFTrackPoint::RecordSize);
+        const JXPSFView record = segment.sub(HeadSize + i * JXPSFTrackPoint::RecordSize, JXPSFTrackPoint::RecordSize);
         if (isTrack)
             m_trackPoints.append(new JXPSFTrackPoint(record));
         else
@@ -182,7 +182,7 @@ qint64 JXPSFTrack::writtenSize(bool isTrack) const
 
 unsigned int JXPSFTrack::finalize(QByteArray& out, unsigned int pos, bool hasNext, bool isTrack)
 {
-    JXPSFAreaWriter writer(out);
+    JXPSFViewWriter writer(out);
     if (!writer.contains(pos, writtenSize(isTrack))) {
         JX_WARNING << "track segment does not fit at" << pos;
         return pos;
@@ -227,9 +227,9 @@ unsigned int JXPSFTrack::finalize(QByteArray& out, unsigned int pos, bool hasNex
 
 JXPSFTrackFrame::JXPSFTrackFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)
 {
-    const JXPSFArea frame(raw);
+    const JXPSFView frame(raw);
     m_segListOffset = frame.u32(kSegListOffset);
-    const JXPSFArea list = frame.sub(m_segListOffset);
+    const JXPSFView list = frame.sub(m_segListOffset);
     // One copy per frame; segments are read in place from it.
     m_raw = QByteArray(list.data(), int(list.size()));
     m_budget = m_raw.size();
@@ -244,7 +244,7 @@ void JXPSFTrackFrame::setTrackRawData(QByteArray* raw)
 QVector<QPointer<JXPSFTrack>> JXPSFTrackFrame::loadChain(unsigned int offset, int isTrack, JXPSFSensorLogFrame* logs)
 {
     QVector<QPointer<JXPSFTrack>> chain;
-    const JXPSFArea list(&m_raw);
+    const JXPSFView list(&m_raw);
     const qint64 maxSteps = list.size() / JXPSFTrack::HeadSize;
     for (qint64 step = 0; offset != kChainEnd; ++step) {
         if (step >= maxSteps || !list.contains(offset, JXPSFTrack::HeadSize)) {

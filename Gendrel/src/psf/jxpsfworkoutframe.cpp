@@ -56,20 +56,20 @@ bool endsChain(unsigned int offset)
 
 } // namespace
 
-JXPSFIntervalLog::JXPSFIntervalLog(QByteArray* record, JXPSFField* parent) : JXPSFIntervalLog(JXPSFArea(record), parent)
+JXPSFIntervalLog::JXPSFIntervalLog(QByteArray* record, JXPSFField* parent) : JXPSFIntervalLog(JXPSFView(record), parent)
 {
 }
 
-JXPSFIntervalLog::JXPSFIntervalLog(const JXPSFArea& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFIntervalLog::JXPSFIntervalLog(const JXPSFView& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     m_startTime = record.u32(0);
     m_endTime = record.u32(4);
     setSizeInRawData(RecordSize);
 }
 
-JXPSFWorkoutLog::JXPSFWorkoutLog(QByteArray* log, JXPSFField* parent) : JXPSFWorkoutLog(JXPSFArea(log), parent) {}
+JXPSFWorkoutLog::JXPSFWorkoutLog(QByteArray* log, JXPSFField* parent) : JXPSFWorkoutLog(JXPSFView(log), parent) {}
 
-JXPSFWorkoutLog::JXPSFWorkoutLog(const JXPSFArea& log, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFWorkoutLog::JXPSFWorkoutLog(const JXPSFView& log, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     m_word0 = log.u32(kWord0);
     m_word1 = log.u32(kWord1);
@@ -97,9 +97,9 @@ JXPSFWorkoutLog::~JXPSFWorkoutLog()
 
 JXPSFWorkoutLogFrame::JXPSFWorkoutLogFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)
 {
-    const JXPSFArea frame(raw);
+    const JXPSFView frame(raw);
     m_listOffset = frame.u32(kListOffset);
-    const JXPSFArea list = frame.sub(m_listOffset);
+    const JXPSFView list = frame.sub(m_listOffset);
     m_raw = QByteArray(list.data(), int(list.size()));
     m_budget = m_raw.size();
 }
@@ -107,7 +107,7 @@ JXPSFWorkoutLogFrame::JXPSFWorkoutLogFrame(QByteArray* raw, JXPSFField* parent) 
 QVector<QPointer<JXPSFWorkoutLog>> JXPSFWorkoutLogFrame::loadChain(unsigned int offset)
 {
     QVector<QPointer<JXPSFWorkoutLog>> chain;
-    const JXPSFArea list(&m_raw);
+    const JXPSFView list(&m_raw);
     const qint64 maxSteps = list.size() / JXPSFWorkoutLog::HeadSize;
     for (qint64 step = 0; !endsChain(offset); ++step) {
         if (step >= maxSteps || !list.contains(offset, JXPSFWorkoutLog::HeadSize)) {
@@ -134,9 +134,9 @@ JXPSFInterval::JXPSFInterval(JXPSFField* parent) : JXPSFField(nullptr, parent)
     setSizeInRawData(RecordSize);
 }
 
-JXPSFInterval::JXPSFInterval(QByteArray* record, JXPSFField* parent) : JXPSFInterval(JXPSFArea(record), parent) {}
+JXPSFInterval::JXPSFInterval(QByteArray* record, JXPSFField* parent) : JXPSFInterval(JXPSFView(record), parent) {}
 
-JXPSFInterval::JXPSFInterval(const JXPSFArea& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFInterval::JXPSFInterval(const JXPSFView& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     const quint8 types = record.u8(kTypes);
     m_intervalType = types & 0x07;
@@ -162,10 +162,10 @@ JXPSFWorkout::JXPSFWorkout(JXPSFField* parent) : JXPSFField(nullptr, parent)
 
 JXPSFWorkout::JXPSFWorkout(QByteArray* record, JXPSFField* parent) : JXPSFField(record, parent)
 {
-    parse(JXPSFArea(record));
+    parse(JXPSFView(record));
 }
 
-JXPSFWorkout::JXPSFWorkout(const JXPSFArea& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
+JXPSFWorkout::JXPSFWorkout(const JXPSFView& record, JXPSFField* parent) : JXPSFField(nullptr, parent)
 {
     parse(record);
 }
@@ -178,7 +178,7 @@ JXPSFWorkout::~JXPSFWorkout()
         delete log.data();
 }
 
-void JXPSFWorkout::parse(const JXPSFArea& record)
+void JXPSFWorkout::parse(const JXPSFView& record)
 {
     m_time = record.u32(kTime);
     m_name = record.bytes(kName, NameSize);
@@ -199,12 +199,12 @@ void JXPSFWorkout::parse(const JXPSFArea& record)
 
 void JXPSFWorkout::loadInterval(QByteArray* intervals)
 {
-    const JXPSFArea area(intervals);
+    const JXPSFView area(intervals);
     qint64 budget = area.size() / JXPSFInterval::ReadSize;
     loadInterval(area, budget);
 }
 
-void JXPSFWorkout::loadInterval(const JXPSFArea& intervals, qint64& budget)
+void JXPSFWorkout::loadInterval(const JXPSFView& intervals, qint64& budget)
 {
     unsigned int offset = m_intervalOffset;
     while (!endsChain(offset)) {
@@ -228,7 +228,7 @@ void JXPSFWorkout::loadWorkoutLog(JXPSFWorkoutLogFrame* logs)
 JXPSFWorkoutFrame::JXPSFWorkoutFrame(QByteArray* raw, JXPSFWorkoutLogFrame* logs, JXPSFField* parent)
     : JXPSFField(raw, parent)
 {
-    const JXPSFArea frame(raw);
+    const JXPSFView frame(raw);
     m_workoutTblOffset = frame.u32(kWorkoutTblOffset);
     m_intervalTblOffset = frame.u32(kIntervalTblOffset);
     const quint8 count = frame.u8(kWorkoutCount);
@@ -244,10 +244,10 @@ JXPSFWorkoutFrame::~JXPSFWorkoutFrame()
 
 void JXPSFWorkoutFrame::loadWorkout(QByteArray* table, QByteArray* intervals, JXPSFWorkoutLogFrame* logs)
 {
-    loadWorkout(JXPSFArea(table), JXPSFArea(intervals), logs);
+    loadWorkout(JXPSFView(table), JXPSFView(intervals), logs);
 }
 
-void JXPSFWorkoutFrame::loadWorkout(const JXPSFArea& table, const JXPSFArea& intervals, JXPSFWorkoutLogFrame* logs)
+void JXPSFWorkoutFrame::loadWorkout(const JXPSFView& table, const JXPSFView& intervals, JXPSFWorkoutLogFrame* logs)
 {
     // Each interval record of the table is read once at most, however often the chains cross it.
     qint64 budget = intervals.size() / JXPSFInterval::ReadSize;

@@ -1,5 +1,5 @@
-#ifndef JXPSFAREA_H
-#define JXPSFAREA_H
+#ifndef JXPSFVIEW_H
+#define JXPSFVIEW_H
 
 #include <QByteArray>
 #include <QtEndian>
@@ -10,13 +10,13 @@
 // A bounded little-endian view over part of a first-generation image. Every record of the store reads through it:
 // a field outside the area reads as erased flash (all bits set), so that a cut-off record looks "not set" rather
 // than reading past the bytes. The area does not own the bytes; the caller keeps them alive while it reads.
-class JXPSFArea
+class JXPSFView
 {
 public:
-    JXPSFArea() = default;
-    JXPSFArea(const char* data, qint64 size) : m_data(data), m_size(data && size > 0 ? size : 0) {}
-    explicit JXPSFArea(const QByteArray* bytes)
-        : JXPSFArea(bytes ? bytes->constData() : nullptr, bytes ? bytes->size() : 0)
+    JXPSFView() = default;
+    JXPSFView(const char* data, qint64 size) : m_data(data), m_size(data && size > 0 ? size : 0) {}
+    explicit JXPSFView(const QByteArray* bytes)
+        : JXPSFView(bytes ? bytes->constData() : nullptr, bytes ? bytes->size() : 0)
     {
     }
 
@@ -30,12 +30,12 @@ public:
     }
 
     // The bytes from offset on, at most length of them (all when length < 0); empty when offset is outside.
-    JXPSFArea sub(qint64 offset, qint64 length = -1) const
+    JXPSFView sub(qint64 offset, qint64 length = -1) const
     {
         if (offset < 0 || offset > m_size)
-            return JXPSFArea();
+            return JXPSFView();
         const qint64 left = m_size - offset;
-        return JXPSFArea(m_data + offset, length < 0 ? left : qMin(length, left));
+        return JXPSFView(m_data + offset, length < 0 ? left : qMin(length, left));
     }
 
     quint8 u8(qint64 offset) const { return contains(offset, 1) ? quint8(m_data[offset]) : quint8(0xFF); }
@@ -51,7 +51,7 @@ public:
     QByteArray bytes(qint64 offset, int length) const
     {
         QByteArray result(qMax(length, 0), char(0xFF));
-        const JXPSFArea part = sub(offset, length);
+        const JXPSFView part = sub(offset, length);
         if (!part.isEmpty())
             memcpy(result.data(), part.data(), size_t(part.size()));
         return result;
@@ -64,10 +64,10 @@ private:
 
 // The writing side over an image held in a QByteArray: a write that would cross the image's end writes nothing and
 // returns false, so a write-back never grows or overruns the image. The image is detached once, on construction.
-class JXPSFAreaWriter
+class JXPSFViewWriter
 {
 public:
-    explicit JXPSFAreaWriter(QByteArray& image) : m_data(image.data()), m_size(image.size()) {}
+    explicit JXPSFViewWriter(QByteArray& image) : m_data(image.data()), m_size(image.size()) {}
 
     qint64 size() const { return m_size; }
     bool contains(qint64 offset, qint64 length) const

@@ -1,8 +1,8 @@
-#include "psf/jxpsfarea.h"
+#include "psf/jxpsfview.h"
 
 // Out of line: inlined into the writers, GCC takes the image for Qt's empty shared array and warns about every
 // write, although contains() has checked the bounds.
-bool JXPSFAreaWriter::put(qint64 offset, const void* value, int length)
+bool JXPSFViewWriter::put(qint64 offset, const void* value, int length)
 {
     if (!contains(offset, length))
         return false;
