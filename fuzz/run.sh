@@ -2,37 +2,39 @@
 # Builds the libFuzzer targets in build-fuzz (clang, -DJX_FUZZ=ON) and runs each for SECONDS, all at once (one
 # process per target), then prints for each: executions, crashes, time-outs.
 #
-#   bash fuzz/run.sh SECONDS [TARGET...]     targets: json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb gpx (default: all)
+#   bash fuzz/run.sh SECONDS [TARGET...]     targets: the names of fuzz/*_fuzz.cpp (default: all)
 #
 # Each target starts from a copy of its seeds (fuzz/corpus/<target>) in build-fuzz/corpus-work/<target>, which keeps
 # what it learns between runs without growing the repository's corpus. Findings land in
 # build-fuzz/fuzz-artifacts/<target>/, the output in build-fuzz/fuzz-logs/<target>.log. A target stops at its first
-# finding. The exit status is 1 when any target found something. Dictionaries for the formats are in fuzz/dict.
+# finding. The exit status is 1 when any target found something. Dictionaries for the formats are in fuzz/dict
+# (fuzz/dict/<target>.dict is used when there is one). JX_FUZZ_JOBS limits the build's parallel jobs.
 set -euo pipefail
 
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+mapfile -t all_targets < <(cd "$source_dir/fuzz" && ls -- *_fuzz.cpp | sed 's/_fuzz\.cpp$//')
+
 usage() {
-  echo "usage: $0 SECONDS [json|zip|lz|devicetext|releaseini|alpdate|sqlscript|mltext|trncrs|ridelog|devicedb|gpx ...]" >&2
+  echo "usage: $0 SECONDS [TARGET ...]   targets: ${all_targets[*]}" >&2
   exit 2
 }
 
 [[ $# -ge 1 && $1 =~ ^[0-9]+$ && $1 -gt 0 ]] || usage
 seconds=$1
 shift
-all_targets=(json zip lz devicetext releaseini alpdate sqlscript mltext trncrs ridelog devicedb gpx)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 for target in "${targets[@]}"; do
   [[ " ${all_targets[*]} " == *" $target "* ]] || usage
 done
 
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${JX_FUZZ_BUILD_DIR:-$source_dir/build-fuzz}
 
 if [[ ! -f $build_dir/CMakeCache.txt ]]; then
   CC=clang CXX=clang++ cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DJX_FUZZ=ON -DJX_TESTS=OFF
 fi
-cmake --build "$build_dir" --target "${targets[@]/%/_fuzz}"
+cmake --build "$build_dir" ${JX_FUZZ_JOBS:+--parallel "$JX_FUZZ_JOBS"} --target "${targets[@]/%/_fuzz}"
 
 # File names from archives go through the locale's encoding, as on a desktop.
 export LANG=C.UTF-8
@@ -52,14 +54,11 @@ for target in "${targets[@]}"; do
   rm -f "$artifacts"/crash-* "$artifacts"/timeout-* "$artifacts"/oom-* "$artifacts"/leak-*
   # Formats parsed by Qt, minizip or SQLite, which are not instrumented, get their syntax as a dictionary.
   dict=()
-  case $target in
-    devicetext | releaseini) dict=(-dict="$source_dir/fuzz/dict/ini.dict") ;;
-    zip) dict=(-dict="$source_dir/fuzz/dict/zip.dict") ;;
-    sqlscript) dict=(-dict="$source_dir/fuzz/dict/sql.dict") ;;
-    mltext) dict=(-dict="$source_dir/fuzz/dict/mltext.dict") ;;
-    trncrs) dict=(-dict="$source_dir/fuzz/dict/trncrs.dict") ;;
-    gpx) dict=(-dict="$source_dir/fuzz/dict/gpx.dict") ;;
-  esac
+  if [[ $target == devicetext || $target == releaseini ]]; then
+    dict=(-dict="$source_dir/fuzz/dict/ini.dict")
+  elif [[ -f $source_dir/fuzz/dict/$target.dict ]]; then
+    dict=(-dict="$source_dir/fuzz/dict/$target.dict")
+  fi
   "$build_dir/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     "${dict[@]}" -artifact_prefix="$artifacts/" "$work" >"$build_dir/fuzz-logs/$target.log" 2>&1 &
   pids[$target]=$!

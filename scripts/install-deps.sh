@@ -13,6 +13,7 @@ packages=(
   unzip zip
   sqlite3 libsqlite3-dev libxml2-utils gpsbabel
   dbus-daemon
+  fonts-dejavu-core
 )
 
 missing=()

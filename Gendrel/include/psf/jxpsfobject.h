@@ -1,6 +1,8 @@
 #ifndef JXPSFOBJECT_H
 #define JXPSFOBJECT_H
 
+#include <QString>
+
 class JXExtFlashInfo_2M;
 
 // A view over one record of an in-memory flash data store image; it never owns or copies the bytes.
@@ -15,6 +17,9 @@ public:
     virtual unsigned int getBytesCount() = 0;
 
     char* getData() const { return m_data; }
+
+    // Diagnostic: the record's bytes as hexadecimal text lines of 16 into the file at path, and to standard output.
+    void dumpRawBytes(QString path);
 
 protected:
     char* m_data;

@@ -31,6 +31,20 @@ const int kDescCanvasHeight = 2048;
 const int kDescHeightLimit = 2001;
 const int kShortestShortenedName = 7;
 const int kCompressedHeight = 16;
+// No writer makes a picture anywhere near this; a head that announces more is corrupt, and building it would cost
+// gigabytes.
+const size_t kLargestPlainPicture = 0x100000;
+
+// "Monaco" is a monospaced face that is not installed everywhere; where it is missing the toolkit silently picks a
+// proportional one. Registered once for the process.
+void registerFontSubstitute()
+{
+    static const bool registered = [] {
+        QFont::insertSubstitution(QStringLiteral("Monaco"), QStringLiteral("DejaVu Sans Mono"));
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
 
 // A 1-bit picture from rows of ceil(width / 8) bytes, most significant bit first, 1 = ink.
 QImage monoImage(const unsigned char* rows, int rowBytes, int width, int height)
@@ -166,6 +180,10 @@ QImage JXPSFMultiLangString_1_5::getBitFontString() const
         if (width == 0 || height == 0)
             return QImage();
         const int rowBytes = (width + 7) / 8;
+        if (size_t(rowBytes) * size_t(height) > kLargestPlainPicture) {
+            JX_WARNING << "name picture too large:" << width << "x" << height;
+            return QImage();
+        }
         // A payload shorter than the picture it announces leaves the missing rows blank.
         std::vector<unsigned char> rows(size_t(rowBytes) * size_t(height), 0);
         memcpy(rows.data(), payload, qMin(size_t(length), rows.size()));
@@ -228,6 +246,7 @@ void JXPSFMultiLangString_1_5::createBitfont(QString str, bool isDesc)
 bool JXPSFMultiLangString_1_5::convertToBitfont(QString str, int& width, int& height, unsigned char* bits, int& size)
 {
     const bool description = width == 0 && height == 0;
+    registerFontSubstitute();
     QImage canvas(description ? kNameWidth : width, description ? kDescCanvasHeight : height, QImage::Format_RGB32);
     canvas.fill(Qt::white);
 
@@ -243,7 +262,14 @@ bool JXPSFMultiLangString_1_5::convertToBitfont(QString str, int& width, int& he
         rect = calcPaintSize(&painter, str, width, height);
     }
 
-    QImage picture(qMax(rect.width(), 0), qMax(rect.height(), 0), QImage::Format_RGB32);
+    // Rows past the buffer would be cut anyway; leaving them unpainted also keeps a pathological word (whose
+    // height grows with its length) from costing a huge picture. The stored height is then the rows kept.
+    const int pictureWidth = qMax(rect.width(), 0);
+    int pictureHeight = qMax(rect.height(), 0);
+    const int paddedRowBytes = (pictureWidth + 31) / 32 * 4;
+    if (size > 0 && paddedRowBytes > 0)
+        pictureHeight = qMin(pictureHeight, size / paddedRowBytes);
+    QImage picture(pictureWidth, pictureHeight, QImage::Format_RGB32);
     int byteCount = 0;
     int rowBytes = 0;
     if (!picture.isNull()) {
