@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the tests that use threads with ThreadSanitizer and runs them: the client's actions and fault guard, the
 # detection thread, the device manager's events, the daemon, the file-update driver's worker, the progress
-# estimator, the unmount worker, concurrent logging, the controller and the end-to-end update. Not part of CI.
+# estimator, the unmount worker, concurrent logging, the controller, the end-to-end update and the POI search.
+# Not part of CI.
 #
 # Debian's Qt is not built with the sanitizer: cmake/tsan/jxtsanqtsync.cpp tells it what Qt's locks, signals,
 # threads and thread pool order, and cmake/tsan/suppressions.txt keeps it out of the libraries' own code. A canary
@@ -17,6 +18,7 @@ tests=(
   tst_jxdevicemanager tst_jxdevicedetection tst_jxdaemon tst_jxdaemonproxy
   tst_jxfitdevice tst_jxprogressthread tst_jxoperatingsystem tst_jxlinuxudisks tst_jxenv
   tst_dorvcontroller tst_dorvapp tst_dorvforms tst_endtoend
+  tst_ghpoiquery
 )
 
 cmake -S . -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DJX_TSAN=ON >/dev/null

@@ -699,6 +699,7 @@ private slots:
     void writeProfileReadsXmlFile_data()
     {
         QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<bool>("sent");
         QTest::addColumn<QStringList>("entries"); // key=value
 
         QTest::newRow("nested and odd elements")
@@ -706,17 +707,20 @@ private slots:
                           "value=\"Ann &amp; Bo\"/><group><property name=\"User MHR\" value=\"180\"/></group>"
                           "<Property name=\"Ignored\" value=\"x\"/><property name=\"No Value\"/>"
                           "<property name=\"User MHR\" value=\"181\"/></settings>\n")
-            << QStringList{"No Value=", "User MHR=181", "User Name=Ann & Bo"};
-        QTest::newRow("root is a property") << QByteArray("<property name=\"A\" value=\"1\"/>") << QStringList{"A=1"};
+            << true << QStringList{"No Value=", "User MHR=181", "User Name=Ann & Bo"};
+        QTest::newRow("root is a property")
+            << QByteArray("<property name=\"A\" value=\"1\"/>") << true << QStringList{"A=1"};
+        // The driver would rewrite the device's profile from a partial or empty map.
         QTest::newRow("cut off") << QByteArray("<settings><property name=\"A\" value=\"1\"/><property name=\"B\" "
                                                "value=\"2\"/><property na")
-                                 << QStringList{"A=1", "B=2"};
-        QTest::newRow("no file") << QByteArray() << QStringList{};
+                                 << false << QStringList{};
+        QTest::newRow("no file") << QByteArray() << false << QStringList{};
     }
 
     void writeProfileReadsXmlFile()
     {
         QFETCH(QByteArray, xml);
+        QFETCH(bool, sent);
         QFETCH(QStringList, entries);
         const QString path = m_home.path() + QStringLiteral("/profile.xml");
         QFile::remove(path);
@@ -726,24 +730,34 @@ private slots:
             file.write(xml);
         }
         TestDriver client;
+        const QMap<QString, QString> untouched{{QStringLiteral("not sent"), QStringLiteral("1")}};
+        client.savedProfile = untouched;
+        if (!sent)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("profile.xml")));
         QVERIFY(client.writeDeviceProfile(path));
         QTRY_VERIFY(!client.isBusy());
         QVERIFY(client.getError(nullptr)); // the data actions report through their results
+        if (!sent) {
+            QCOMPARE(client.savedProfile, untouched);
+            return;
+        }
         QStringList read;
         for (auto it = client.savedProfile.constBegin(); it != client.savedProfile.constEnd(); ++it)
             read << it.key() + QLatin1Char('=') + it.value();
         QCOMPARE(read, entries);
     }
 
-    void profileFormatsWithoutReader()
+    void profileFormatWithoutReader()
     {
         QByteArray raw(4096, '\0');
-        for (int format = 1; format <= 4; ++format) {
-            JXProfileData profile(raw, ProfileFormat::type(format));
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no reader for this profile format")));
-            QVERIFY(!profile.readAll());
-            QVERIFY(profile.getData().isEmpty());
-        }
+        JXProfileData profile(raw, ProfileFormat::type(5));
+        profile.setData({{QStringLiteral("User Sex"), QStringLiteral("1")}});
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no reader for this profile format")));
+        QVERIFY(!profile.readAll());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no reader for this profile format")));
+        QVERIFY(!profile.save());
+        QCOMPARE(profile.getRawData(), raw);
+        QCOMPARE(profile.getData().size(), 1);
     }
 
     void factoryGivesServiceToReadyDriver()

@@ -355,8 +355,8 @@ bool JXClient::execute()
     case Action_WriteProfile: {
         QByteArray path = m_arguments.value(0).toString().toLatin1();
         JXProfileData profile(path, ProfileFormat::XML);
-        profile.readAll();
-        const bool result = saveProfile(profile.getData());
+        // The driver rewrites the device's whole profile from the map, so a missing or broken file sends nothing.
+        const bool result = profile.readAll() && saveProfile(profile.getData());
         m_results.clear();
         m_results.append(result);
         return false;

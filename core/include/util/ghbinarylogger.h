@@ -27,7 +27,9 @@ public:
     bool createGpsLog(const QString& path);
     bool createSensorLog(const QString& path);
 
-    // Appends one record. A short write is undone (the next record overwrites it) and not counted.
+    // Appends one record. A short write is undone (the next record overwrites it) and not counted. Records reach the
+    // disk every ten; when that fails the call fails, the log is cut after its last whole record on disk and the
+    // count drops to match.
     bool writeRecord(const GHPSFRecord& record);
     bool writeRecord(const GHPSFSensorRecord& record);
     // Appends an event record to each open log and flushes both; true also when no log is open.

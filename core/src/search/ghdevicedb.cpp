@@ -211,6 +211,8 @@ void GHDeviceDB::executeSqlFile(QSqlQuery& query, const QString& path, bool isNe
 
 void GHDeviceDB::closeStorageMapDb()
 {
+    // A running search holds a tile file open on a connection of its own.
+    _stopPoiSearch();
     GHSqlCRUD::opendb(QString(), QStringLiteral("map_tile_0"));
     GHSqlCRUD::opendb(QString(), QStringLiteral("ghddb"));
     GHSqlCRUD::opendb(QString(), QStringLiteral("ghpoi"));

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include <stdio_ext.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "util/ghgpx2.h"
 #include "util/ghgpxroute.h"
@@ -144,18 +146,33 @@ bool GHBinaryLogger::appendRecord(FILE* file, quint32& count, const char* bytes,
 {
     if (!file)
         return false;
-    const long position = std::ftell(file);
+    // Records follow the header without a gap, so the count says where this one begins; asking the stream (ftell)
+    // would cost a system call per record.
+    const long position = long(GHPSFHeader::SIZE) + long(count) * size;
     if (std::fwrite(bytes, 1, size_t(size), file) == size_t(size)) {
         ++count;
-        if (count % FLUSH_EVERY == 0)
-            std::fflush(file);
-        return true;
+        if (count % FLUSH_EVERY != 0 || std::fflush(file) == 0)
+            return true;
+        // The records since the last flush may never have reached the disk although each was reported written:
+        // count only whole records that are in the file, and cut it after the last one.
+        const int error = errno;
+        __fpurge(file);
+        std::clearerr(file);
+        struct stat status;
+        if (::fstat(fileno(file), &status) == 0 && status.st_size >= GHPSFHeader::SIZE) {
+            count = qMin(count, quint32((status.st_size - GHPSFHeader::SIZE) / size));
+            const off_t end = off_t(GHPSFHeader::SIZE) + off_t(count) * size;
+            if (::ftruncate(fileno(file), end) != 0 || std::fseek(file, long(end), SEEK_SET) != 0)
+                qWarning("cannot cut a ride log after its last whole record: %s", std::strerror(errno));
+        }
+        qWarning("cannot write ride-log records to the disk: %s; the log keeps %u records", std::strerror(error),
+                 count);
+        return false;
     }
     qWarning("short write of a ride-log record: %s", std::strerror(errno));
     // Back to where the record began, so that the next one overwrites the partial bytes.
     std::clearerr(file);
-    if (position >= 0)
-        std::fseek(file, position, SEEK_SET);
+    std::fseek(file, position, SEEK_SET);
     return false;
 }
 

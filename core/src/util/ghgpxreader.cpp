@@ -244,8 +244,15 @@ QString GHGpxReader::readText()
             skipUnknownElement();
             continue;
         }
-        if (m_reader.isCharacters() || m_reader.isEntityReference())
-            text += m_reader.text();
+        if (m_reader.isCharacters() || m_reader.isEntityReference()) {
+            // The usual single piece is copied at its exact size: appending to an empty text would reserve room
+            // for growth, and toString() may share the parser's whole buffer; every stored point would keep either.
+            const QStringRef piece = m_reader.text();
+            if (text.isEmpty())
+                text = QString(piece.unicode(), piece.size());
+            else
+                text += piece;
+        }
         next();
     }
     return text;

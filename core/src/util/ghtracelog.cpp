@@ -12,9 +12,10 @@ QString GHTraceLog::ms_modelName = QStringLiteral("Zelto50");
 
 namespace {
 
-QString perIdPath(const char* format, quint32 id)
+// "/<id><suffix>" under the folder; built without a format text, as listings ask for one per ride.
+QString perIdPath(const char* suffix, quint32 id)
 {
-    return GHTraceLog::getHomeDir() + QString::fromLatin1(format).arg(id);
+    return GHTraceLog::getHomeDir() + QLatin1Char('/') + QString::number(id) + QLatin1String(suffix);
 }
 
 } // namespace
@@ -77,40 +78,40 @@ bool GHTraceLog::deprecated()
 
 QString GHTraceLog::getTraceLogGPS(quint32 id)
 {
-    return perIdPath("/%1-GPS.dat", id);
+    return perIdPath("-GPS.dat", id);
 }
 
 QString GHTraceLog::getTraceLogTRN(quint32 id)
 {
-    return perIdPath("/%1-TRN.dat", id);
+    return perIdPath("-TRN.dat", id);
 }
 
 QString GHTraceLog::getTraceLogUSR(quint32 id)
 {
-    return perIdPath("/%1-USR.xml", id);
+    return perIdPath("-USR.xml", id);
 }
 
 QString GHTraceLog::getTraceLogPLN(quint32 id)
 {
-    return perIdPath("/%1-PLN.xml", id);
+    return perIdPath("-PLN.xml", id);
 }
 
 QString GHTraceLog::getTraceLogSTA(quint32 id)
 {
-    return perIdPath("/%1-STA.xml", id);
+    return perIdPath("-STA.xml", id);
 }
 
 QString GHTraceLog::getTraceLogWRK(quint32 id)
 {
-    return perIdPath("/%1-WRK.xml", id);
+    return perIdPath("-WRK.xml", id);
 }
 
 QString GHTraceLog::getTraceLogST2(quint32 id)
 {
-    return perIdPath("/%1-ST2.xml", id);
+    return perIdPath("-ST2.xml", id);
 }
 
 QString GHTraceLog::getTraceLogDBG(quint32 id)
 {
-    return perIdPath("/%1-DBG.log", id);
+    return perIdPath("-DBG.log", id);
 }
