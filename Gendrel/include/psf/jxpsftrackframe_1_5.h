@@ -1,0 +1,39 @@
+#ifndef JXPSFTRACKFRAME_1_5_H
+#define JXPSFTRACKFRAME_1_5_H
+
+#include <QVector>
+
+#include "psf/jxpsfarea.h"
+#include "psf/jxpsfobject.h"
+
+class JXExtFlashInfo_2M;
+class JXPSFRoute_1_5;
+
+// The track segments of every route, in the segment list (layout word 29 bytes). Frame head (24 bytes): u32
+// segment list offset from the frame start, 20 bytes not used. Owns nothing: segments belong to their routes.
+class JXPSFTrackFrame_1_5 : public JXPSFObject
+{
+public:
+    static const unsigned int HeadSize = 24;
+
+    // The caller keeps the head inside the image (imageEnd); the list ends at its layout size or at imageEnd.
+    JXPSFTrackFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd);
+
+    void erase(JXExtFlashInfo_2M* info) override;
+    unsigned int getBytesCount() override { return 0; }
+
+    unsigned int getSegListOffset() const;
+    const JXPSFArea& getSegList() const { return m_list; }
+
+    // Hands the route its chain of segments. A chain that leaves the list, loops or whose points cross the list end
+    // stops there.
+    void loadTrackSegs(JXPSFRoute_1_5* route);
+    // Packs the segments of these routes to the list start, route by route. The routes keep their segment views,
+    // which then view the packed bytes; their sensor-log links are cleared.
+    void rearrangeTrackTable(QVector<JXPSFRoute_1_5*>& routes, JXExtFlashInfo_2M* info);
+
+private:
+    JXPSFArea m_list;
+};
+
+#endif

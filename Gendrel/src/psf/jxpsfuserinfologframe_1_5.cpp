@@ -1,0 +1,54 @@
+#include "psf/jxpsfuserinfologframe_1_5.h"
+
+#include <cstring>
+
+#include "jxlog.h"
+#include "psf/jxextflashinfo_2m.h"
+#include "psf/jxpsfroute_1_5.h"
+#include "psf/jxpsfuserinfolog_1_5.h"
+
+using namespace JXPSFBytes;
+
+JXPSFUserInfoLogFrame_1_5::JXPSFUserInfoLogFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd)
+    : m_data(frame)
+{
+    const unsigned int size = info ? info->getFlashDef()[JXExtFlashInfo_2M::UserInfoLogTableSize] : 0;
+    m_table = JXPSFArea::make(frame, getLogOffset(), size, imageEnd);
+}
+
+unsigned int JXPSFUserInfoLogFrame_1_5::getLogOffset() const
+{
+    return u32(m_data);
+}
+
+void JXPSFUserInfoLogFrame_1_5::loadUserInfoLog(JXPSFRoute_1_5* route)
+{
+    if (!route)
+        return;
+    char* record = m_table.at(route->getUsrInfoOffset(), JXPSFUserInfoLog_1_5::HeadSize);
+    if (!record) {
+        JX_WARNING << "user-info offset" << route->getUsrInfoOffset() << "lies outside the user-info table";
+        return;
+    }
+    auto* log = new JXPSFUserInfoLog_1_5(record, m_table.end());
+    if (!log->isComplete()) {
+        delete log;
+        return;
+    }
+    route->setUserInfoLog(log);
+}
+
+void JXPSFUserInfoLogFrame_1_5::eraseUserInfoLogTable(JXExtFlashInfo_2M* info)
+{
+    if (!info)
+        return;
+    if (!m_table.isEmpty())
+        memset(m_table.begin(), 0xFF, m_table.size());
+    char* header = info->getFlashHeader();
+    if (!header) {
+        JX_WARNING << "user-info table erased without a flash header to record it";
+        return;
+    }
+    setU32(header + JXExtFlashInfo_2M::UserInfoLogTableEnd, u32(header + JXExtFlashInfo_2M::UserInfoLogTableStart));
+    setU32(header + JXExtFlashInfo_2M::UserInfoLogRoomLeft, info->getFlashDef()[JXExtFlashInfo_2M::UserInfoLogTableSize]);
+}

@@ -1,0 +1,258 @@
+// libFuzzer target for the record frames of the second-generation data store, over images that a device (or a
+// damaged flash) may leave in any state.
+//
+// Each input is written over one area of an empty image (Gendrel/tests/support) that already holds one recorded
+// track with laps, a summary, a user-info snapshot, a segment of points and its sensor log: byte 0 chooses the
+// layout (bit 7: table B) and the area (the rest modulo 7: distribution header, POI frame, route frame, lap table,
+// track frame, sensor-log frame, user-info frame); the other bytes go over the area from its start. Frames are found
+// through the distribution header as the image root finds them. Then every frame is loaded, every iterator run out,
+// the lap and sensor-log tables packed, the routes of each type deleted with the track table packed after each,
+// and one record of each kind created. Every record loaded must lie inside the image; the image is exactly 2 MB, so
+// AddressSanitizer flags any access past it.
+
+#include <QtEndian>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "fuzzsupport.h"
+#include "jxmemorypsfstore.h"
+#include "jxpsftestimage.h"
+#include "psf/jxextflashinfo_2m.h"
+#include "psf/jxpsfdistheader_1_5.h"
+#include "psf/jxpsflap_1_5.h"
+#include "psf/jxpsfpoi_1_5.h"
+#include "psf/jxpsfpoiframe_1_5.h"
+#include "psf/jxpsfroute_1_5.h"
+#include "psf/jxpsfrouteframe_1_5.h"
+#include "psf/jxpsfsensorlog_1_5.h"
+#include "psf/jxpsfsensorlogframe_1_5.h"
+#include "psf/jxpsftrackframe_1_5.h"
+#include "psf/jxpsftrackpoint_1_5.h"
+#include "psf/jxpsftrackseg_1_5.h"
+#include "psf/jxpsfuserinfolog_1_5.h"
+#include "psf/jxpsfuserinfologframe_1_5.h"
+
+using JXFuzz::require;
+using Layout = JXPSFTestImage::Layout;
+
+namespace {
+
+const unsigned int kPSFBase = 0x6000;
+const unsigned int kDistHeader = kPSFBase + 48;
+const int kAreas = 7;
+
+void put32(char* at, quint32 value)
+{
+    qToLittleEndian<quint32>(value, at);
+}
+
+// One recorded track with everything a track can point to, in an otherwise empty image.
+void addTrack(char* image, Layout layout)
+{
+    const JXPSFTestImage::Area route = JXPSFTestImage::route(layout);
+    const JXPSFTestImage::Area lap = JXPSFTestImage::lap(layout);
+    const JXPSFTestImage::Area track = JXPSFTestImage::track(layout);
+    const JXPSFTestImage::Area sensor = JXPSFTestImage::sensorLog(layout);
+    const JXPSFTestImage::Area userInfo = JXPSFTestImage::userInfoLog(layout);
+
+    qToLittleEndian<quint16>(1, image + route.frameStart + 8);
+    char* record = image + route.tableStart;
+    memset(record, 0, 36);
+    record[4] = 0x01;
+    put32(record + 8, 0);    // track
+    put32(record + 12, 112); // summary
+    put32(record + 16, 0);   // laps
+    put32(record + 20, 0);   // user info
+    record[24] = 2;
+    put32(record + 28, 0xFFFFFFFF);
+    put32(record + 32, 36);
+    static const char name[] = "\x00\x00\x04\x00" "eng\x00" "\x00\x00\x00\x00" "Ride";
+    memcpy(record + 36, name, 16);
+    memset(image + lap.tableStart, 0x11, 3 * 56);
+
+    char* segment = image + track.tableStart;
+    memset(segment, 0, 40);
+    put32(segment + 28, 0xFFFFFFFF);
+    put32(segment + 32, 4);
+    put32(segment + 36, 0);
+    static const char points[] = "\x08\xFE\x10\x00\xF0\xFF" "\x05\x0A\x01\x10\x00\xF0\xFF"
+                                 "\x12\xFE\x40\x42\x0F\x00\xC0\xBD\xF0\xFF" "\x0B\x9C\xFF\x40\x42\x0F\x00\xC0\xBD\xF0\xFF";
+    memcpy(segment + 40, points, 34);
+
+    char* log = image + sensor.tableStart;
+    memset(log, 0, 16);
+    log[8] = 1;
+    log[9] = 0x7F;
+    qToLittleEndian<quint16>(2, log + 10);
+    memset(log + 16, 0x40, 20);
+
+    char* snapshot = image + userInfo.tableStart;
+    memset(snapshot, 0, 24);
+    snapshot[14] = 0x12;
+    static const char zones[] = "\x34\x00\xBE\x00" "\x64\x00\x78\x00" "\x79\x00\x8C\x00" "\x8D\x00\xA0\x00" "\x08\x00\xFA\x00";
+    memcpy(snapshot + 24, zones, 20);
+}
+
+// The first and last byte of each area an input can cover.
+void areaOf(int area, Layout layout, unsigned int& start, unsigned int& end)
+{
+    JXPSFTestImage::Area table;
+    switch (area) {
+    case 0:
+        start = kPSFBase;
+        end = JXPSFTestImage::poi(layout).frameStart;
+        return;
+    case 1: table = JXPSFTestImage::poi(layout); break;
+    case 2: table = JXPSFTestImage::route(layout); break;
+    case 3: table = JXPSFTestImage::lap(layout); break;
+    case 4: table = JXPSFTestImage::track(layout); break;
+    case 5: table = JXPSFTestImage::sensorLog(layout); break;
+    default: table = JXPSFTestImage::userInfoLog(layout); break;
+    }
+    start = table.frameStart;
+    end = table.tableStart + table.tableSize;
+}
+
+void requireInside(JXPSFObject* record, const char* image, const char* imageEnd)
+{
+    require(record->getData() >= image && record->getData() < imageEnd, "a record starts inside the image");
+    require(record->getBytesCount() <= quint64(imageEnd - record->getData()), "a record ends inside the image");
+}
+
+// Where the frame at this directory entry starts, when its head lies inside the image; null otherwise.
+char* frameAt(char* base, const char* imageEnd, JXPSFManagementHeaderRecord_1_5* record, unsigned int headSize)
+{
+    const quint64 offset = record->getManHeaderOffset();
+    if (offset + headSize > quint64(imageEnd - base))
+        return nullptr;
+    return base + offset;
+}
+
+void run(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return;
+    const Layout layout = (data[0] & 0x80) ? Layout::B : Layout::A;
+    const int area = (data[0] & 0x7F) % kAreas;
+
+    // Building an image costs more than most runs: each layout's is made once and copied in.
+    static const QByteArray empties[2] = {[] {
+                                              QByteArray image = JXPSFTestImage::emptyImage(Layout::A);
+                                              addTrack(image.data(), Layout::A);
+                                              return image;
+                                          }(),
+                                          [] {
+                                              QByteArray image = JXPSFTestImage::emptyImage(Layout::B);
+                                              addTrack(image.data(), Layout::B);
+                                              return image;
+                                          }()};
+    static JXMemoryPSFStore store;
+    JXExtFlashInfo_2M info(&store);
+    store.setFlashInfo(&info);
+    store.setImage(empties[layout == Layout::A ? 0 : 1]);
+    info.initialFlashDef(reinterpret_cast<const unsigned char*>(layout == Layout::A ? "1510" : "1500"));
+
+    char* image = store.bytes();
+    const char* imageEnd = image + JXMemoryPSFStore::ImageSize;
+    unsigned int start = 0;
+    unsigned int end = 0;
+    areaOf(area, layout, start, end);
+    memcpy(image + start, data + 1, qMin<size_t>(size - 1, end - start));
+
+    char* base = image + kPSFBase;
+    JXPSFDistHeader_1_5 distHeader(image + kDistHeader);
+    char* poiStart = frameAt(base, imageEnd, distHeader.getPOIMHR(), 28);
+    char* routeStart = frameAt(base, imageEnd, distHeader.getRouteMHR(), 24);
+    char* trackStart = frameAt(base, imageEnd, distHeader.getTrackDataMHR(), 24);
+    char* sensorStart = frameAt(base, imageEnd, distHeader.getSensorLogMHR(), 24);
+    char* userInfoStart = frameAt(base, imageEnd, distHeader.getUserInfoLogMHR(), 4);
+
+    if (poiStart) {
+        JXPSFPOIFrame_1_5 pois(poiStart, &info, imageEnd);
+        for (JXPSFPOI_1_5* poi : qAsConst(pois.getPOIs())) {
+            requireInside(poi, image, imageEnd);
+            poi->getName(QString());
+        }
+        if (JXPSFPOI_1_5* poi = pois.createPOI())
+            requireInside(poi, image, imageEnd);
+    }
+    if (!routeStart || !trackStart || !sensorStart || !userInfoStart)
+        return;
+
+    JXPSFRouteFrame_1_5 routes(routeStart, &info, imageEnd);
+    JXPSFTrackFrame_1_5 tracks(trackStart, &info, imageEnd);
+    JXPSFSensorLogFrame_1_5 logs(sensorStart, &info, imageEnd);
+    JXPSFUserInfoLogFrame_1_5 userInfo(userInfoStart, &info, imageEnd);
+
+    for (JXPSFRoute_1_5* route : qAsConst(routes.getRoutes())) {
+        requireInside(route, image, imageEnd);
+        route->getName(QString());
+        for (JXPSFLap_1_5* lap : qAsConst(route->getLaps()))
+            requireInside(lap, image, imageEnd);
+        if (route->getSummary())
+            requireInside(route->getSummary(), image, imageEnd);
+        tracks.loadTrackSegs(route);
+        logs.loadSensorLogOfRoute(route);
+        userInfo.loadUserInfoLog(route);
+        for (JXPSFTrackSeg_1_5* segment : qAsConst(route->getTrack())) {
+            requireInside(segment, image, imageEnd);
+            JXPSFTrackPointIter points = segment->getPointIterator();
+            while (points.next())
+                points.getLatlng();
+        }
+        for (JXPSFSensorLog_1_5* log : qAsConst(route->getSensorLog())) {
+            requireInside(log, image, imageEnd);
+            JXPSFSsrLogPointIter samples = log->getPointIterator();
+            while (samples.next()) {
+                samples.getTemperature();
+                samples.getBRM();
+            }
+        }
+        if (JXPSFUserInfoLog_1_5* snapshot = route->getUserInfoLog()) {
+            requireInside(snapshot, image, imageEnd);
+            for (JXPSFTZone_1_5* zone : qAsConst(snapshot->getZones()))
+                zone->getZoneH(zone->getZoneNum());
+        }
+    }
+    routes.rearrangeLapTable();
+    QVector<JXPSFRoute_1_5*> all = routes.getRoutes();
+    logs.rearrangeSensorLogTable(all);
+
+    for (unsigned char type : {0, 1}) {
+        routes.deleteAllRoutes(type, &info);
+        QVector<JXPSFRoute_1_5*> remaining = routes.getRoutes();
+        for (JXPSFRoute_1_5* route : qAsConst(remaining)) {
+            requireInside(route, image, imageEnd);
+            require(route->getRouteType() != type, "no route of the deleted type is left");
+        }
+        tracks.rearrangeTrackTable(remaining, &info);
+        for (JXPSFRoute_1_5* route : qAsConst(remaining)) {
+            for (JXPSFTrackSeg_1_5* segment : qAsConst(route->getTrack()))
+                requireInside(segment, image, imageEnd);
+        }
+    }
+
+    if (JXPSFRoute_1_5* route = routes.createRoute({QStringLiteral("Ride")}, {}, false, &info))
+        requireInside(route, image, imageEnd);
+    if (tracks.getSegList().size() >= JXPSFTrackSeg_1_5::HeadSize) {
+        JXPSFTrackSeg_1_5 segment(tracks.getSegList().begin(), true, tracks.getSegList().end());
+        if (JXPSFTrackPoint_1_5* point = segment.createTrackPoint(&info))
+            requireInside(point, image, imageEnd);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    JXFuzz::silenceMessages();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    run(data, size);
+    return 0;
+}
