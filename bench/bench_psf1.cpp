@@ -1,0 +1,249 @@
+// Reading a full first-generation data-store image into its root (JXPSFReader::getPSF), against two baselines run
+// side by side in the same process: a memcpy of the image, and making the same number of bare QObjects, each held by
+// a QPointer, which is the floor of a design with one QObject per record. Also: the same image with twice the
+// segments (and points), which must cost at most 2.2 times as much (no copy per record), and the write-back
+// (finalize) into a copy. Prints the median of several runs, the ratios and the peak resident memory.
+// Goals: getPSF within 1.5x of the QObject floor; twice the segments within 2.2x.
+//
+//   cmake -S . -B build-bench-psf1 -G Ninja -DCMAKE_BUILD_TYPE=Release -DJX_TESTS=OFF
+//   cmake --build build-bench-psf1 --target bench_psf1 && build-bench-psf1/bench/bench_psf1
+
+#include "psf/jxpsf.h"
+#include "psf/jxpsfpoiframe.h"
+#include "psf/jxpsfrouteframe.h"
+#include "psf/jxpsfsensorlogframe.h"
+#include "psf/jxpsftrackframe.h"
+#include "psf/jxpsfworkoutframe.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
+#include <QVector>
+#include <QtEndian>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "benchsupport.h"
+
+namespace {
+
+const int kRuns = 9;
+const int kRoutes = 213;
+const int kPointsPerSegment = 394;
+const int kSamplesPerLog = 394;
+
+// Frame offsets, from image byte 0, as the 1 MB model lays them out; the track and sensor-log lists grow with the
+// data so that the doubled image fits.
+const quint32 kPOIFrame = 0x154, kWorkoutFrame = 0xD00, kRouteFrame = 0x1F78, kWorkoutLogFrame = 0x1D000,
+              kTrackFrame = 0x24000;
+
+// Out of line: inlined, GCC takes the image for Qt's empty shared array and warns about the writes.
+Q_NEVER_INLINE void put32(QByteArray& image, qint64 offset, quint32 value)
+{
+    qToLittleEndian<quint32>(value, image.data() + offset);
+}
+
+Q_NEVER_INLINE void put16(QByteArray& image, qint64 offset, quint16 value)
+{
+    qToLittleEndian<quint16>(value, image.data() + offset);
+}
+
+// 213 recorded rides of segmentsPerRoute segments of 394 points, each segment with one sensor log of 394 samples
+// (speed, cadence, heart rate), plus ten POIs.
+QByteArray fullImage(int segmentsPerRoute)
+{
+    const qint64 segmentBytes = 40 + 6 * kPointsPerSegment;
+    const qint64 logBytes = 16 + 3 * kSamplesPerLog;
+    const qint64 segments = qint64(kRoutes) * segmentsPerRoute;
+    const quint32 sensorLogFrame = quint32(kTrackFrame + 4 + segments * segmentBytes + 16);
+    const qint64 size = sensorLogFrame + 4 + segments * logBytes + 16;
+    QByteArray image(int(size), char(0xFF));
+
+    const quint32 frames[] = {kPOIFrame, kRouteFrame, kWorkoutFrame, kWorkoutLogFrame, kTrackFrame, sensorLogFrame};
+    for (int i = 0; i < 6; ++i)
+        put32(image, 48 + 12 + 20 * i, frames[i]);
+
+    put32(image, kPOIFrame, 10);
+    put32(image, kPOIFrame + 4, 28);
+    for (int i = 0; i < 10; ++i) {
+        const qint64 at = kPOIFrame + 28 + 148 * i;
+        put32(image, at, quint32(121000000 + i));
+        put32(image, at + 4, quint32(25000000 + i));
+        image[int(at + 10)] = 0;
+        memcpy(image.data() + at + 12, "Point", 5);
+    }
+    put32(image, kWorkoutFrame, 16);
+    put32(image, kWorkoutFrame + 4, 0x1A300);
+    image[int(kWorkoutFrame + 8)] = 0;
+    put32(image, kWorkoutLogFrame, 16);
+
+    const quint32 routeTable = 0x88;
+    const quint32 lapTable = 0x9088;
+    put32(image, kRouteFrame, routeTable);
+    put32(image, kRouteFrame + 4, lapTable);
+    put16(image, kRouteFrame + 8, kRoutes);
+    put32(image, kTrackFrame, 4);
+    put32(image, sensorLogFrame, 4);
+
+    qint64 segment = 0;
+    for (int r = 0; r < kRoutes; ++r) {
+        const qint64 record = kRouteFrame + routeTable + 156 * r;
+        put32(image, record, quint32(1500000000 + r * 7200));
+        memset(image.data() + record + 4, 0, 128);
+        memcpy(image.data() + record + 4, "Ride", 4);
+        image[int(record + 132)] = 0x01;
+        image[int(record + 133)] = 0x01;
+        put32(image, record + 136, quint32(segment * segmentBytes));
+        for (int s = 0; s < segmentsPerRoute; ++s, ++segment) {
+            const qint64 head = kTrackFrame + 4 + segment * segmentBytes;
+            put32(image, head, quint32(1500000000 + r * 7200 + s * 600));
+            put32(image, head + 4, quint32(121000000 + r * 1000));
+            put32(image, head + 8, quint32(25000000 + r * 1000));
+            image[int(head + 24)] = 0;
+            image[int(head + 25)] = 1;
+            put32(image, head + 28, s + 1 < segmentsPerRoute ? quint32((segment + 1) * segmentBytes) : 0xFFFFFFFFu);
+            put32(image, head + 32, kPointsPerSegment);
+            put32(image, head + 36, quint32(segment * logBytes));
+            for (int p = 0; p < kPointsPerSegment; ++p) {
+                const qint64 point = head + 40 + 6 * p;
+                put16(image, point, quint16(3 + p % 5));
+                put16(image, point + 2, quint16(-2 - p % 3));
+                image[int(point + 4)] = char(p % 3 - 1);
+                image[int(point + 5)] = 1;
+            }
+            const qint64 log = sensorLogFrame + 4 + segment * logBytes;
+            put32(image, log, quint32(1500000000 + r * 7200 + s * 600));
+            put32(image, log + 4, 0xFFFFFFFFu);
+            image[int(log + 8)] = 1;
+            image[int(log + 9)] = 0x07;
+            put16(image, log + 10, kSamplesPerLog);
+            for (int k = 0; k < kSamplesPerLog; ++k) {
+                image[int(log + 16 + 3 * k)] = char(40 + k % 20);
+                image[int(log + 17 + 3 * k)] = char(80 + k % 10);
+                image[int(log + 18 + 3 * k)] = char(120 + k % 30);
+            }
+        }
+    }
+    return image;
+}
+
+flash_header_def definition()
+{
+    flash_header_def def = {};
+    const unsigned int words[46] = {
+        0x6000,  0x7000,  0x6154,  0x6170,  0x6D00,  0xB90,   0x6D00,  0x6D10,  0x7F78,  0x1268,  0x7F78,  0x8000,
+        0x101CC, 0x81CC,  0x11000, 0x21000, 0x10000, 0x21000, 0x23000, 0x2000,  0x23000, 0x23010, 0x2A000, 0x6FF0,
+        0x2A000, 0x2A024, 0xA8000, 0,       0x7DFDC, 0,       0xA8000, 0xA8018, 0xF5000, 0x4CFE8, 0,       0,
+        0,       0,       0xF2000, 0xF2018, 0xF8000, 0x5FE8,  0x6000,  0,       0,       0};
+    for (int i = 0; i < 46; ++i)
+        def.words[i] = words[i];
+    return def;
+}
+
+JXPSF* read(QByteArray& image, void* flashHeader)
+{
+    return JXPSFReader::getPSF(&image, flashHeader, definition(), QStringLiteral("1.4.x.x"), JXPSFReader::AllLists);
+}
+
+// The QObjects a root is made of.
+qint64 objectCount(JXPSF* root)
+{
+    qint64 objects = 1 + 1 + 6 + 6 + 3; // root, header, its records, frames, frame heads
+    objects += root->getPOIFrame()->POICount();
+    objects += root->getRouteFrame()->getLaps()->size();
+    for (const QPointer<JXPSFRoute>& route : *root->getRouteFrame()->getRoutes()) {
+        ++objects;
+        for (const QPointer<JXPSFTrack>& segment : route->getTracks()) {
+            objects += 1 + segment->getTrackPoints()->size() + segment->getRoutePoints()->size();
+            for (const QPointer<JXPSFSensorLog>& log : segment->getSensorLogs())
+                objects += 1 + log->getPoints().size();
+        }
+    }
+    return objects;
+}
+
+double medianMs(const std::function<void()>& work)
+{
+    std::vector<double> times;
+    for (int run = 0; run < kRuns; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+long peakKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    qInstallMessageHandler(quietHandler);
+
+    QByteArray image = fullImage(1);
+    QByteArray doubled = fullImage(2);
+    QByteArray flashHeader(256, char(0xFF));
+
+    std::unique_ptr<JXPSF> sample(read(image, flashHeader.data()));
+    const qint64 objects = objectCount(sample.get());
+    qint64 points = 0;
+    for (const QPointer<JXPSFRoute>& route : *sample->getRouteFrame()->getRoutes()) {
+        for (const QPointer<JXPSFTrack>& segment : route->getTracks())
+            points += segment->getTrackPoints()->size();
+    }
+    std::printf("image: %d bytes, %d routes, %lld points, %lld objects\n", image.size(),
+                sample->getRouteFrame()->getRoutes()->size(), points, objects);
+    sample.reset();
+
+    std::vector<char> target(size_t(image.size()));
+    volatile char sink = 0;
+    const double copyMs = medianMs([&] {
+        memcpy(target.data(), image.constData(), target.size());
+        sink = target[size_t(target.size() / 2)];
+    });
+    Q_UNUSED(sink);
+    const double objectsMs = medianMs([&] {
+        std::vector<QPointer<QObject>> held;
+        held.reserve(size_t(objects));
+        for (qint64 i = 0; i < objects; ++i)
+            held.emplace_back(new QObject);
+        for (const QPointer<QObject>& object : held)
+            delete object.data();
+    });
+    // Made and deleted, as the QObject floor is.
+    const double readMs = medianMs([&] { std::unique_ptr<JXPSF> root(read(image, flashHeader.data())); });
+    const double doubledMs = medianMs([&] { std::unique_ptr<JXPSF> root(read(doubled, flashHeader.data())); });
+    std::unique_ptr<JXPSF> root(read(image, flashHeader.data()));
+    const double finalizeMs = medianMs([&] {
+        QByteArray copy = image;
+        root->finalize(copy);
+    });
+
+    std::printf("memcpy of the image          %9.3f ms\n", copyMs);
+    std::printf("bare QObjects with QPointer  %9.3f ms\n", objectsMs);
+    std::printf("getPSF                       %9.3f ms  (%.2fx the QObjects, %.0fx memcpy; goal <= 1.5x)\n", readMs,
+                readMs / objectsMs, readMs / copyMs);
+    std::printf("getPSF, twice the segments   %9.3f ms  (%.2fx; goal <= 2.2x)\n", doubledMs, doubledMs / readMs);
+    std::printf("finalize into a copy         %9.3f ms\n", finalizeMs);
+    std::printf("peak resident memory         %9ld KiB\n", peakKiB());
+    return 0;
+}
