@@ -10,6 +10,8 @@
 #include "device/jxzelto35.h"
 #include "jxenv.h"
 #include "jxprofiledata.h"
+#include "jxpsfimagefixture.h"
+#include "psf/jxpsf.h"
 #include "jxrealmount.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
@@ -22,12 +24,31 @@ namespace {
 const int kFlashSize = 0x100000;
 const int kHeaderAreaSize = 0x6000;
 
-// A first-generation client whose image a test can set, as a read of the device would.
+// A first-generation client whose image a test can set, as a read of the device would. With xmlProfile set, the
+// profile comes from that XML file instead of the device's profile block, whose binary layouts hold an age but no
+// birthday.
 class Zelto30Under : public JXDeviceImpl<Zelto30Under, JXZelto30>
 {
 public:
     QByteArray& image() { return m_image; }
     QByteArray& record() { return m_flashHeaderRecord; }
+    JXPSF* psf() { return m_psf; }
+    JXProfileData* profile() { return m_profile; }
+    void setDirty() { m_dirty = true; }
+    bool runFinalize() { return _finalize(); }
+    bool runReadData() { return _readData(); }
+    void setErrorFlag() { m_error = true; }
+
+    QString xmlProfile;
+    bool loadProfile() override
+    {
+        if (xmlProfile.isEmpty())
+            return JXZelto30::loadProfile();
+        delete m_profile;
+        QByteArray path = xmlProfile.toLocal8Bit();
+        m_profile = new JXProfileData(path, ProfileFormat::XML);
+        return m_profile->readAll();
+    }
 };
 
 QByteArray commandBytes(const JXSimulatedFlashDevice::Command& command)
@@ -63,6 +84,42 @@ QByteArray headerSlot(int mark)
     return slot;
 }
 
+// A flash that parses as a data store: the newest header record in slot 0 (slot 1 free), the fixture's data store
+// holding one POI from 0x6000, and a zero profile block.
+QByteArray deviceFlash()
+{
+    QByteArray flash(kFlashSize, char(0xFF));
+    flash.replace(0, 256, headerSlot(0));
+    PSF1::Image store = PSF1::emptyImage();
+    store.put32(PSF1::kPOIFrame, 1);
+    store.put(PSF1::kPOIFrame + PSF1::kPOITable, PSF1::poi(7, 8, 0, "lake"));
+    flash.replace(int(PSF1::kFlashBase), store.bytes.size(), store.bytes);
+    flash.replace(0xF8000, 4096, QByteArray(4096, '\0'));
+    return flash;
+}
+
+QVector<QByteArray> commandList(const QVector<JXSimulatedFlashDevice::Command>& log)
+{
+    QVector<QByteArray> list;
+    for (const JXSimulatedFlashDevice::Command& command : log)
+        list.append(commandBytes(command));
+    return list;
+}
+
+// One write-back attempt's commands: erase, the image block by block, its read-back, and for a changed data store
+// the header block and its read-back.
+QVector<QByteArray> attemptCommands(bool dirty)
+{
+    QVector<QByteArray> list{cdb(0x2A, 0, 0x0E, 1)};
+    for (int block = 0; block < 256; ++block)
+        list.append(cdb(0x2A, block, 0x0F, 8));
+    for (int block = 0; block < 256; ++block)
+        list.append(cdb(0x28, block, 0x10, 8));
+    if (dirty)
+        list << cdb(0x2A, 0, 0x0F, 8) << cdb(0x28, 0, 0x10, 8);
+    return list;
+}
+
 } // namespace
 
 // The first-generation flash client against a simulated device with a 1 MB external flash: the vendor command
@@ -90,9 +147,12 @@ class TestJXZelto30 : public QObject
     }
 
     // A client of the model, made by the factory; the command log starts empty.
-    std::unique_ptr<Zelto30Under> makeClient(const QString& model = QStringLiteral("Zelto35"))
+    std::unique_ptr<Zelto30Under> makeClient(const QString& model = QStringLiteral("Zelto35"),
+                                             const QString& totalVersion = QString())
     {
-        std::unique_ptr<Zelto30Under> client(static_cast<Zelto30Under*>(Zelto30Under::create(rawFlashService(model))));
+        JXMacSCSIService* service = rawFlashService(model);
+        service->setVersions(QString(), totalVersion);
+        std::unique_ptr<Zelto30Under> client(static_cast<Zelto30Under*>(Zelto30Under::create(service)));
         m_flash->clearCommands();
         return client;
     }
@@ -641,6 +701,353 @@ private slots:
         QVERIFY(!client->readData(out, 0x10, 4096, 4096, 0));
         QCOMPARE(m_flash->commands().size(), 2);
         QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+    }
+
+    void readPSFFirstUseAndIntegrity_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("total");
+        QTest::addColumn<int>("firstUseByte"); // at flash address 0xF84AA
+        QTest::addColumn<quint32>("firstWord");
+        QTest::addColumn<bool>("parsed");
+        const quint32 written = 0xFFFFAA55;
+        QTest::newRow("Zelto20 8 on its first-use page") << "Zelto20" << "A8" << 0 << written << false;
+        QTest::newRow("Zelto20 8 set up") << "Zelto20" << "A8" << 1 << written << true;
+        QTest::newRow("Zelto20 7 has no first-use page") << "Zelto20" << "A7" << 0 << written << true;
+        QTest::newRow("Hemlar35 3 on its first-use page") << "Hemlar35" << "B3" << 0 << written << false;
+        QTest::newRow("Hemlar35 2 has no first-use page") << "Hemlar35" << "B2" << 0 << written << true;
+        QTest::newRow("Zelto35 has no first-use page") << "Zelto35" << "A99" << 0 << written << true;
+        QTest::newRow("untrusted image") << "Zelto35" << "A1" << 1 << 0x77A0B2C3u << false;
+        QTest::newRow("blank header area") << "Zelto35" << "A1" << 1 << 0xFFFFFFFFu << false;
+    }
+
+    void readPSFFirstUseAndIntegrity()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, total);
+        QFETCH(int, firstUseByte);
+        QFETCH(quint32, firstWord);
+        QFETCH(bool, parsed);
+        QByteArray flash = deviceFlash();
+        flash[0xF84AA] = char(firstUseByte);
+        putU32(flash, 0, firstWord);
+        if (firstWord == 0xFFFFFFFF)
+            flash.replace(0, kHeaderAreaSize, QByteArray(kHeaderAreaSize, char(0xFF)));
+        m_flash->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient(model, total);
+        QVERIFY(client);
+
+        QCOMPARE(client->runReadData(), parsed);
+        QCOMPARE(client->psf() != nullptr, parsed);
+        QCOMPARE(client->image(), flash);
+        if (parsed)
+            QCOMPARE(client->psf()->getPOIFrame()->POICount(), 1);
+        // Whole flash, header area, profile block.
+        QCOMPARE(m_flash->commands().size(), 256 + 6 + 1);
+        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+    }
+
+    void readPSFCopiesTheUserFields_data()
+    {
+        QTest::addColumn<QString>("sex");
+        QTest::addColumn<QDate>("today");
+        QTest::addColumn<int>("expectedSex");
+        QTest::addColumn<int>("expectedAge");
+        QTest::newRow("day before the birthday, numeric male") << "1" << QDate(2010, 6, 14) << 1 << 29;
+        QTest::newRow("on the birthday, female") << "Female" << QDate(2010, 6, 15) << 0 << 30;
+        QTest::newRow("male") << "Male" << QDate(2010, 6, 16) << 1 << 30;
+        QTest::newRow("other text") << "2" << QDate(2010, 1, 1) << 0 << 29;
+    }
+
+    void readPSFCopiesTheUserFields()
+    {
+        QFETCH(QString, sex);
+        QFETCH(QDate, today);
+        QFETCH(int, expectedSex);
+        QFETCH(int, expectedAge);
+        QMap<QString, QString> user;
+        user.insert(QStringLiteral("User Sex"), sex);
+        user.insert(QStringLiteral("User Birthday"), QStringLiteral("1980/06/15"));
+        user.insert(QStringLiteral("User Height.Metric"), QStringLiteral("181.5"));
+        user.insert(QStringLiteral("User Weight.Metric"), QStringLiteral("72.25"));
+        user.insert(QStringLiteral("User MHR"), QStringLiteral("188"));
+        user.insert(QStringLiteral("User MLSS"), QStringLiteral("161"));
+        QByteArray path = m_folder->filePath(QStringLiteral("user.xml")).toLocal8Bit();
+        JXProfileReaderXML writer(nullptr);
+        QVERIFY(writer.save(path, &user));
+        m_flash->setExternalFlash(deviceFlash());
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        client->xmlProfile = QString::fromLocal8Bit(path);
+        client->setToday(today);
+
+        client->readPSF();
+        QVERIFY(client->psf());
+        QCOMPARE(client->psf()->m_userSex, expectedSex);
+        QCOMPARE(client->psf()->m_userAge, expectedAge);
+        QCOMPARE(client->psf()->m_userHeight, 181.5f);
+        QCOMPARE(client->psf()->m_userWeight, 72.25f);
+        QCOMPARE(client->psf()->m_userMHR, 188);
+        QCOMPARE(client->psf()->m_userMLSS, 161);
+    }
+
+    void failedReadKeepsTheRootAndEmptiesTheImage()
+    {
+        m_flash->setExternalFlash(deviceFlash());
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        client->readPSF();
+        JXPSF* root = client->psf();
+        QVERIFY(root);
+
+        m_flash->setFailAtCommand(100);
+        client->readPSF();
+        QCOMPARE(client->psf(), root);
+        QVERIFY(client->image().isEmpty());
+        // A later failure of the read leaves no root.
+        QByteArray flash = deviceFlash();
+        putU32(flash, 0, 0x77A0B2C3);
+        m_flash->setExternalFlash(flash);
+        client->readPSF();
+        QVERIFY(!client->psf());
+    }
+
+    void imageComesFromTheBytesReadOnAFullDisk()
+    {
+        if (!JXRealMount::isPossible())
+            QSKIP("needs root to mount a tmpfs");
+        const QString tmp = JXEnv::getInstance()->getTmpFolder();
+        JXRealMount mount;
+        QVERIFY(mount.mountTmpfs(tmp, QStringLiteral("64k")));
+        const QByteArray flash = deviceFlash();
+        m_flash->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        client->readPSF();
+        QVERIFY(client->psf());
+        QCOMPARE(client->image(), flash);
+        QVERIFY(QFileInfo(tmp + QLatin1String("/flash.tmp")).size() < kFlashSize);
+    }
+
+    void loadExtFlashReadsOnlyWithoutARoot()
+    {
+        m_flash->setExternalFlash(deviceFlash());
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        QVERIFY(client->psf());
+        QVERIFY(QFile::exists(JXEnv::getInstance()->getTmpFolder() + QLatin1String("/flash.tmp")));
+
+        m_flash->clearCommands();
+        client->setErrorFlag();
+        QVERIFY(!client->loadExtFlash());
+        QVERIFY(m_flash->commands().isEmpty());
+        int code = -1;
+        QVERIFY(!client->getError(&code));
+        QCOMPARE(code, 0);
+        QCOMPARE(client->getExtFlash()->size(), kFlashSize);
+        QVERIFY(m_flash->commands().isEmpty());
+
+        // An error pending before the read makes it false even though the root was made.
+        client->deletePSF();
+        client->setErrorFlag();
+        QVERIFY(!client->loadExtFlash());
+        QVERIFY(client->psf());
+    }
+
+    void profileOnlyWriteBackLeavesTheDataStoreAlone()
+    {
+        const QByteArray flash = deviceFlash();
+        m_flash->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        QMap<QString, QString> user = client->profile()->getData();
+        user.insert(QStringLiteral("User MHR"), QStringLiteral("177"));
+        QVERIFY(client->saveProfile(user));
+        QVERIFY(client->isDirtyProfile());
+        const QByteArray profileBlock = client->profile()->getRawData().left(4096);
+        QVERIFY(profileBlock != flash.mid(0xF8000, 4096));
+        m_flash->clearCommands();
+        const int opensBefore = m_flash->openCount();
+
+        QVERIFY(client->runFinalize());
+        QByteArray expected = flash;
+        expected.replace(0xF8000, 4096, profileBlock);
+        QCOMPARE(m_flash->externalFlash(), expected);
+        QVector<QByteArray> sent = attemptCommands(false);
+        sent.append(cdb(0x28, 248, 0x10, 8)); // the profile made anew from the device
+        QCOMPARE(commandList(m_flash->commands()), sent);
+        QCOMPARE(m_clock->sleeps(), (QVector<qint64>{5000, 2000}));
+        QVERIFY(!client->isDirty());
+        QVERIFY(!client->isDirtyProfile());
+        QCOMPARE(client->profile()->getData().value(QStringLiteral("User MHR")), QStringLiteral("177"));
+        // Each transfer opens the device once: erase, image, read-back, profile.
+        QCOMPARE(m_flash->openCount() - opensBefore, 4);
+        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+
+        // Nothing changed: nothing is sent.
+        m_flash->clearCommands();
+        QVERIFY(client->runFinalize());
+        QVERIFY(m_flash->commands().isEmpty());
+    }
+
+    void dirtyWriteBackRebuildsAndWritesTheHeaderBlockLast()
+    {
+        const QByteArray flash = deviceFlash();
+        m_flash->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        QVERIFY(client->psf()->deletePOIs({0}));
+        client->setDirty();
+        m_flash->clearCommands();
+
+        QVERIFY(client->runFinalize());
+        QVector<QByteArray> sent = attemptCommands(true);
+        sent.append(cdb(0x28, 248, 0x10, 8));
+        QCOMPARE(commandList(m_flash->commands()), sent);
+        QCOMPARE(m_clock->sleeps(), (QVector<qint64>{5000, 2000}));
+        const QByteArray written = m_flash->externalFlash();
+        QCOMPARE(written, client->image());
+        QCOMPARE(qFromLittleEndian<quint16>(written.constData()), quint16(0xAA55));
+        QCOMPARE(qFromLittleEndian<quint32>(written.constData() + 0x1000), 0x44332211u);
+        QCOMPARE(written.mid(212, 0x1000 - 212), QByteArray(0x1000 - 212, char(0xFF)));
+        QCOMPARE(written.mid(0xFA000), QByteArray(kFlashSize - 0xFA000, char(0xFF)));
+        quint32 sum = 0;
+        for (int i = 66; i < 208; ++i)
+            sum += uchar(written.at(i));
+        QCOMPARE(qFromLittleEndian<quint32>(written.constData() + 208), sum << 16);
+        QVERIFY(!client->isDirty());
+        // The backup holds the flash as it was read.
+        QFile backup(client->flashBackupPath());
+        QCOMPARE(QFileInfo(backup).fileName(), QStringLiteral("Zelto35flash-backup.dat"));
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QCOMPARE(backup.readAll(), flash);
+
+        // The device now holds the data store without the POI.
+        std::unique_ptr<Zelto30Under> reader = makeClient();
+        reader->readPSF();
+        QVERIFY(reader->psf());
+        QCOMPARE(reader->psf()->getPOIFrame()->POICount(), 0);
+    }
+
+    void specifiedFlashIsPreparedButNotWritten()
+    {
+        const QByteArray flash = deviceFlash();
+        m_flash->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        QVERIFY(client->psf()->deletePOIs({0}));
+        client->setDirty();
+        setModelValue(QStringLiteral("Zelto35"), QStringLiteral("specifyextflash"), QStringLiteral("1"));
+        m_flash->clearCommands();
+
+        QVERIFY(!client->runFinalize());
+        QVERIFY(m_flash->commands().isEmpty());
+        QCOMPARE(m_flash->externalFlash(), flash);
+        QVERIFY(client->image() != flash);
+        QVERIFY(client->isDirty());
+        QVERIFY(!QFile::exists(client->flashBackupPath()));
+    }
+
+    void writeBackRetriesAfterAMismatch_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("read"); // which read of the address's block answers the byte flipped
+        QTest::newRow("image read-back") << 0x50003 << 1;
+        QTest::newRow("header block read-back") << 0x10 << 2;
+    }
+
+    void writeBackRetriesAfterAMismatch()
+    {
+        QFETCH(int, address);
+        QFETCH(int, read);
+        m_flash->setExternalFlash(deviceFlash());
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        client->setDirty();
+        m_flash->clearCommands();
+        m_flash->setFlipOnRead(address, read);
+
+        QVERIFY(client->runFinalize());
+        QVector<QByteArray> sent = attemptCommands(true);
+        if (read == 1)
+            sent = sent.mid(0, 1 + 256 + 256); // the first attempt ends at the image read-back
+        sent += attemptCommands(true);
+        sent.append(cdb(0x28, 248, 0x10, 8));
+        QCOMPARE(commandList(m_flash->commands()), sent);
+        QCOMPARE(m_clock->sleeps(), (QVector<qint64>{5000, 2000, 5000, 2000}));
+        QCOMPARE(m_flash->externalFlash(), client->image());
+        QVERIFY(!client->isDirty());
+    }
+
+    void droppedWritesFailAfterTenAttempts()
+    {
+        m_flash->setExternalFlash(deviceFlash());
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        client->setDirty();
+        QVERIFY(client->saveProfile(client->profile()->getData()));
+        m_flash->clearCommands();
+        m_flash->setDropWrites(true);
+
+        QVERIFY(!client->runFinalize());
+        QVector<QByteArray> attempt = attemptCommands(true).mid(0, 1 + 256 + 256);
+        QVector<QByteArray> sent;
+        for (int i = 0; i < 10; ++i)
+            sent += attempt;
+        QCOMPARE(commandList(m_flash->commands()), sent);
+        QCOMPARE(m_clock->sleeps().size(), 20);
+        QVERIFY(client->isDirty());
+        QVERIFY(client->isDirtyProfile());
+        // The prepared image is kept for the next try.
+        QCOMPARE(qFromLittleEndian<quint32>(client->image().constData() + 0x1000), 0x44332211u);
+        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+    }
+
+    void goneDeviceStopsTheWriteBackAtOnce()
+    {
+        const QByteArray flash = deviceFlash();
+        m_flash->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        client->setDirty();
+        m_flash->clearCommands();
+        m_flash->setGoneAtCommand(100);
+
+        QVERIFY(!client->runFinalize());
+        QCOMPARE(m_flash->commands().size(), 100);
+        QCOMPARE(m_clock->sleeps(), QVector<qint64>{5000});
+        QVERIFY(client->isDirty());
+        QFile backup(client->flashBackupPath());
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QCOMPARE(backup.readAll(), flash);
+    }
+
+    void flashImageFileAndShareDataList()
+    {
+        const QByteArray flash = deviceFlash();
+        m_flash->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QCOMPARE(client->SimualteFinalize(), 3);
+        const QString path = m_folder->filePath(QStringLiteral("flash.bin"));
+        client->saveExtFlashToFile(path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), flash);
+        QCOMPARE(client->SimualteFinalize(), 1);
+
+        // Runs on this thread: the signal has been emitted when the call returns.
+        QSignalSpy done(client.get(), &JXClient::getShareDataListDone);
+        const QString listPath = m_folder->filePath(QStringLiteral("list.xml"));
+        QVERIFY(client->getShareDataList({listPath, QStringLiteral("a"), QStringLiteral("b")}));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done.at(0).at(0).value<JXClientShareDataList>().param2, QStringLiteral("b"));
+        QVERIFY(!client->isRunning());
+        QVERIFY(!client->getError(nullptr));
+        QVERIFY(QFile::exists(listPath));
+
+        // Nothing to write from an unreadable device: no file is left.
+        std::unique_ptr<Zelto30Under> unreadable = makeClient();
+        m_flash->setFailOnOpen(true);
+        const QString missing = m_folder->filePath(QStringLiteral("none.bin"));
+        unreadable->saveExtFlashToFile(missing);
+        QVERIFY(!QFile::exists(missing));
     }
 };
 

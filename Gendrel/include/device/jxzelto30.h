@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "device/jxclient.h"
+#include "psf/jxpsfreader.h"
 
 class JXPSF;
 class JXProfileData;
@@ -28,7 +29,8 @@ struct HRUPPreData
 // data in a 1 MB external flash, moved in blocks through vendor SCSI commands of the device's SCSI service. The
 // models (JXZelto35, JXHemlar30) derive from it through JXDeviceImpl, which holds the service.
 //
-// Everything here runs on the client's thread, except initial (the factory's thread) and the getters.
+// Everything here runs on the client's thread, except initial (the factory's thread), getShareDataList (the
+// caller's) and the getters.
 class JXZelto30 : public JXClient
 {
     Q_OBJECT
@@ -93,6 +95,15 @@ public:
     QStringList saveDeviceRawData(QString path) override;
     // Reads the profile from the device and writes its keys as an XML profile file at path; the profile's result.
     bool prepareUploadProfile(QString path) override;
+    // Puts the map into the profile object's raw bytes and marks the profile for the next write-back; false when no
+    // profile can be read from the device.
+    bool saveProfile(QMap<QString, QString> profile) override;
+    // Runs the share-data list at once on the caller's thread, sets the error flag and emits its completion signal.
+    bool getShareDataList(JXClientShareDataList list) override;
+    // 3 without a parsed data store; otherwise drops what its areas cannot hold: 2 when anything was dropped, else 1.
+    int SimualteFinalize() override;
+    // Writes the image, read first when none is held, to path; a file that cannot be written whole is not left.
+    void saveExtFlashToFile(QString path) override;
 
     // Whether the model's settings group switches bit-font names on ("bitfont" not "0").
     virtual bool isSupportBitfont();
@@ -120,8 +131,17 @@ public:
     // Fills the data of groups 4, 8, 7 and 6 with 0xFF where the header record shows them empty. False when the
     // record names an area outside the image (that group is left as it is).
     virtual bool cleanUnusedFlashArea();
+    // The image, read from the device first when none is held (empty when that failed).
+    virtual QByteArray* getExtFlash();
     // Fills the flash layout table.
     virtual void setFlashDef();
+
+    // Reads the whole flash and parses it; afterwards the data-store root is set, or null when the image could not
+    // be read, has no profile, is still on its first-use page or fails the integrity test.
+    void readPSF();
+    // Reads the image when no data-store root is held; true only when that read ran and worked and no error was
+    // pending. Clears the error flag and code.
+    bool loadExtFlash();
 
     // Sends the erase command for the whole external flash; its result.
     bool _eraseExtFlash();
@@ -145,8 +165,15 @@ public:
     void setToday(const QDate& date) { m_today = date; }
     QDate today() const { return m_today.isNull() ? QDate::currentDate() : m_today; }
 
-    const quint32* getFlashDef() const { return m_flashDef; }
-    QByteArray getFlashHeaderRecord() const { return m_flashHeaderRecord; }
+    const quint32* getFlashDef() const { return m_flashDef.words; }
+    // A deep copy: the data-store root keeps a pointer into the record, which must never move.
+    QByteArray getFlashHeaderRecord() const
+    {
+        return QByteArray(m_flashHeaderRecord.constData(), m_flashHeaderRecord.size());
+    }
+    // Where the write-back keeps the flash as read from the device before it erases it: "<model>flash-backup.dat"
+    // in the user-data folder.
+    QString flashBackupPath();
 
 protected:
     enum : quint32 {
@@ -164,12 +191,18 @@ protected:
         AreaReadExtFlash = 0x10
     };
 
+    // Reads and parses the image; the worker of the read-data action.
+    bool _readData() override;
+    // Writes a changed image back: rebuilt data store, erase, whole image, read-back, header block last; up to 10
+    // attempts. True when it was written or nothing was changed.
+    bool _finalize() override;
+
     // The profile block as initial read it; empty when it could not be read.
     bool readProfileBlock(QByteArray& block);
     // The device's SCSI service; null (logged) when the client has none.
     JXSCSIDeviceService* scsiService();
 
-    JXPSF* m_psf = nullptr; // the data-store root; dropped, not deleted, by this class
+    JXPSF* m_psf = nullptr; // the data-store root, owned
     QByteArray m_image;     // the external-flash image as last read
     QByteArray m_internalImage;
     QByteArray m_flashHeaderRecord;
@@ -177,11 +210,22 @@ protected:
     bool m_dirtyProfile = false;
     JXProfileData* m_profile = nullptr; // owned
     QString m_uuid;
-    quint32 m_flashDef[FlashDefWords] = {};
+    flash_header_def m_flashDef = {};
     quint32 m_flashSize = FlashSize;
     QString m_psfVersion = QStringLiteral("1.4.x.x");
     quint32 m_profileAddress = ProfileAddress;
     QDate m_today;
+    // The flash exactly as readPSF read it, for the backup the write-back makes before it erases.
+    QByteArray m_imageAsRead;
+
+private:
+    // Puts the data store's records back into the image, the emptied groups erased.
+    void rebuildDataStore();
+    // One write-back pass from the erase on; false at the first step that fails.
+    bool writeBackAttempt(bool dirty);
+    bool saveFlashBackup();
+    // Deletes the data-store root.
+    void dropPSF();
 };
 
 #endif

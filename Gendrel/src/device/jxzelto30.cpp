@@ -1,6 +1,8 @@
 #include "device/jxzelto30.h"
 
+#include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QtEndian>
 
 #include <cstring>
@@ -10,6 +12,7 @@
 #include "jxenv.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
+#include "psf/jxpsf.h"
 #include "system/jxscsideviceservice.h"
 
 namespace {
@@ -18,9 +21,47 @@ namespace {
 const qint64 kEraseSettleMs = 5000;
 const int kEraseDataSize = 512;
 const int kCommandLength = 10;
+const qint64 kReserveLimit = 16 * 1024 * 1024;
 const int kIntegrityMarkOffset = 0x5000;
 const quint32 kUntrustedImageMark = 0x77A0B2C3;
 const int kModelZelto30SetUpOffset = 0x3C7;
+// Within the profile block: zero while the device still shows its first-use page.
+const int kFirstUsePageOffset = 0x4AA;
+const int kWriteBackAttempts = 10;
+// The device needs this long after writing the image before the read-back sees it.
+const qint64 kReadBackSettleMs = 2000;
+// Tells the device that its data store was rewritten.
+const int kRewrittenMarkOffset = 0x1000;
+const quint32 kRewrittenMark = 0x44332211;
+// From here to the end of the flash nothing of the data store lives; a rewrite erases it.
+const int kUnusedTailStart = 0xFA000;
+
+void putRewrittenMark(QByteArray& image)
+{
+    char mark[4];
+    qToLittleEndian<quint32>(kRewrittenMark, mark);
+    if (image.size() >= kRewrittenMarkOffset + int(sizeof mark))
+        image.replace(kRewrittenMarkOffset, int(sizeof mark), mark, int(sizeof mark));
+}
+
+// This year's birthday; a 29 February birthday falls on 28 February in a common year.
+QDate birthdayIn(int year, const QDate& birthday)
+{
+    QDate date(year, birthday.month(), birthday.day());
+    if (!date.isValid())
+        date = QDate(year, birthday.month(), birthday.day() - 1);
+    return date;
+}
+
+// The first offset at which two byte arrays differ, or -1.
+int firstDifference(const QByteArray& a, const QByteArray& b)
+{
+    const int common = qMin(a.size(), b.size());
+    for (int i = 0; i < common; ++i)
+        if (a.at(i) != b.at(i))
+            return i;
+    return a.size() == b.size() ? -1 : common;
+}
 
 // Free counts of groups 1-8 in a flash-header record: group 1's is 16 bits at 66, the others 32 bits at the start
 // of their 12-byte entries.
@@ -48,8 +89,10 @@ JXZelto30::JXZelto30(QObject* parent) : JXClient(parent), m_flashHeaderRecord(Fl
 
 JXZelto30::~JXZelto30()
 {
+    // A running write-back uses the image and the root.
+    stopThread();
     delete m_profile;
-    m_psf = nullptr;
+    dropPSF();
 }
 
 JXSCSIDeviceService* JXZelto30::scsiService()
@@ -90,6 +133,10 @@ bool JXZelto30::readData(QByteArray& out, unsigned char area, int byteCount, int
 
     QByteArray block(blockSize, '\0');
     const qint64 end = qint64(firstBlock) + byteCount / blockSize + (byteCount % blockSize ? 1 : 0);
+    // One allocation for a whole flash read, not one per block; a huge count is left to grow as blocks arrive.
+    const qint64 expected = out.size() + (end - firstBlock) * blockSize;
+    if (expected <= kReserveLimit)
+        out.reserve(int(expected));
     bool result = false;
     for (int number = firstBlock; number < end; ++number) {
         if (number > JXSCSIDeviceService::MaxBlockNumber) {
@@ -105,7 +152,7 @@ bool JXZelto30::readData(QByteArray& out, unsigned char area, int byteCount, int
         getMutex()->unlock();
         if (!result)
             break;
-        out.append(block);
+        out.append(block.constData(), blockSize);
         setTaskProgress(float(number) / float(end));
     }
     service->closeClient();
@@ -196,7 +243,7 @@ void JXZelto30::setFlashDef()
         {42, 0x6000},                                               // data store
     };
     for (const auto& entry : layout)
-        m_flashDef[entry.word] = entry.value;
+        m_flashDef.words[entry.word] = entry.value;
 }
 
 bool JXZelto30::getInternalStorage(qint64& total, qint64& free)
@@ -207,7 +254,7 @@ bool JXZelto30::getInternalStorage(qint64& total, qint64& free)
     total = 0;
     for (int word : {DefGroup1Size, DefGroup2Size, DefGroup3Size, DefGroup4Size, DefGroup5Size, DefGroup6Size,
                      DefGroup7Size, DefGroup8Size})
-        total += m_flashDef[word];
+        total += m_flashDef.words[word];
     free = recordWordTotal(reinterpret_cast<const uchar*>(m_flashHeaderRecord.constData()));
     return true;
 }
@@ -215,9 +262,9 @@ bool JXZelto30::getInternalStorage(qint64& total, qint64& free)
 bool JXZelto30::getFlashInfo(void*, int count, QByteArray&)
 {
     m_flashHeaderRecord.fill('\0', FlashHeaderRecordSize);
-    if (m_flashDef[DefHeaderAreaEnd] == 0)
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
         setFlashDef();
-    const int areaSize = int(m_flashDef[DefHeaderAreaEnd]);
+    const int areaSize = int(m_flashDef.words[DefHeaderAreaEnd]);
     QByteArray area;
     if (!readData(area, AreaReadExtFlash, areaSize, ExtFlashBlockSize, 0) || area.size() < areaSize) {
         JX_WARNING << "cannot read the flash header area";
@@ -238,9 +285,9 @@ bool JXZelto30::getFlashInfo(void*, int count, QByteArray&)
 
 bool JXZelto30::finalizeFlashInfo(void* record, QByteArray& image)
 {
-    if (m_flashDef[DefHeaderAreaEnd] == 0)
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
         setFlashDef();
-    const int areaSize = int(m_flashDef[DefHeaderAreaEnd]);
+    const int areaSize = int(m_flashDef.words[DefHeaderAreaEnd]);
     if (!record || image.size() < areaSize) {
         JX_WARNING << "the image of" << image.size() << "bytes holds no flash header area";
         return false;
@@ -260,7 +307,7 @@ bool JXZelto30::finalizeFlashInfo(void* record, QByteArray& image)
 
 bool JXZelto30::cleanUnusedFlashArea()
 {
-    if (m_flashDef[DefHeaderAreaEnd] == 0)
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
         setFlashDef();
     // Group number and its data-size word; the group's entry holds its free count and, after it, its data start.
     static const struct
@@ -272,7 +319,7 @@ bool JXZelto30::cleanUnusedFlashArea()
     bool inside = true;
     for (const auto& entry : groups) {
         const int freeOffset = RecordGroupEntries + (entry.group - 1) * RecordGroupEntrySize;
-        const quint32 size = m_flashDef[entry.sizeWord];
+        const quint32 size = m_flashDef.words[entry.sizeWord];
         if (qFromLittleEndian<quint32>(record + freeOffset) != size)
             continue;
         const quint32 address = qFromLittleEndian<quint32>(record + freeOffset + 4);
@@ -318,6 +365,12 @@ void JXZelto30::resetDirty()
 
 void JXZelto30::deletePSF()
 {
+    dropPSF();
+}
+
+void JXZelto30::dropPSF()
+{
+    delete m_psf;
     m_psf = nullptr;
 }
 
@@ -506,4 +559,297 @@ void JXZelto30::convertProfile(QMap<QString, QString> profile, HRUPPreData& reco
     if (thisYear.isValid() && thisYear <= now)
         ++age;
     record.age = birthday.isValid() ? quint8(age) : 0;
+}
+
+QByteArray* JXZelto30::getExtFlash()
+{
+    if (m_image.isEmpty())
+        loadExtFlash();
+    return &m_image;
+}
+
+bool JXZelto30::loadExtFlash()
+{
+    setFlashDef();
+    const bool read = !m_psf && _readData();
+    const bool errorBefore = m_error;
+    m_error = false;
+    m_errorCode = 0;
+    return read && !errorBefore;
+}
+
+bool JXZelto30::_readData()
+{
+    readPSF();
+    return m_psf != nullptr;
+}
+
+void JXZelto30::readPSF()
+{
+    m_image.clear();
+    m_imageAsRead.clear();
+    JX_DEBUG << "start read psf";
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
+        setFlashDef();
+    QByteArray bytes;
+    if (!readData(bytes, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0) ||
+        bytes.size() != int(m_flashSize)) {
+        JX_WARNING << "failed read flash";
+        return;
+    }
+    JX_DEBUG << "read psf done";
+    // Kept for inspection only: the image is the bytes read, whatever became of this file on a full disk.
+    const QString tmpPath = JXEnv::getInstance()->getTmpFolder() + QLatin1String("/flash.tmp");
+    QFile tmp(tmpPath);
+    if (!tmp.open(QIODevice::WriteOnly | QIODevice::Truncate) || tmp.write(bytes) != bytes.size() || !tmp.flush())
+        JX_WARNING << "can not write" << tmpPath << ":" << tmp.errorString();
+    tmp.close();
+    m_image = bytes;
+    m_imageAsRead = bytes;
+
+    if (!getFlashInfo(m_flashHeaderRecord.data(), FlashHeaderRecordSize, m_image)) {
+        dropPSF();
+        JX_WARNING << "failed read flash header";
+        return;
+    }
+    const int storeOffset = int(qMin<quint32>(m_flashDef.words[DefDataStoreOffset], quint32(m_image.size())));
+    QByteArray dataStore = m_image.mid(storeOffset);
+
+    loadProfile();
+    if (!m_profile) {
+        dropPSF();
+        JX_WARNING << "load profile failed";
+        return;
+    }
+
+    QString total;
+    getTotal(total);
+    const int version = total.mid(1).toInt();
+    QString model;
+    getName(model);
+    const bool hasFirstUsePage = (model == QLatin1String("Zelto20") && version > 7) ||
+                                 (model == QLatin1String("Hemlar35") && version > 2);
+    if (hasFirstUsePage && m_image.at(int(m_profileAddress) + kFirstUsePageOffset) == 0) {
+        dropPSF();
+        JX_WARNING << " in first use page";
+        return;
+    }
+    if (!checkIntegrity()) {
+        dropPSF();
+        JX_WARNING << "checkIntegrity failed";
+        return;
+    }
+
+    JXPSF* root = JXPSFReader::getPSF(&dataStore, m_flashHeaderRecord.data(), m_flashDef, m_psfVersion,
+                                      JXPSFReader::AllLists);
+    dropPSF();
+    m_psf = root;
+    if (!m_psf)
+        return;
+
+    const QMap<QString, QString> user = m_profile->getData();
+    m_psf->m_userHeight = user.value(QStringLiteral("User Height.Metric")).toFloat();
+    m_psf->m_userWeight = user.value(QStringLiteral("User Weight.Metric")).toFloat();
+    const QString sex = user.value(QStringLiteral("User Sex"));
+    m_psf->m_userSex = sex == QLatin1String("1") ? 1 : 0;
+    if (sex == QLatin1String("Male"))
+        m_psf->m_userSex = 1;
+    else if (sex == QLatin1String("Female"))
+        m_psf->m_userSex = 0;
+    m_psf->m_userMHR = user.value(QStringLiteral("User MHR")).toInt();
+    const QDate now = today();
+    const QDate birthday = QDate::fromString(user.value(QStringLiteral("User Birthday")), QStringLiteral("yyyy/MM/dd"));
+    // Without a birthday the root keeps its own default age.
+    if (birthday.isValid())
+        m_psf->m_userAge = now.year() - birthday.year() - (now < birthdayIn(now.year(), birthday) ? 1 : 0);
+    m_psf->m_userMLSS = user.value(QStringLiteral("User MLSS")).toInt();
+    m_psf->setSupportBitfont(isSupportBitfont());
+}
+
+bool JXZelto30::saveProfile(QMap<QString, QString> profile)
+{
+    if (m_image.isEmpty())
+        getExtFlash();
+    if (!m_profile)
+        loadProfile();
+    if (!m_profile) {
+        JX_WARNING << "no profile to change: the device's profile block can not be read";
+        return false;
+    }
+    m_dirtyProfile = true;
+    m_profile->setData(profile);
+    m_profile->save();
+    return true;
+}
+
+int JXZelto30::SimualteFinalize()
+{
+    if (!m_psf)
+        return 3;
+    // Each is asked even when an earlier one removed something.
+    const bool pois = m_psf->removeOverSizePois();
+    const bool routes = m_psf->removeOverSizeRoutes();
+    const bool workouts = m_psf->removeOverWorkouts();
+    return pois || routes || workouts ? 2 : 1;
+}
+
+void JXZelto30::saveExtFlashToFile(QString path)
+{
+    const QByteArray* image = getExtFlash();
+    if (image->isEmpty()) {
+        JX_WARNING << "no image of the flash to write to" << path;
+        return;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*image) != image->size() || !file.commit())
+        JX_WARNING << "can not write the flash image to" << path << ":" << file.errorString();
+}
+
+bool JXZelto30::getShareDataList(JXClientShareDataList list)
+{
+    shareDataListArguments() = list;
+    const bool result = _getShareDataList();
+    m_error = !result;
+    emit getShareDataListDone(JXClientShareDataList(shareDataListArguments()));
+    return result;
+}
+
+QString JXZelto30::flashBackupPath()
+{
+    QString model;
+    getName(model);
+    if (!isSafeModelName(model))
+        model = QStringLiteral("Zelto30");
+    return QDir(JXEnv::getInstance()->getUserDataBaseFolder()).filePath(model + QLatin1String("flash-backup.dat"));
+}
+
+bool JXZelto30::saveFlashBackup()
+{
+    const QString path = flashBackupPath();
+    if (m_imageAsRead.size() != int(m_flashSize)) {
+        JX_CRITICAL << "no image as read from the device to keep in" << path << "; the flash is not erased";
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_imageAsRead) != m_imageAsRead.size() || !file.commit()) {
+        JX_CRITICAL << "can not keep the flash in" << path << ":" << file.errorString() << "; the flash is not erased";
+        return false;
+    }
+    return true;
+}
+
+void JXZelto30::rebuildDataStore()
+{
+    const quint32* def = m_flashDef.words;
+    // Groups 1, 2, 5, 3 and 7: their data areas, written anew from the records.
+    static const int areas[][2] = {{DefGroup1Data, DefGroup1Size},
+                                   {DefGroup2Data, DefGroup2Size},
+                                   {DefGroup5Start, DefGroup5Size},
+                                   {DefGroup3Data, DefGroup3Size},
+                                   {DefGroup7Data, DefGroup7Size}};
+    for (const auto& area : areas) {
+        const qint64 start = def[area[0]];
+        const qint64 size = def[area[1]];
+        if (start + size <= m_image.size())
+            std::memset(m_image.data() + start, 0xFF, size_t(size));
+    }
+    const int storeOffset = int(qMin<quint32>(def[DefHeaderAreaEnd], quint32(m_image.size())));
+    QByteArray dataStore = m_image.mid(storeOffset);
+    SimualteFinalize(); // what it drops is simply not written; its result only matters to the caller's preview
+    m_psf->finalize(dataStore);
+    m_image.replace(storeOffset, dataStore.size(), dataStore);
+    cleanUnusedFlashArea();
+}
+
+bool JXZelto30::_finalize()
+{
+    JXFunctionTrace trace(QStringLiteral("_finalize"));
+    const bool dirty = isDirty();
+    if (!dirty && !isDirtyProfile())
+        return true;
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
+        setFlashDef();
+    if (m_image.size() != int(m_flashSize)) {
+        JX_CRITICAL << "no image of the flash to write back:" << m_image.size() << "bytes";
+        return false;
+    }
+    if (dirty) {
+        if (!m_psf) {
+            JX_CRITICAL << "the data changed but no data store is held to write";
+            return false;
+        }
+        rebuildDataStore();
+    }
+    if (specifyExtFlash())
+        return false;
+
+    JXSCSIDeviceService* service = scsiService();
+    if (!service || !saveFlashBackup())
+        return false;
+    for (int attempt = 1; attempt <= kWriteBackAttempts; ++attempt) {
+        if (writeBackAttempt(dirty)) {
+            resetDirty();
+            loadProfile();
+            return true;
+        }
+        // A device that went away would only be erased again, were it to come back mid-attempt.
+        if (!service->openClient()) {
+            JX_CRITICAL << "the device is gone after write-back attempt" << attempt << "; the flash as read is in"
+                        << flashBackupPath();
+            return false;
+        }
+        service->closeClient();
+        JX_WARNING << "write-back attempt" << attempt << "failed";
+    }
+    JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times; the flash as read is in"
+                << flashBackupPath();
+    return false;
+}
+
+bool JXZelto30::writeBackAttempt(bool dirty)
+{
+    if (!eraseExtFlash())
+        return false;
+    const int headerAreaEnd = int(m_flashDef.words[DefHeaderAreaEnd]);
+    if (dirty) {
+        std::memset(m_image.data(), 0xFF, size_t(headerAreaEnd));
+        std::memset(m_image.data() + kUnusedTailStart, 0xFF, size_t(m_image.size() - kUnusedTailStart));
+    }
+    if (m_profile) {
+        const QByteArray raw = m_profile->getRawData();
+        m_image.replace(int(m_profileAddress), qMin(raw.size(), int(ProfileBlockSize)),
+                        raw.left(int(ProfileBlockSize)));
+    }
+    if (dirty)
+        putRewrittenMark(m_image);
+    if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, 0)) {
+        JX_WARNING << "failed to write the image";
+        return false;
+    }
+    JXClock::sleepMs(kReadBackSettleMs);
+    QByteArray readBack;
+    if (!readData(readBack, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0)) {
+        JX_WARNING << "failed to read the image back";
+        return false;
+    }
+    const int difference = firstDifference(readBack, m_image);
+    if (difference >= 0) {
+        JX_WARNING << "the image read back differs at" << difference;
+        return false;
+    }
+    if (dirty) {
+        finalizeFlashInfo(m_flashHeaderRecord.data(), m_image);
+        putRewrittenMark(m_image);
+        if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, ExtFlashBlockSize)) {
+            JX_WARNING << "failed to write the header block";
+            return false;
+        }
+        QByteArray header;
+        if (!readData(header, AreaReadExtFlash, ExtFlashBlockSize, ExtFlashBlockSize, 0) ||
+            header != m_image.left(int(ExtFlashBlockSize))) {
+            JX_WARNING << "the header block read back differs";
+            return false;
+        }
+    }
+    return true;
 }
