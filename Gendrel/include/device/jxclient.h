@@ -223,6 +223,8 @@ protected:
     // Waits for a running action, up to 20000 ms, then terminates it. Drivers whose members the action uses call
     // it from their own destructor.
     void stopThread();
+    // The arguments of the share-data-list action, for drivers that run it on the caller's thread.
+    JXClientShareDataList& shareDataListArguments() { return m_shareDataList; }
 
     std::atomic<bool> m_error{false};
     std::atomic<int> m_errorCode{0};

@@ -2,59 +2,230 @@
 #define JXZELTO30_H
 
 #include <QByteArray>
+#include <QDate>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
 #include "device/jxclient.h"
+#include "psf/jxpsfreader.h"
 
+class JXPSF;
 class JXProfileData;
+class JXSCSIDeviceService;
+
+// The user's body data as the heart-rate models take it.
+struct HRUPPreData
+{
+    quint8 sex = 0; // 1 male, 0 otherwise
+    quint8 age = 0; // whole years
+    float heightMetric = 0.0f;
+    float heightImperial = 0.0f;
+    float weightMetric = 0.0f;
+    float weightImperial = 0.0f;
+};
 
 // The client base of the first flash-image generation: devices that show no file system and keep their whole user
 // data in a 1 MB external flash, moved in blocks through vendor SCSI commands of the device's SCSI service. The
 // models (JXZelto35, JXHemlar30) derive from it through JXDeviceImpl, which holds the service.
 //
-// Only construction, the model name, block reading and the start-up check are here yet.
+// Everything here runs on the client's thread, except initial (the factory's thread), getShareDataList (the
+// caller's) and the getters.
 class JXZelto30 : public JXClient
 {
     Q_OBJECT
 
 public:
+    // Words of the flash layout table; a group's words are its header start, data start, data end and data size.
+    enum FlashDefWord {
+        DefHeaderAreaEnd = 0, // 96 slots of 256 bytes from address 0
+        DefDistHeaderEnd = 1,
+        DefGroup1Data = 3,
+        DefGroup1Size = 5,
+        DefGroup2Data = 7,
+        DefGroup2Size = 9,
+        DefGroup3Data = 11,
+        DefGroup3Size = 13,
+        DefGroup4Start = 14,
+        DefGroup4Size = 16,
+        DefGroup5Start = 17,
+        DefGroup5Size = 19,
+        DefGroup6Size = 23,
+        DefGroup7Data = 25,
+        DefGroup7Size = 28,
+        DefGroup8Size = 33,
+        DefDataStoreOffset = 42,
+        FlashDefWords = 46
+    };
+
+    // The flash-header record, one per 256-byte slot of the header area; values little-endian.
+    enum FlashHeaderRecord {
+        RecordMagicOffset = 0, // u16 0xAA55
+        RecordFillStart = 2,   // 0xFF up to byte 65
+        RecordFillEnd = 66,
+        RecordGroup1Free = 66,   // u16
+        RecordGroupEntries = 64, // entry k of groups 1-8 at 64 + 12k; free count u32 at its start for k >= 1
+        RecordGroupEntrySize = 12,
+        RecordWordTotal = 204,
+        RecordChecksum = 208,
+        FlashHeaderRecordSize = 212,
+        FlashHeaderSlotSize = 256,
+        RecordMagic = 0xAA55
+    };
+
     explicit JXZelto30(QObject* parent = nullptr);
     ~JXZelto30() override;
 
     // Reads the profile block; false when the device cannot be read or does not hold a valid profile. Runs on the
     // thread of the factory.
     bool initial() override;
+    // "1003" when "specifyextflash" is set; otherwise the device's, asked once. True when not empty.
+    bool getUUID(QString& uuid) override;
+    // Reads the flash header: total = the eight groups' data sizes, free = the free counts of the header record.
+    // False when the header area cannot be read.
+    bool getInternalStorage(qint64& total, qint64& free) override;
+    // The total and launch-section versions the SCSI service read from the device's signature; true.
+    bool getTotal(QString& version) override;
+    bool getLaunchsec(QString& version) override;
     // The model name of the service's registry row; true.
     bool getName(QString& model) override;
+    // Erases the external flash.
+    void formatDevice() override;
     bool prepareUploadData(QString& path, bool dontCheckUploaded) override;
     QStringList saveDeviceRawData(QString path) override;
+    // Reads the profile from the device and writes its keys as an XML profile file at path; the profile's result.
+    bool prepareUploadProfile(QString path) override;
+    // Puts the map into the profile object's raw bytes and marks the profile for the next write-back; false when no
+    // profile can be read from the device.
+    bool saveProfile(QMap<QString, QString> profile) override;
+    // Runs the share-data list at once on the caller's thread, sets the error flag and emits its completion signal.
+    bool getShareDataList(JXClientShareDataList list) override;
+    // 3 without a parsed data store; otherwise drops what its areas cannot hold: 2 when anything was dropped, else 1.
+    int SimualteFinalize() override;
+    // Writes the image, read first when none is held, to path; a file that cannot be written whole is not left.
+    void saveExtFlashToFile(QString path) override;
 
+    // Whether the model's settings group switches bit-font names on ("bitfont" not "0").
+    virtual bool isSupportBitfont();
     // Appends the blocks firstBlock .. firstBlock + ceil(byteCount / blockSize) - 1 of an area to out, whole
     // blocks; stops at the first failed command. The result of the last command.
     virtual bool readData(QByteArray& out, unsigned char area, int byteCount, int blockSize, int firstBlock);
+    // Erases the whole external flash and, when that worked, gives the device 5 seconds to finish.
+    virtual bool eraseExtFlash();
+    // False for an image that is blank or marked as not to be trusted.
+    virtual bool checkIntegrity();
+    virtual bool isDirty();
+    virtual bool isDirtyProfile();
+    // Clears both dirty flags.
+    virtual void resetDirty();
+    // (Re)makes the profile object from the device's profile block; the reader's result, false when the block
+    // cannot be read (no profile object is left then).
+    virtual bool loadProfile();
+    // Fills the client's flash-header record from the header area of the flash: the record before the first free
+    // slot, the last one when the first slot is free, zeros when no slot is free. count bytes of the slot are taken
+    // (at most the record's size); the other arguments are not used. False when the area cannot be read.
+    virtual bool getFlashInfo(void* record, int count, QByteArray& image);
+    // Builds record (FlashHeaderRecordSize bytes) anew with its word total and checksum and places it in slot 0 of
+    // image's header area, the rest of which becomes 0xFF. False when image is smaller than that area.
+    virtual bool finalizeFlashInfo(void* record, QByteArray& image);
+    // Fills the data of groups 4, 8, 7 and 6 with 0xFF where the header record shows them empty. False when the
+    // record names an area outside the image (that group is left as it is).
+    virtual bool cleanUnusedFlashArea();
+    // The image, read from the device first when none is held (empty when that failed).
+    virtual QByteArray* getExtFlash();
+    // Fills the flash layout table.
+    virtual void setFlashDef();
+
+    // Reads the whole flash and parses it; afterwards the data-store root is set, or null when the image could not
+    // be read, has no profile, is still on its first-use page or fails the integrity test.
+    void readPSF();
+    // Reads the image when no data-store root is held; true only when that read ran and worked and no error was
+    // pending. Clears the error flag and code.
+    bool loadExtFlash();
+
+    // Sends the erase command for the whole external flash; its result.
+    bool _eraseExtFlash();
+    // Writes a file to an area from block 0, blocks of blockSize; a short last block is padded with zeros.
+    bool writeData(QString file, unsigned char area, int blockSize);
+    // Writes the first size bytes of data through the temporary file "Zelto30flash.tmp". size 0 writes the whole
+    // flash: data is cut or padded with 0xFF to the flash size first. False, with nothing sent, when the temporary
+    // file cannot be written whole.
+    bool writeData(QByteArray* data, unsigned char area, int blockSize, qint64 size);
+    // Restarts the device, normally or into its firmware-update mode.
+    bool reset();
+    bool resetWithIAPFlag();
+    // True when the model's settings group has "specifyextflash" set (not "0").
+    bool specifyExtFlash();
+    // Forgets the data-store root.
+    void deletePSF();
+    // Fills record from a profile's key/value map: sex, age and the four body measures; every other field zero.
+    void convertProfile(QMap<QString, QString> profile, HRUPPreData& record);
+
+    // The date ages are counted to: today's unless set (tests).
+    void setToday(const QDate& date) { m_today = date; }
+    QDate today() const { return m_today.isNull() ? QDate::currentDate() : m_today; }
+
+    const quint32* getFlashDef() const { return m_flashDef.words; }
+    // A deep copy: the data-store root keeps a pointer into the record, which must never move.
+    QByteArray getFlashHeaderRecord() const
+    {
+        return QByteArray(m_flashHeaderRecord.constData(), m_flashHeaderRecord.size());
+    }
+    // Where the write-back keeps the flash as read from the device before it erases it: "<model>flash-backup.dat"
+    // in the user-data folder.
+    QString flashBackupPath();
 
 protected:
     enum : quint32 {
         FlashSize = 0x100000,
         ProfileAddress = 0xF8000, // start of the 4096-byte profile block
         ProfileBlockSize = 4096,
-        FlashHeaderRecordSize = 212
+        ExtFlashBlockSize = 4096,
+        ResetBlockSize = 512
     };
-    enum : unsigned char { AreaReadExtFlash = 0x10 };
+    enum : unsigned char {
+        AreaReset = 0x00,
+        AreaResetIntoIAP = 0x01,
+        AreaEraseExtFlash = 0x0E,
+        AreaWriteExtFlash = 0x0F,
+        AreaReadExtFlash = 0x10
+    };
+
+    // Reads and parses the image; the worker of the read-data action.
+    bool _readData() override;
+    // Writes a changed image back: rebuilt data store, erase, whole image, read-back, header block last; up to 10
+    // attempts. True when it was written or nothing was changed.
+    bool _finalize() override;
 
     // The profile block as initial read it; empty when it could not be read.
     bool readProfileBlock(QByteArray& block);
+    // The device's SCSI service; null (logged) when the client has none.
+    JXSCSIDeviceService* scsiService();
 
-    QByteArray m_image; // the external-flash image as last read
+    JXPSF* m_psf = nullptr; // the data-store root, owned
+    QByteArray m_image;     // the external-flash image as last read
+    QByteArray m_internalImage;
     QByteArray m_flashHeaderRecord;
     bool m_dirty = false;
     bool m_dirtyProfile = false;
     JXProfileData* m_profile = nullptr; // owned
     QString m_uuid;
+    flash_header_def m_flashDef = {};
     quint32 m_flashSize = FlashSize;
     QString m_psfVersion = QStringLiteral("1.4.x.x");
     quint32 m_profileAddress = ProfileAddress;
+    QDate m_today;
+    // The flash exactly as readPSF read it, for the backup the write-back makes before it erases.
+    QByteArray m_imageAsRead;
+
+private:
+    // Puts the data store's records back into the image, the emptied groups erased.
+    void rebuildDataStore();
+    // One write-back pass from the erase on; false at the first step that fails.
+    bool writeBackAttempt(bool dirty);
+    bool saveFlashBackup();
+    // Deletes the data-store root.
+    void dropPSF();
 };
 
 #endif

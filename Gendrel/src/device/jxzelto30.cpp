@@ -1,9 +1,86 @@
 #include "device/jxzelto30.h"
 
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <cstring>
+
 #include "device/jxdeviceservice.h"
+#include "jxclock.h"
+#include "jxenv.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
+#include "psf/jxpsf.h"
 #include "system/jxscsideviceservice.h"
+
+namespace {
+
+// The device needs this long after an erase before it takes the next command.
+const qint64 kEraseSettleMs = 5000;
+const int kEraseDataSize = 512;
+const int kCommandLength = 10;
+const qint64 kReserveLimit = 16 * 1024 * 1024;
+const int kIntegrityMarkOffset = 0x5000;
+const quint32 kUntrustedImageMark = 0x77A0B2C3;
+const int kModelZelto30SetUpOffset = 0x3C7;
+// Within the profile block: zero while the device still shows its first-use page.
+const int kFirstUsePageOffset = 0x4AA;
+const int kWriteBackAttempts = 10;
+// The device needs this long after writing the image before the read-back sees it.
+const qint64 kReadBackSettleMs = 2000;
+// Tells the device that its data store was rewritten.
+const int kRewrittenMarkOffset = 0x1000;
+const quint32 kRewrittenMark = 0x44332211;
+// From here to the end of the flash nothing of the data store lives; a rewrite erases it.
+const int kUnusedTailStart = 0xFA000;
+
+void putRewrittenMark(QByteArray& image)
+{
+    char mark[4];
+    qToLittleEndian<quint32>(kRewrittenMark, mark);
+    if (image.size() >= kRewrittenMarkOffset + int(sizeof mark))
+        image.replace(kRewrittenMarkOffset, int(sizeof mark), mark, int(sizeof mark));
+}
+
+// This year's birthday; a 29 February birthday falls on 28 February in a common year.
+QDate birthdayIn(int year, const QDate& birthday)
+{
+    QDate date(year, birthday.month(), birthday.day());
+    if (!date.isValid())
+        date = QDate(year, birthday.month(), birthday.day() - 1);
+    return date;
+}
+
+// The first offset at which two byte arrays differ, or -1.
+int firstDifference(const QByteArray& a, const QByteArray& b)
+{
+    const int common = qMin(a.size(), b.size());
+    for (int i = 0; i < common; ++i)
+        if (a.at(i) != b.at(i))
+            return i;
+    return a.size() == b.size() ? -1 : common;
+}
+
+// Free counts of groups 1-8 in a flash-header record: group 1's is 16 bits at 66, the others 32 bits at the start
+// of their 12-byte entries.
+quint32 recordWordTotal(const uchar* record)
+{
+    quint32 total = qFromLittleEndian<quint16>(record + JXZelto30::RecordGroup1Free);
+    for (int k = 1; k < 8; ++k)
+        total +=
+            qFromLittleEndian<quint32>(record + JXZelto30::RecordGroupEntries + k * JXZelto30::RecordGroupEntrySize);
+    return total;
+}
+
+void composeWriteCommand(unsigned char (&command)[10], int number, unsigned char area, int blockSize)
+{
+    JXSCSIDeviceService::composeReadCommand(command, number, area, blockSize);
+    command[0] = 0x2A;
+}
+
+} // namespace
 
 JXZelto30::JXZelto30(QObject* parent) : JXClient(parent), m_flashHeaderRecord(FlashHeaderRecordSize, '\0')
 {
@@ -12,7 +89,18 @@ JXZelto30::JXZelto30(QObject* parent) : JXClient(parent), m_flashHeaderRecord(Fl
 
 JXZelto30::~JXZelto30()
 {
+    // A running write-back uses the image and the root.
+    stopThread();
     delete m_profile;
+    dropPSF();
+}
+
+JXSCSIDeviceService* JXZelto30::scsiService()
+{
+    auto* service = dynamic_cast<JXSCSIDeviceService*>(getDeviceService());
+    if (!service)
+        JX_WARNING << "the device has no raw-flash service";
+    return service;
 }
 
 bool JXZelto30::getName(QString& model)
@@ -35,18 +123,20 @@ QStringList JXZelto30::saveDeviceRawData(QString)
 
 bool JXZelto30::readData(QByteArray& out, unsigned char area, int byteCount, int blockSize, int firstBlock)
 {
-    auto* service = dynamic_cast<JXSCSIDeviceService*>(getDeviceService());
-    if (!service) {
-        JX_WARNING << "the device has no raw-flash service to read from";
+    JXSCSIDeviceService* service = scsiService();
+    if (!service)
         return false;
-    }
     if (!JXSCSIDeviceService::isReadableRange(byteCount, blockSize, firstBlock))
         return false;
     if (!service->openClient())
         return false;
 
     QByteArray block(blockSize, '\0');
-    const int end = firstBlock + byteCount / blockSize + (byteCount % blockSize ? 1 : 0);
+    const qint64 end = qint64(firstBlock) + byteCount / blockSize + (byteCount % blockSize ? 1 : 0);
+    // One allocation for a whole flash read, not one per block; a huge count is left to grow as blocks arrive.
+    const qint64 expected = out.size() + (end - firstBlock) * blockSize;
+    if (expected <= kReserveLimit)
+        out.reserve(int(expected));
     bool result = false;
     for (int number = firstBlock; number < end; ++number) {
         if (number > JXSCSIDeviceService::MaxBlockNumber) {
@@ -54,7 +144,7 @@ bool JXZelto30::readData(QByteArray& out, unsigned char area, int byteCount, int
             result = false;
             break;
         }
-        unsigned char command[10];
+        unsigned char command[kCommandLength];
         JXSCSIDeviceService::composeReadCommand(command, number, area, blockSize);
         getMutex()->lock();
         result = service->readClient(command, sizeof command, reinterpret_cast<unsigned char*>(block.data()),
@@ -62,7 +152,7 @@ bool JXZelto30::readData(QByteArray& out, unsigned char area, int byteCount, int
         getMutex()->unlock();
         if (!result)
             break;
-        out.append(block);
+        out.append(block.constData(), blockSize);
         setTaskProgress(float(number) / float(end));
     }
     service->closeClient();
@@ -91,6 +181,675 @@ bool JXZelto30::initial()
     getName(model);
     // A device that was never set up has no profile yet.
     if (model == QLatin1String("Zelto30"))
-        return profile.at(0x3C7) != 0;
+        return profile.at(kModelZelto30SetUpOffset) != 0;
+    return true;
+}
+
+bool JXZelto30::getTotal(QString& version)
+{
+    if (JXSCSIDeviceService* service = scsiService())
+        version = service->getAPVersion();
+    return true;
+}
+
+bool JXZelto30::getLaunchsec(QString& version)
+{
+    if (JXSCSIDeviceService* service = scsiService())
+        version = service->getIAPVersion();
+    return true;
+}
+
+bool JXZelto30::specifyExtFlash()
+{
+    return getValue(QStringLiteral("specifyextflash"), QStringLiteral("0")) != QLatin1String("0");
+}
+
+bool JXZelto30::isSupportBitfont()
+{
+    return getValue(QStringLiteral("bitfont"), QStringLiteral("0")) != QLatin1String("0");
+}
+
+bool JXZelto30::getUUID(QString& uuid)
+{
+    // A model group may pin the UUID, so that a device with a blank UUID block is still told apart.
+    if (specifyExtFlash())
+        m_uuid = QStringLiteral("1003");
+    if (m_uuid.isEmpty()) {
+        JXDeviceService* service = getDeviceService();
+        if (!service || !service->readDeviceUUID(m_uuid))
+            m_uuid = QString();
+    }
+    uuid = m_uuid;
+    return !uuid.isEmpty();
+}
+
+void JXZelto30::setFlashDef()
+{
+    static const struct
+    {
+        int word;
+        quint32 value;
+    } layout[] = {
+        {0, 0x6000},   {1, 0x7000},                                 // header areas
+        {2, 0x6154},   {3, 0x6170},   {4, 0x6D00},   {5, 0xB90},    // group 1
+        {6, 0x6D00},   {7, 0x6D10},   {8, 0x7F78},   {9, 0x1268},   // group 2
+        {10, 0x7F78},  {11, 0x8000},  {12, 0x101CC}, {13, 0x81CC},  // group 3
+        {14, 0x11000}, {15, 0x21000}, {16, 0x10000},                // group 4
+        {17, 0x21000}, {18, 0x23000}, {19, 0x2000},                 // group 5
+        {20, 0x23000}, {21, 0x23010}, {22, 0x2A000}, {23, 0x6FF0},  // group 6
+        {24, 0x2A000}, {25, 0x2A024}, {26, 0xA8000}, {28, 0x7DFDC}, // group 7
+        {30, 0xA8000}, {31, 0xA8018}, {32, 0xF5000}, {33, 0x4CFE8}, // group 8
+        {38, 0xF2000}, {39, 0xF2018}, {40, 0xF8000}, {41, 0x5FE8},  // language area
+        {42, 0x6000},                                               // data store
+    };
+    for (const auto& entry : layout)
+        m_flashDef.words[entry.word] = entry.value;
+}
+
+bool JXZelto30::getInternalStorage(qint64& total, qint64& free)
+{
+    setFlashDef();
+    if (!getFlashInfo(m_flashHeaderRecord.data(), FlashHeaderRecordSize, m_image))
+        return false;
+    total = 0;
+    for (int word : {DefGroup1Size, DefGroup2Size, DefGroup3Size, DefGroup4Size, DefGroup5Size, DefGroup6Size,
+                     DefGroup7Size, DefGroup8Size})
+        total += m_flashDef.words[word];
+    free = recordWordTotal(reinterpret_cast<const uchar*>(m_flashHeaderRecord.constData()));
+    return true;
+}
+
+bool JXZelto30::getFlashInfo(void*, int count, QByteArray&)
+{
+    m_flashHeaderRecord.fill('\0', FlashHeaderRecordSize);
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
+        setFlashDef();
+    const int areaSize = int(m_flashDef.words[DefHeaderAreaEnd]);
+    QByteArray area;
+    if (!readData(area, AreaReadExtFlash, areaSize, ExtFlashBlockSize, 0) || area.size() < areaSize) {
+        JX_WARNING << "cannot read the flash header area";
+        return false;
+    }
+    const int taken = qBound(0, count, int(FlashHeaderRecordSize));
+    for (int offset = 0; offset + FlashHeaderSlotSize <= areaSize; offset += FlashHeaderSlotSize) {
+        if (qFromLittleEndian<quint16>(area.constData() + offset) != 0xFFFF)
+            continue;
+        // The slot before the first free one is the newest; a free first slot means the ring wrapped.
+        const int newest = offset > 0 ? offset - FlashHeaderSlotSize : areaSize - FlashHeaderSlotSize;
+        std::memcpy(m_flashHeaderRecord.data(), area.constData() + newest, size_t(taken));
+        return true;
+    }
+    JX_DEBUG << "no free slot in the flash header area";
+    return true;
+}
+
+bool JXZelto30::finalizeFlashInfo(void* record, QByteArray& image)
+{
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
+        setFlashDef();
+    const int areaSize = int(m_flashDef.words[DefHeaderAreaEnd]);
+    if (!record || image.size() < areaSize) {
+        JX_WARNING << "the image of" << image.size() << "bytes holds no flash header area";
+        return false;
+    }
+    auto* bytes = static_cast<uchar*>(record);
+    std::memset(image.data(), 0xFF, size_t(areaSize));
+    qToLittleEndian<quint16>(RecordMagic, bytes + RecordMagicOffset);
+    std::memset(bytes + RecordFillStart, 0xFF, RecordFillEnd - RecordFillStart);
+    qToLittleEndian<quint32>(recordWordTotal(bytes), bytes + RecordWordTotal);
+    quint32 sum = 0;
+    for (int i = RecordGroup1Free; i < RecordChecksum; ++i)
+        sum += bytes[i];
+    qToLittleEndian<quint32>(sum << 16, bytes + RecordChecksum);
+    std::memcpy(image.data(), bytes, FlashHeaderRecordSize);
+    return true;
+}
+
+bool JXZelto30::cleanUnusedFlashArea()
+{
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
+        setFlashDef();
+    // Group number and its data-size word; the group's entry holds its free count and, after it, its data start.
+    static const struct
+    {
+        int group;
+        int sizeWord;
+    } groups[] = {{4, DefGroup4Size}, {8, DefGroup8Size}, {7, DefGroup7Size}, {6, DefGroup6Size}};
+    const auto* record = reinterpret_cast<const uchar*>(m_flashHeaderRecord.constData());
+    bool inside = true;
+    for (const auto& entry : groups) {
+        const int freeOffset = RecordGroupEntries + (entry.group - 1) * RecordGroupEntrySize;
+        const quint32 size = m_flashDef.words[entry.sizeWord];
+        if (qFromLittleEndian<quint32>(record + freeOffset) != size)
+            continue;
+        const quint32 address = qFromLittleEndian<quint32>(record + freeOffset + 4);
+        if (qint64(address) + size > m_image.size()) {
+            JX_WARNING << "group" << entry.group << "lies outside the image at" << address;
+            inside = false;
+            continue;
+        }
+        std::memset(m_image.data() + address, 0xFF, size);
+    }
+    return inside;
+}
+
+bool JXZelto30::checkIntegrity()
+{
+    if (m_image.size() < kIntegrityMarkOffset + 4) {
+        JX_WARNING << "an image of" << m_image.size() << "bytes is incomplete";
+        return false;
+    }
+    const quint32 first = qFromLittleEndian<quint32>(m_image.constData());
+    if (first == kUntrustedImageMark)
+        return false;
+    // A blank header area: the device was erased and not written again.
+    return !(first == 0xFFFFFFFF &&
+             qFromLittleEndian<quint32>(m_image.constData() + kIntegrityMarkOffset) == 0xFFFFFFFF);
+}
+
+bool JXZelto30::isDirty()
+{
+    return m_dirty;
+}
+
+bool JXZelto30::isDirtyProfile()
+{
+    return m_dirtyProfile;
+}
+
+void JXZelto30::resetDirty()
+{
+    m_dirty = false;
+    m_dirtyProfile = false;
+}
+
+void JXZelto30::deletePSF()
+{
+    dropPSF();
+}
+
+void JXZelto30::dropPSF()
+{
+    delete m_psf;
+    m_psf = nullptr;
+}
+
+bool JXZelto30::_eraseExtFlash()
+{
+    JXSCSIDeviceService* service = scsiService();
+    if (!service || !service->openClient())
+        return false;
+    unsigned char command[kCommandLength];
+    // One 512-byte block of zeros to the erase area clears the whole external flash.
+    composeWriteCommand(command, 0, AreaEraseExtFlash, kEraseDataSize);
+    const QByteArray zeros(kEraseDataSize, '\0');
+    const bool result =
+        service->writeClient(command, sizeof command, reinterpret_cast<const unsigned char*>(zeros.constData()),
+                             static_cast<unsigned long>(zeros.size()));
+    if (!result)
+        JX_WARNING << "erasing the external flash failed";
+    service->closeClient();
+    return result;
+}
+
+bool JXZelto30::eraseExtFlash()
+{
+    if (!_eraseExtFlash())
+        return false;
+    JXClock::sleepMs(kEraseSettleMs);
+    return true;
+}
+
+void JXZelto30::formatDevice()
+{
+    eraseExtFlash();
+}
+
+bool JXZelto30::writeData(QString file, unsigned char area, int blockSize)
+{
+    JXSCSIDeviceService* service = scsiService();
+    if (!service)
+        return false;
+    if (blockSize < 512 || blockSize > JXSCSIDeviceService::MaxBlockSize || blockSize % 512 != 0) {
+        JX_WARNING << "invalid block size" << blockSize;
+        return false;
+    }
+    QFile source(file);
+    const qint64 size = source.size();
+    const qint64 fullBlocks = size / blockSize;
+    const int remainder = int(size % blockSize);
+    if (size <= 0 || fullBlocks + (remainder ? 1 : 0) - 1 > JXSCSIDeviceService::MaxBlockNumber) {
+        JX_WARNING << "cannot write" << file << "of" << size << "bytes as blocks of" << blockSize;
+        return false;
+    }
+    if (!service->openClient())
+        return false;
+    if (!source.open(QIODevice::ReadOnly)) {
+        JX_WARNING << "can not open file:" << file;
+        service->closeClient();
+        return false;
+    }
+
+    QByteArray block(blockSize, '\0');
+    auto sendBlock = [&](int number) {
+        unsigned char command[kCommandLength];
+        composeWriteCommand(command, number, area, blockSize);
+        getMutex()->lock();
+        const bool sent =
+            service->writeClient(command, sizeof command, reinterpret_cast<const unsigned char*>(block.constData()),
+                                 static_cast<unsigned long>(blockSize));
+        getMutex()->unlock();
+        return sent;
+    };
+    // A file shorter than one block is still written, as one padded block.
+    bool result = true;
+    for (int i = 0; i < fullBlocks && result; ++i) {
+        block.fill('\0');
+        result =
+            source.seek(qint64(i) * blockSize) && source.read(block.data(), blockSize) == blockSize && sendBlock(i);
+        if (result)
+            setTaskProgress(float(i) / float(fullBlocks));
+    }
+    if (result && remainder > 0) {
+        block.fill('\0');
+        result = source.seek(fullBlocks * blockSize) && source.read(block.data(), remainder) == remainder &&
+                 sendBlock(int(fullBlocks));
+    }
+    if (!result)
+        JX_WARNING << "writing" << file << "to area" << area << "failed";
+    source.close();
+    service->closeClient();
+    return result;
+}
+
+bool JXZelto30::writeData(QByteArray* data, unsigned char area, int blockSize, qint64 size)
+{
+    if (!data || size < 0 || size > data->size()) {
+        JX_WARNING << "cannot write" << size << "bytes of" << (data ? data->size() : 0);
+        return false;
+    }
+    if (size == 0) {
+        // The whole flash; what the caller did not fill is erased flash, never stray memory.
+        if (data->size() < int(m_flashSize))
+            data->append(QByteArray(int(m_flashSize) - data->size(), char(0xFF)));
+        else
+            data->truncate(int(m_flashSize));
+        size = data->size();
+    }
+    const QString path = JXEnv::getInstance()->getTmpFolder() + QLatin1String("/Zelto30flash.tmp");
+    QFile::remove(path);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        JX_WARNING << "can not create" << path;
+        return false;
+    }
+    const bool whole = file.write(data->constData(), size) == size && file.flush();
+    file.close();
+    // A full disk would leave a cut file: the device would get part of the data as if it were all of it.
+    if (!whole || file.error() != QFileDevice::NoError) {
+        JX_WARNING << "can not write" << size << "bytes to" << path << ":" << file.errorString();
+        return false;
+    }
+    return writeData(path, area, blockSize);
+}
+
+bool JXZelto30::reset()
+{
+    QByteArray zeros(ResetBlockSize, '\0');
+    return writeData(&zeros, AreaReset, ResetBlockSize, zeros.size());
+}
+
+bool JXZelto30::resetWithIAPFlag()
+{
+    QByteArray zeros(ResetBlockSize, '\0');
+    return writeData(&zeros, AreaResetIntoIAP, ResetBlockSize, zeros.size());
+}
+
+bool JXZelto30::loadProfile()
+{
+    delete m_profile;
+    m_profile = nullptr;
+    QByteArray block;
+    if (!readProfileBlock(block))
+        return false;
+
+    QString model;
+    getName(model);
+    ProfileFormat::type format = ProfileFormat::PSF_Obsolete;
+    if (model == QLatin1String("Hemlar30"))
+        format = ProfileFormat::PSF_Obsolete_Hemlar30;
+    else if (model == QLatin1String("Zelto30") || model == QLatin1String("Zelto35"))
+        format = ProfileFormat::PSF_Obsolete;
+    else if (block.at(2) == 1 && block.at(3) == 0 && uchar(block.at(4)) <= 2)
+        format = ProfileFormat::PSF_1_0_0;
+    m_profile = new JXProfileData(block, format, nullptr);
+    return m_profile->readAll();
+}
+
+bool JXZelto30::prepareUploadProfile(QString path)
+{
+    const bool loaded = loadProfile();
+    if (loaded) {
+        QByteArray file = path.toLocal8Bit();
+        QMap<QString, QString> map = m_profile->getData();
+        JXProfileReaderXML writer(nullptr);
+        if (!writer.save(file, &map))
+            JX_WARNING << "can not write the profile to" << path;
+    }
+    return loaded;
+}
+
+void JXZelto30::convertProfile(QMap<QString, QString> profile, HRUPPreData& record)
+{
+    record = HRUPPreData();
+    record.sex = profile.value(QStringLiteral("User Sex")) == QLatin1String("Male") ? 1 : 0;
+    record.heightMetric = profile.value(QStringLiteral("User Height.Metric")).toFloat();
+    record.heightImperial = profile.value(QStringLiteral("User Height.Imperial")).toFloat();
+    record.weightMetric = profile.value(QStringLiteral("User Weight.Metric")).toFloat();
+    record.weightImperial = profile.value(QStringLiteral("User Weight.Imperial")).toFloat();
+
+    const QDate now = today();
+    const QDate birthday =
+        QDate::fromString(profile.value(QStringLiteral("User Birthday")), QStringLiteral("yyyy/MM/dd"));
+    int age = now.year() - 1 - birthday.year();
+    // This year's birthday; a 29 February birthday falls on 28 February in a common year.
+    QDate thisYear(now.year(), birthday.month(), birthday.day());
+    if (!thisYear.isValid() && birthday.isValid())
+        thisYear = QDate(now.year(), birthday.month(), birthday.day() - 1);
+    if (thisYear.isValid() && thisYear <= now)
+        ++age;
+    record.age = birthday.isValid() ? quint8(age) : 0;
+}
+
+QByteArray* JXZelto30::getExtFlash()
+{
+    if (m_image.isEmpty())
+        loadExtFlash();
+    return &m_image;
+}
+
+bool JXZelto30::loadExtFlash()
+{
+    setFlashDef();
+    const bool read = !m_psf && _readData();
+    const bool errorBefore = m_error;
+    m_error = false;
+    m_errorCode = 0;
+    return read && !errorBefore;
+}
+
+bool JXZelto30::_readData()
+{
+    readPSF();
+    return m_psf != nullptr;
+}
+
+void JXZelto30::readPSF()
+{
+    m_image.clear();
+    m_imageAsRead.clear();
+    JX_DEBUG << "start read psf";
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
+        setFlashDef();
+    QByteArray bytes;
+    if (!readData(bytes, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0) ||
+        bytes.size() != int(m_flashSize)) {
+        JX_WARNING << "failed read flash";
+        return;
+    }
+    JX_DEBUG << "read psf done";
+    // Kept for inspection only: the image is the bytes read, whatever became of this file on a full disk.
+    const QString tmpPath = JXEnv::getInstance()->getTmpFolder() + QLatin1String("/flash.tmp");
+    QFile tmp(tmpPath);
+    if (!tmp.open(QIODevice::WriteOnly | QIODevice::Truncate) || tmp.write(bytes) != bytes.size() || !tmp.flush())
+        JX_WARNING << "can not write" << tmpPath << ":" << tmp.errorString();
+    tmp.close();
+    m_image = bytes;
+    m_imageAsRead = bytes;
+
+    if (!getFlashInfo(m_flashHeaderRecord.data(), FlashHeaderRecordSize, m_image)) {
+        dropPSF();
+        JX_WARNING << "failed read flash header";
+        return;
+    }
+    const int storeOffset = int(qMin<quint32>(m_flashDef.words[DefDataStoreOffset], quint32(m_image.size())));
+    QByteArray dataStore = m_image.mid(storeOffset);
+
+    loadProfile();
+    if (!m_profile) {
+        dropPSF();
+        JX_WARNING << "load profile failed";
+        return;
+    }
+
+    QString total;
+    getTotal(total);
+    const int version = total.mid(1).toInt();
+    QString model;
+    getName(model);
+    const bool hasFirstUsePage = (model == QLatin1String("Zelto20") && version > 7) ||
+                                 (model == QLatin1String("Hemlar35") && version > 2);
+    if (hasFirstUsePage && m_image.at(int(m_profileAddress) + kFirstUsePageOffset) == 0) {
+        dropPSF();
+        JX_WARNING << " in first use page";
+        return;
+    }
+    if (!checkIntegrity()) {
+        dropPSF();
+        JX_WARNING << "checkIntegrity failed";
+        return;
+    }
+
+    JXPSF* root = JXPSFReader::getPSF(&dataStore, m_flashHeaderRecord.data(), m_flashDef, m_psfVersion,
+                                      JXPSFReader::AllLists);
+    dropPSF();
+    m_psf = root;
+    if (!m_psf)
+        return;
+
+    const QMap<QString, QString> user = m_profile->getData();
+    m_psf->m_userHeight = user.value(QStringLiteral("User Height.Metric")).toFloat();
+    m_psf->m_userWeight = user.value(QStringLiteral("User Weight.Metric")).toFloat();
+    const QString sex = user.value(QStringLiteral("User Sex"));
+    m_psf->m_userSex = sex == QLatin1String("1") ? 1 : 0;
+    if (sex == QLatin1String("Male"))
+        m_psf->m_userSex = 1;
+    else if (sex == QLatin1String("Female"))
+        m_psf->m_userSex = 0;
+    m_psf->m_userMHR = user.value(QStringLiteral("User MHR")).toInt();
+    const QDate now = today();
+    const QDate birthday = QDate::fromString(user.value(QStringLiteral("User Birthday")), QStringLiteral("yyyy/MM/dd"));
+    // Without a birthday the root keeps its own default age.
+    if (birthday.isValid())
+        m_psf->m_userAge = now.year() - birthday.year() - (now < birthdayIn(now.year(), birthday) ? 1 : 0);
+    m_psf->m_userMLSS = user.value(QStringLiteral("User MLSS")).toInt();
+    m_psf->setSupportBitfont(isSupportBitfont());
+}
+
+bool JXZelto30::saveProfile(QMap<QString, QString> profile)
+{
+    if (m_image.isEmpty())
+        getExtFlash();
+    if (!m_profile)
+        loadProfile();
+    if (!m_profile) {
+        JX_WARNING << "no profile to change: the device's profile block can not be read";
+        return false;
+    }
+    m_dirtyProfile = true;
+    m_profile->setData(profile);
+    m_profile->save();
+    return true;
+}
+
+int JXZelto30::SimualteFinalize()
+{
+    if (!m_psf)
+        return 3;
+    // Each is asked even when an earlier one removed something.
+    const bool pois = m_psf->removeOverSizePois();
+    const bool routes = m_psf->removeOverSizeRoutes();
+    const bool workouts = m_psf->removeOverWorkouts();
+    return pois || routes || workouts ? 2 : 1;
+}
+
+void JXZelto30::saveExtFlashToFile(QString path)
+{
+    const QByteArray* image = getExtFlash();
+    if (image->isEmpty()) {
+        JX_WARNING << "no image of the flash to write to" << path;
+        return;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*image) != image->size() || !file.commit())
+        JX_WARNING << "can not write the flash image to" << path << ":" << file.errorString();
+}
+
+bool JXZelto30::getShareDataList(JXClientShareDataList list)
+{
+    shareDataListArguments() = list;
+    const bool result = _getShareDataList();
+    m_error = !result;
+    emit getShareDataListDone(JXClientShareDataList(shareDataListArguments()));
+    return result;
+}
+
+QString JXZelto30::flashBackupPath()
+{
+    QString model;
+    getName(model);
+    if (!isSafeModelName(model))
+        model = QStringLiteral("Zelto30");
+    return QDir(JXEnv::getInstance()->getUserDataBaseFolder()).filePath(model + QLatin1String("flash-backup.dat"));
+}
+
+bool JXZelto30::saveFlashBackup()
+{
+    const QString path = flashBackupPath();
+    if (m_imageAsRead.size() != int(m_flashSize)) {
+        JX_CRITICAL << "no image as read from the device to keep in" << path << "; the flash is not erased";
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_imageAsRead) != m_imageAsRead.size() || !file.commit()) {
+        JX_CRITICAL << "can not keep the flash in" << path << ":" << file.errorString() << "; the flash is not erased";
+        return false;
+    }
+    return true;
+}
+
+void JXZelto30::rebuildDataStore()
+{
+    const quint32* def = m_flashDef.words;
+    // Groups 1, 2, 5, 3 and 7: their data areas, written anew from the records.
+    static const int areas[][2] = {{DefGroup1Data, DefGroup1Size},
+                                   {DefGroup2Data, DefGroup2Size},
+                                   {DefGroup5Start, DefGroup5Size},
+                                   {DefGroup3Data, DefGroup3Size},
+                                   {DefGroup7Data, DefGroup7Size}};
+    for (const auto& area : areas) {
+        const qint64 start = def[area[0]];
+        const qint64 size = def[area[1]];
+        if (start + size <= m_image.size())
+            std::memset(m_image.data() + start, 0xFF, size_t(size));
+    }
+    const int storeOffset = int(qMin<quint32>(def[DefHeaderAreaEnd], quint32(m_image.size())));
+    QByteArray dataStore = m_image.mid(storeOffset);
+    SimualteFinalize(); // what it drops is simply not written; its result only matters to the caller's preview
+    m_psf->finalize(dataStore);
+    m_image.replace(storeOffset, dataStore.size(), dataStore);
+    cleanUnusedFlashArea();
+}
+
+bool JXZelto30::_finalize()
+{
+    JXFunctionTrace trace(QStringLiteral("_finalize"));
+    const bool dirty = isDirty();
+    if (!dirty && !isDirtyProfile())
+        return true;
+    if (m_flashDef.words[DefHeaderAreaEnd] == 0)
+        setFlashDef();
+    if (m_image.size() != int(m_flashSize)) {
+        JX_CRITICAL << "no image of the flash to write back:" << m_image.size() << "bytes";
+        return false;
+    }
+    if (dirty) {
+        if (!m_psf) {
+            JX_CRITICAL << "the data changed but no data store is held to write";
+            return false;
+        }
+        rebuildDataStore();
+    }
+    if (specifyExtFlash())
+        return false;
+
+    JXSCSIDeviceService* service = scsiService();
+    if (!service || !saveFlashBackup())
+        return false;
+    for (int attempt = 1; attempt <= kWriteBackAttempts; ++attempt) {
+        if (writeBackAttempt(dirty)) {
+            resetDirty();
+            loadProfile();
+            return true;
+        }
+        // A device that went away would only be erased again, were it to come back mid-attempt.
+        if (!service->openClient()) {
+            JX_CRITICAL << "the device is gone after write-back attempt" << attempt << "; the flash as read is in"
+                        << flashBackupPath();
+            return false;
+        }
+        service->closeClient();
+        JX_WARNING << "write-back attempt" << attempt << "failed";
+    }
+    JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times; the flash as read is in"
+                << flashBackupPath();
+    return false;
+}
+
+bool JXZelto30::writeBackAttempt(bool dirty)
+{
+    if (!eraseExtFlash())
+        return false;
+    const int headerAreaEnd = int(m_flashDef.words[DefHeaderAreaEnd]);
+    if (dirty) {
+        std::memset(m_image.data(), 0xFF, size_t(headerAreaEnd));
+        std::memset(m_image.data() + kUnusedTailStart, 0xFF, size_t(m_image.size() - kUnusedTailStart));
+    }
+    if (m_profile) {
+        const QByteArray raw = m_profile->getRawData();
+        m_image.replace(int(m_profileAddress), qMin(raw.size(), int(ProfileBlockSize)),
+                        raw.left(int(ProfileBlockSize)));
+    }
+    if (dirty)
+        putRewrittenMark(m_image);
+    if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, 0)) {
+        JX_WARNING << "failed to write the image";
+        return false;
+    }
+    JXClock::sleepMs(kReadBackSettleMs);
+    QByteArray readBack;
+    if (!readData(readBack, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0)) {
+        JX_WARNING << "failed to read the image back";
+        return false;
+    }
+    const int difference = firstDifference(readBack, m_image);
+    if (difference >= 0) {
+        JX_WARNING << "the image read back differs at" << difference;
+        return false;
+    }
+    if (dirty) {
+        finalizeFlashInfo(m_flashHeaderRecord.data(), m_image);
+        putRewrittenMark(m_image);
+        if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, ExtFlashBlockSize)) {
+            JX_WARNING << "failed to write the header block";
+            return false;
+        }
+        QByteArray header;
+        if (!readData(header, AreaReadExtFlash, ExtFlashBlockSize, ExtFlashBlockSize, 0) ||
+            header != m_image.left(int(ExtFlashBlockSize))) {
+            JX_WARNING << "the header block read back differs";
+            return false;
+        }
+    }
     return true;
 }

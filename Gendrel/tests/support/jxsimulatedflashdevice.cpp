@@ -18,12 +18,46 @@ struct JXSimulatedFlashDevice::State
     QVector<Command> commands;
     QMap<QPair<int, int>, QByteArray> blocks; // (area, block) -> bytes
     QSet<int> erased;
+    int goneCountdown = 0;
+    bool gone = false;
+    QByteArray externalFlash; // empty: the first generation's areas are not modelled
+    QByteArray internalFlash;
+    int flipAddress = -1;
+    int flipCountdown = 0;
+    bool dropWrites = false;
+    QList<int> resets;
 };
 
 namespace {
 
 const int kEraseArea = 24;
 const int kUuidArea = 3;
+const int kInternalFlashSize = 0x80000;
+
+enum FlashArea : int {
+    ResetArea = 0,
+    ResetIntoIapArea = 1,
+    WriteInternalArea = 0x0C,
+    ReadInternalArea = 0x0D,
+    EraseAllArea = 0x0E,
+    WriteExternalArea = 0x0F,
+    ReadExternalArea = 0x10,
+    EraseBlockArea = 0x18
+};
+
+// The part of flash that block number of blockSize bytes covers; false when it lies past the end.
+bool flashRange(const QByteArray& flash, int number, int blockSize, int& offset)
+{
+    const qint64 start = qint64(number) * blockSize;
+    if (blockSize <= 0 || start + blockSize > flash.size())
+        return false;
+    offset = int(start);
+    return true;
+}
+
+// The first generation's areas on the modelled flashes; false for a command this model does not answer.
+bool executeOnFlash(JXSimulatedFlashDevice::State& state, const quint8* command, JXScsiDirection direction,
+                    quint8* block, int length, bool& handled);
 
 class SimulatedChannel : public JXScsiChannel
 {
@@ -38,7 +72,7 @@ public:
     bool open() override
     {
         QMutexLocker locker(&m_state->mutex);
-        if (m_state->failOnOpen)
+        if (m_state->failOnOpen || m_state->gone)
             return false;
         if (!m_open) {
             m_open = true;
@@ -70,6 +104,12 @@ public:
         if (!m_open || record.dataLength > JXScsiCommandRecord::BlockSize || record.commandLength == 0 ||
             record.commandLength > JXScsiCommandRecord::MaxCommandLength)
             return false;
+        if (m_state->gone)
+            return false;
+        if (m_state->goneCountdown > 0 && --m_state->goneCountdown == 0) {
+            m_state->gone = true;
+            return false;
+        }
         if (m_state->failCountdown > 0 && --m_state->failCountdown == 0)
             return false;
 
@@ -81,6 +121,12 @@ public:
         }
         if (record.commandLength < 10)
             return false;
+        if (!m_state->externalFlash.isEmpty() && block) {
+            bool handled = false;
+            const bool result = executeOnFlash(*m_state, command, direction, block, length, handled);
+            if (handled)
+                return result;
+        }
         const int number = command[4] * 256 + command[5];
         const int area = command[6];
         if (command[0] == 0x28 && direction == JXScsiDirection::FromDevice && block) {
@@ -111,6 +157,52 @@ private:
     bool m_open = false;
 };
 
+bool executeOnFlash(JXSimulatedFlashDevice::State& state, const quint8* command, JXScsiDirection direction,
+                    quint8* block, int length, bool& handled)
+{
+    const int number = command[4] * 256 + command[5];
+    const int area = command[6];
+    const int blockSize = command[8] * 512;
+    const bool read = command[0] == 0x28 && direction == JXScsiDirection::FromDevice;
+    const bool write = command[0] == 0x2A && direction == JXScsiDirection::ToDevice;
+    handled = true;
+    int offset = 0;
+    if (read && (area == ReadExternalArea || area == ReadInternalArea)) {
+        const QByteArray& flash = area == ReadExternalArea ? state.externalFlash : state.internalFlash;
+        if (length > blockSize || !flashRange(flash, number, blockSize, offset))
+            return false;
+        std::memcpy(block, flash.constData() + offset, size_t(length));
+        if (area == ReadExternalArea && state.flipCountdown > 0 && state.flipAddress >= offset &&
+            state.flipAddress < offset + length && --state.flipCountdown == 0)
+            block[state.flipAddress - offset] ^= 0xFF;
+        return true;
+    }
+    if (write && (area == WriteExternalArea || area == WriteInternalArea)) {
+        QByteArray& flash = area == WriteExternalArea ? state.externalFlash : state.internalFlash;
+        if (length > blockSize || !flashRange(flash, number, blockSize, offset))
+            return false;
+        if (!state.dropWrites)
+            std::memcpy(flash.data() + offset, block, size_t(length));
+        return true;
+    }
+    if (write && area == EraseAllArea) {
+        state.externalFlash.fill(char(0xFF));
+        return true;
+    }
+    if (write && area == EraseBlockArea) {
+        if (!flashRange(state.externalFlash, number, 4096, offset))
+            return false;
+        std::memset(state.externalFlash.data() + offset, 0xFF, 4096);
+        return true;
+    }
+    if (write && (area == ResetArea || area == ResetIntoIapArea)) {
+        state.resets.append(area);
+        return true;
+    }
+    handled = false;
+    return false;
+}
+
 } // namespace
 
 JXSimulatedFlashDevice::JXSimulatedFlashDevice() : m_state(std::make_shared<State>()) {}
@@ -138,6 +230,58 @@ void JXSimulatedFlashDevice::setFailAtCommand(int n)
 {
     QMutexLocker locker(&m_state->mutex);
     m_state->failCountdown = std::max(n, 0);
+}
+
+void JXSimulatedFlashDevice::setGoneAtCommand(int n)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->goneCountdown = std::max(n, 0);
+}
+
+void JXSimulatedFlashDevice::setExternalFlashSize(int bytes)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->externalFlash = QByteArray(std::max(bytes, 0) / 4096 * 4096, char(0xFF));
+    m_state->internalFlash = QByteArray(kInternalFlashSize, char(0xFF));
+}
+
+void JXSimulatedFlashDevice::setExternalFlash(const QByteArray& image)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->externalFlash = image;
+    if (m_state->internalFlash.isEmpty())
+        m_state->internalFlash = QByteArray(kInternalFlashSize, char(0xFF));
+}
+
+QByteArray JXSimulatedFlashDevice::externalFlash() const
+{
+    QMutexLocker locker(&m_state->mutex);
+    return m_state->externalFlash;
+}
+
+QByteArray JXSimulatedFlashDevice::internalFlash() const
+{
+    QMutexLocker locker(&m_state->mutex);
+    return m_state->internalFlash;
+}
+
+void JXSimulatedFlashDevice::setFlipOnRead(int address, int k)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->flipAddress = address;
+    m_state->flipCountdown = std::max(k, 0);
+}
+
+void JXSimulatedFlashDevice::setDropWrites(bool drop)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->dropWrites = drop;
+}
+
+QList<int> JXSimulatedFlashDevice::resets() const
+{
+    QMutexLocker locker(&m_state->mutex);
+    return m_state->resets;
 }
 
 JXScsiChannel* JXSimulatedFlashDevice::createChannel()

@@ -18,6 +18,13 @@
 // takes a write to area 24 as the erase of that block, and can be told to
 // fail on open or on the n-th command. Every command is logged byte for byte.
 //
+// With an external flash (setExternalFlashSize) the first generation's areas
+// act on flash contents instead, at the block size of command byte 8: 0x10
+// reads and 0x0F writes the external flash, 0x0E erases all of it to 0xFF,
+// 0x18 erases one 4096-byte block, 0x0C writes and 0x0D reads the internal
+// flash; writes to 0 and 1 are recorded as resets. A block past the end of
+// either flash fails.
+//
 // Channels made by createChannel share the device and may outlive it. Safe to
 // use from several threads.
 class JXSimulatedFlashDevice
@@ -39,6 +46,24 @@ public:
     void setFailOnOpen(bool fail);
     // The n-th command from now fails (1: the next one); 0: none fails.
     void setFailAtCommand(int n);
+    // The device leaves at the n-th command from now: that command, every
+    // later one and every later open fail. 0: it stays.
+    void setGoneAtCommand(int n);
+
+    // An erased external flash of bytes (a multiple of 4096), and an internal
+    // flash of 0x80000 bytes, both 0xFF.
+    void setExternalFlashSize(int bytes);
+    // Replaces the external flash contents; its size becomes the image's.
+    void setExternalFlash(const QByteArray& image);
+    QByteArray externalFlash() const;
+    QByteArray internalFlash() const;
+    // The k-th read (from now, 1: the next) of the external-flash block that
+    // holds address answers that byte inverted; the flash keeps it. k = 0: none.
+    void setFlipOnRead(int address, int k);
+    // Writes to either flash are acknowledged but not kept.
+    void setDropWrites(bool drop);
+    // The reset areas written (0 restart, 1 into firmware-update mode), in order.
+    QList<int> resets() const;
 
     // A new channel to this device; the caller owns it.
     JXScsiChannel* createChannel();

@@ -1,0 +1,195 @@
+// One dirty write-back of a first-generation 1 MB flash image (JXZelto30's finalize: rebuilt data store, backup of
+// the flash as read, erase, whole image, read-back, header block and its read-back) on the simulated device, waits
+// injected away, against a baseline run side by side in the same process that sends the minimal sequence the layout
+// needs straight to the simulator: 1 erase, 256 block writes, 256 block reads compared with the image, the header
+// block written and read back. Prints the median time of each side, the ratio, the commands and the opens of each.
+// Goals: commands 1.0x the minimum, one open per transfer, time within 1.5x of the baseline.
+//
+//   bash bench/flash1.sh
+//   (BENCH_TMP=DIR puts the user-data and temporary folders there; default the system's temporary folder)
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "benchsupport.h"
+#include "device/jxdeviceimpl.h"
+#include "device/jxzelto30.h"
+#include "jxenv.h"
+#include "jxpsfimagefixture.h"
+#include "jxsimulatedflashdevice.h"
+#include "jxsimulatedsystem.h"
+#include "jxvirtualclock.h"
+#include "psf/jxpsf.h"
+#include "system/jxmacscsiservice.h"
+#include "system/jxoperatingsystem.h"
+
+namespace {
+
+const int kRuns = 15;
+const int kFlashSize = 0x100000;
+const int kBlockSize = 4096;
+
+class BenchClient : public JXDeviceImpl<BenchClient, JXZelto30>
+{
+public:
+    void setDirty() { m_dirty = true; }
+    bool runFinalize() { return _finalize(); }
+    JXPSF* psf() { return m_psf; }
+};
+
+// A flash with a header record in slot 0 and a data store holding ten POIs.
+QByteArray deviceFlash()
+{
+    QByteArray flash = imageData(kFlashSize, 7);
+    QByteArray slot(256, char(0xFF));
+    slot.replace(0, 212, QByteArray(212, '\0'));
+    qToLittleEndian<quint16>(0xAA55, slot.data());
+    flash.replace(0, 0x6000, QByteArray(0x6000, char(0xFF)));
+    flash.replace(0, 256, slot);
+    PSF1::Image store = PSF1::emptyImage();
+    store.put32(PSF1::kPOIFrame, 10);
+    for (int i = 0; i < 10; ++i)
+        store.put(PSF1::kPOIFrame + PSF1::kPOITable + 148 * i, PSF1::poi(i, i, 0, "P" + QByteArray::number(i)));
+    flash.replace(int(PSF1::kFlashBase), store.bytes.size(), store.bytes);
+    flash.replace(0xF8000, kBlockSize, QByteArray(kBlockSize, '\0'));
+    return flash;
+}
+
+JXMacSCSIService* rawFlashService()
+{
+    JXScsiDevice device;
+    device.genericName = QStringLiteral("sg1");
+    auto* service = new JXMacSCSIService(device);
+    stRegDevInfo info;
+    info.code = QStringLiteral("1003");
+    info.modelName = QStringLiteral("Zelto35");
+    info.matchText = QStringLiteral("FENDIR");
+    service->setRegistryDevInfo(&info);
+    return service;
+}
+
+bool send(JXScsiChannel& channel, quint8 opcode, int block, quint8 area, int size, QByteArray& data)
+{
+    const quint8 command[10] = {opcode, 0, 0, 0, quint8(block >> 8), quint8(block), area, 0, quint8(size / 512), 0};
+    JXScsiCommandRecord record;
+    if (!record.set(command, sizeof command, static_cast<unsigned long>(size)))
+        return false;
+    data.resize(JXScsiCommandRecord::BlockSize);
+    return channel.execute(record, opcode == 0x2A ? JXScsiDirection::ToDevice : JXScsiDirection::FromDevice,
+                           reinterpret_cast<quint8*>(data.data()));
+}
+
+// The minimal write-back: one open per transfer, nothing but the commands and the comparisons.
+bool baseline(JXSimulatedFlashDevice& flash, const QByteArray& image, const QByteArray& headerBlock)
+{
+    std::unique_ptr<JXScsiChannel> channel(flash.createChannel());
+    QByteArray block(kBlockSize, '\0');
+    bool ok = channel->open() && send(*channel, 0x2A, 0, 0x0E, 512, block);
+    channel->close();
+    ok = ok && channel->open();
+    for (int i = 0; ok && i < kFlashSize / kBlockSize; ++i) {
+        block = image.mid(i * kBlockSize, kBlockSize);
+        ok = send(*channel, 0x2A, i, 0x0F, kBlockSize, block);
+    }
+    channel->close();
+    ok = ok && channel->open();
+    for (int i = 0; ok && i < kFlashSize / kBlockSize; ++i)
+        ok = send(*channel, 0x28, i, 0x10, kBlockSize, block) && block == image.mid(i * kBlockSize, kBlockSize);
+    channel->close();
+    block = headerBlock;
+    ok = ok && channel->open() && send(*channel, 0x2A, 0, 0x0F, kBlockSize, block);
+    channel->close();
+    ok = ok && channel->open() && send(*channel, 0x28, 0, 0x10, kBlockSize, block) && block == headerBlock;
+    channel->close();
+    return ok;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(quietHandler);
+    const QByteArray base = qgetenv("BENCH_TMP");
+    QTemporaryDir folder(base.isEmpty() ? QDir::tempPath() + QLatin1String("/flash1.XXXXXX")
+                                        : QString::fromLocal8Bit(base) + QLatin1String("/flash1.XXXXXX"));
+    if (!folder.isValid())
+        return 1;
+    JXEnv::getInstance()->setUserDataBaseFolder(folder.path());
+    JXSimulatedSystem system(folder.path() + QLatin1String("/root"));
+    if (!system.addDisk(JXSimulatedSystem::Disk()))
+        return 1;
+    JXOperatingSystem::setSystemRoot(system.root());
+    JXSimulatedFlashDevice flash;
+    flash.setExternalFlashSize(kFlashSize);
+    flash.registerWithLayer();
+    JXVirtualClock clock;
+
+    const QByteArray original = deviceFlash();
+    std::vector<double> driverTimes;
+    std::vector<double> baselineTimes;
+    int driverCommands = 0;
+    int driverOpens = 0;
+    int baselineCommands = 0;
+    int baselineOpens = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        // The driver's side: the image is read and one POI deleted before the clock starts.
+        flash.setExternalFlash(original);
+        std::unique_ptr<BenchClient> client(static_cast<BenchClient*>(BenchClient::create(rawFlashService())));
+        if (!client || !client->loadExtFlash() || !client->psf()->deletePOIs({3}))
+            return 1;
+        client->setDirty();
+        flash.clearCommands();
+        int opens = flash.openCount();
+        auto start = std::chrono::steady_clock::now();
+        if (!client->runFinalize())
+            return 1;
+        driverTimes.push_back(millisecondsSince(start));
+        driverCommands = flash.commands().size();
+        driverOpens = flash.openCount() - opens;
+        const QByteArray written = flash.externalFlash();
+
+        // The baseline sends the bytes the driver wrote.
+        flash.setExternalFlash(original);
+        flash.clearCommands();
+        opens = flash.openCount();
+        start = std::chrono::steady_clock::now();
+        if (!baseline(flash, written, written.left(kBlockSize)))
+            return 1;
+        baselineTimes.push_back(millisecondsSince(start));
+        baselineCommands = flash.commands().size();
+        baselineOpens = flash.openCount() - opens;
+        if (flash.externalFlash() != written)
+            return 1;
+    }
+    JXOperatingSystem::setSimulatedScsiProvider(nullptr);
+    JXOperatingSystem::setSystemRoot(QString());
+
+    const double driver = median(driverTimes);
+    const double minimal = median(baselineTimes);
+    std::printf("dirty write-back of 1 MB, median of %d runs (goal: commands 1.0x, time <= 1.5x)\n", kRuns);
+    std::printf("  driver    %8.2f ms  %4d commands  %2d opens\n", driver, driverCommands, driverOpens);
+    std::printf("  baseline  %8.2f ms  %4d commands  %2d opens\n", minimal, baselineCommands, baselineOpens);
+    std::printf("  ratio     time %.2fx  commands %.3fx\n", driver / minimal,
+                double(driverCommands) / double(baselineCommands));
+    return 0;
+}
