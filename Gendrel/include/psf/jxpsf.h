@@ -56,8 +56,10 @@ public:
     virtual void setWorkoutFrame(JXPSFWorkoutFrame* frame);
     virtual void setWorkoutLogFrame(JXPSFWorkoutLogFrame* frame);
 
-    // Export to GPX and training-course files and import from them are not available yet: these do nothing and
-    // return an empty or false result.
+    // Export into the current directory: one GPX file per recorded track not yet uploaded (with its sensor logs,
+    // laps, workout log and plan), one ".wrk" training-course file per workout, one GPX file per POI. Each returns
+    // the names of the files it wrote; a record whose file could not be written keeps its uploaded mark clear.
+    // The device texts come from the daemon's connected client, and stay empty without one.
     virtual QList<QString> toXML();
     virtual QList<QString> trackToXML();
     virtual JXPSFLap* trackSummaryToXML(GHGpx2* gpx, QPointer<JXPSFRoute> route, int activityType);
@@ -66,8 +68,14 @@ public:
     virtual void workoutPlanToXML(GHGpx2* gpx);
     virtual QList<QString> workoutToXML();
     virtual QList<QString> poiToXML();
+    // Import: a version-2 GPX file that reads to its end becomes one POI (share type "0") or one planned route (true
+    // when it was added); a training-course file becomes workouts, as many as were read whole.
     virtual bool fromGPX(QString path);
     virtual bool TrnFromGPX(QString path);
+
+    // The first workout, in frame order, with a log of the route at routeOffset (its index x 156), and that log.
+    QPointer<JXPSFWorkout> getWorkoutByRoute(unsigned int routeOffset);
+    QPointer<JXPSFWorkoutLog> getWorkoutLogByRoute(unsigned int routeOffset);
 
     virtual void setDontCheckUploaded(bool dontCheck);
 
@@ -88,6 +96,8 @@ public:
     virtual bool deleteTracks(QVector<int> indices);
     virtual bool deleteWorkouts(QVector<int> indices);
 
+    // A route is refused when a segment would hold more points than a segment head can count, or when its
+    // segments alone would not fit the track area of the definition (set it first).
     virtual bool addRoute(GHGpx2* gpx);
     virtual bool addWorkout(GHTrncrs* course);
     virtual bool addPOI(GHGpx2* gpx);
@@ -103,6 +113,7 @@ public:
 
     virtual void setFlashHeaderDef(flash_header_def def);
 
+    // Refuses a segment whose steps do not fit the point record (addRoute splits them first).
     virtual bool addTrackSegment(GHGpxTrackSegment* segment, JXPSFRoute* route, GHGpxRoutePoint* start,
                                  GHGpxRoutePoint* end);
 

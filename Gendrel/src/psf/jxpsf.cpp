@@ -127,53 +127,6 @@ void JXPSF::setWorkoutLogFrame(JXPSFWorkoutLogFrame* frame)
     replace(m_workoutLogFrame, frame);
 }
 
-QList<QString> JXPSF::toXML()
-{
-    return QList<QString>();
-}
-
-QList<QString> JXPSF::trackToXML()
-{
-    return QList<QString>();
-}
-
-JXPSFLap* JXPSF::trackSummaryToXML(GHGpx2*, QPointer<JXPSFRoute>, int)
-{
-    return nullptr;
-}
-
-bool JXPSF::trackLapsToXML(GHGpx2*, QPointer<JXPSFRoute>, int)
-{
-    return false;
-}
-
-bool JXPSF::workoutlogToXML(GHGpx2*, unsigned int)
-{
-    return false;
-}
-
-void JXPSF::workoutPlanToXML(GHGpx2*) {}
-
-QList<QString> JXPSF::workoutToXML()
-{
-    return QList<QString>();
-}
-
-QList<QString> JXPSF::poiToXML()
-{
-    return QList<QString>();
-}
-
-bool JXPSF::fromGPX(QString)
-{
-    return false;
-}
-
-bool JXPSF::TrnFromGPX(QString)
-{
-    return false;
-}
-
 void JXPSF::setDontCheckUploaded(bool dontCheck)
 {
     m_dontCheckUploaded = dontCheck;
@@ -212,26 +165,6 @@ bool JXPSF::deleteWorkouts(QVector<int> indices)
     const int count = deleteAt(m_workoutFrame->getWorkouts(), indices);
     m_workoutFrame->setWorkoutCount(quint8(count));
     return true;
-}
-
-bool JXPSF::addRoute(GHGpx2*)
-{
-    return false;
-}
-
-bool JXPSF::addWorkout(GHTrncrs*)
-{
-    return false;
-}
-
-bool JXPSF::addPOI(GHGpx2*)
-{
-    return false;
-}
-
-bool JXPSF::addWorkoutInterval(GHTrnInterval*, JXPSFWorkout*)
-{
-    return false;
 }
 
 bool JXPSF::canBitfont()
@@ -311,9 +244,4 @@ void JXPSF::setFlashHeaderDef(flash_header_def def)
     for (int index : {27, 29, 34, 35, 36, 37, 43, 44, 45})
         def.words[index] = 0;
     m_def = def;
-}
-
-bool JXPSF::addTrackSegment(GHGpxTrackSegment*, JXPSFRoute*, GHGpxRoutePoint*, GHGpxRoutePoint*)
-{
-    return false;
 }

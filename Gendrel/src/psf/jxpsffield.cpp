@@ -12,10 +12,9 @@
 
 #include "compress/lz.h"
 #include "jxlog.h"
+#include "util/ghtimetext.h"
 
 namespace {
-
-const char* const kTimeFormat = "yyyy-MM-dd'T'hh:mm:ss'Z'";
 
 const int kWrapWidth = 128;
 const int kWrapStep = 16;
@@ -43,6 +42,31 @@ template <typename T> T truncated(double value)
 QString fixed(double value, int decimals)
 {
     return QString::number(value, 'f', decimals);
+}
+
+// The text of units / 10^decimals with exactly that many decimals. For values that have no more decimals than
+// that, it is the text fixed() gives, without formatting a double: exports make one for every point and sample.
+QString fixedUnits(qint64 units, int decimals)
+{
+    static const quint64 scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    const bool negative = units < 0;
+    quint64 magnitude = negative ? quint64(-(units + 1)) + 1 : quint64(units);
+    quint64 fraction = magnitude % scale[decimals];
+    magnitude /= scale[decimals];
+    char buffer[32];
+    int at = sizeof buffer;
+    for (int i = 0; i < decimals; ++i) {
+        buffer[--at] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    buffer[--at] = '.';
+    do {
+        buffer[--at] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (negative)
+        buffer[--at] = '-';
+    return QString::fromLatin1(buffer + at, int(sizeof buffer) - at);
 }
 
 QFont bitFont()
@@ -132,8 +156,9 @@ int JXPSFField::altDeltaToPSF(double metres)
 
 QString JXPSFField::altFromPSF(int delta, int base, bool baseEncoded)
 {
-    const double baseMetres = baseEncoded ? base * 0.25 - 1000.0 : double(base);
-    return fixed(double(delta / 10) + baseMetres, 2);
+    // In hundredths of a metre: the base in quarter metres above -1000 m, or in metres.
+    const qint64 baseHundredths = baseEncoded ? qint64(base) * 25 - 100000 : qint64(base) * 100;
+    return fixedUnits(qint64(delta / 10) * 100 + baseHundredths, 2);
 }
 
 int JXPSFField::coordinateToPSF(double degrees)
@@ -145,7 +170,7 @@ QString JXPSFField::coordinateFromPSF(int value)
 {
     if (value == -1)
         return QStringLiteral("0.000000");
-    return fixed(value / 1000000.0, 6);
+    return fixedUnits(value, 6);
 }
 
 qint64 JXPSFField::speedToPSF(double kmh)
@@ -155,7 +180,8 @@ qint64 JXPSFField::speedToPSF(double kmh)
 
 QString JXPSFField::speedFromPSF(int value)
 {
-    return fixed(value * 3.6 * 0.125, 2);
+    // 0.45 km/h a unit: exact in hundredths.
+    return fixedUnits(qint64(value) * 45, 2);
 }
 
 unsigned int JXPSFField::timeToPSF(QString text)
@@ -176,7 +202,8 @@ unsigned int JXPSFField::timeToPSF(QString text)
 
 QString JXPSFField::timeFromPSF(unsigned int seconds)
 {
-    return QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::UTC).toString(QLatin1String(kTimeFormat));
+    // The same text as QDateTime's, without its formatting machinery: exports call this for every point and sample.
+    return tm_i2s(seconds);
 }
 
 QString JXPSFField::temperatureFromPSF(int value)

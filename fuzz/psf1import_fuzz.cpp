@@ -1,0 +1,161 @@
+// libFuzzer target for the import of shared files into a first-generation data store: the input is read as a GPX
+// file (fromGPX) and as a training-course file (TrnFromGPX) into the root of an empty image, which is then trimmed
+// and written back, as the device drivers do before they write the flash.
+//
+// Checks: every imported segment keeps steps its point records can hold and no more points than a segment head
+// counts, so nothing wraps; no route is bigger than the track area; and the written image reads back with the
+// routes, points, POIs and workouts that the trimmed root held.
+
+#include "psf/jxpsf.h"
+#include "psf/jxpsfpoiframe.h"
+#include "psf/jxpsfrouteframe.h"
+#include "psf/jxpsftrackframe.h"
+#include "psf/jxpsfworkoutframe.h"
+
+#include <QCoreApplication>
+#include <QtEndian>
+
+#include <cstdint>
+#include <memory>
+
+#include "fuzzsupport.h"
+
+using JXFuzz::require;
+
+namespace {
+
+// A compact image: the frames of the 1 MB model's store, moved together, with areas for 32 routes and a track
+// area of 64 KiB (about 10,900 points), so that each input costs little and the trims bite.
+const int kImageSize = 0x26400;
+const int kFlashHeaderSize = 256;
+const quint32 kPOIFrame = 0x154, kWorkoutFrame = 0x800, kRouteFrame = 0x4000, kWorkoutLogFrame = 0x15800,
+              kTrackFrame = 0x16000, kSensorLogFrame = 0x26100;
+const quint32 kFrames[] = {kPOIFrame,        kRouteFrame, kWorkoutFrame,
+                           kWorkoutLogFrame, kTrackFrame, kSensorLogFrame}; // distribution-header order
+const quint32 kIntervalTable = 0x1300;
+const quint32 kRouteTable = 0x88;
+const quint32 kLapTable = kRouteTable + 32 * 156;
+
+QString s_gpx;
+QString s_course;
+
+void put32(QByteArray& image, int offset, quint32 value)
+{
+    qToLittleEndian<quint32>(value, image.data() + offset);
+}
+
+flash_header_def definition()
+{
+    flash_header_def def = {};
+    const unsigned int words[46] = {
+        0x6000,  0x7000,  0x6154,  0x6170,  0x6D00,  0xB90,   0x6D00,  0x6D10,  0x7F78,  0x1268,  0x7F78,  0x8000,
+        0x101CC, 0x1380,  0x11000, 0x21000, 0x10000, 0x21000, 0x23000, 0x2000,  0x23000, 0x23010, 0x2A000, 0x6FF0,
+        0x2A000, 0x2A024, 0xA8000, 0,       0x10000, 0,       0xA8000, 0xA8018, 0xF5000, 0x4CFE8, 0,       0,
+        0,       0,       0xF2000, 0xF2018, 0xF8000, 0x5FE8,  0x6000,  0,       0,       0};
+    for (int i = 0; i < 46; ++i)
+        def.words[i] = words[i];
+    return def;
+}
+
+// An erased image with the distribution header and every frame empty.
+QByteArray emptyImage()
+{
+    QByteArray image(kImageSize, char(0xFF));
+    for (int i = 0; i < 6; ++i)
+        put32(image, 48 + 12 + 20 * i, kFrames[i]);
+    put32(image, kPOIFrame, 0);
+    put32(image, kPOIFrame + 4, 0x1C);
+    put32(image, kRouteFrame, kRouteTable);
+    put32(image, kRouteFrame + 4, kLapTable);
+    qToLittleEndian<quint16>(0, image.data() + kRouteFrame + 8);
+    put32(image, kWorkoutFrame, 0x10);
+    put32(image, kWorkoutFrame + 4, kIntervalTable);
+    image[kWorkoutFrame + 8] = 0;
+    put32(image, kWorkoutLogFrame, 0x10);
+    put32(image, kTrackFrame, 0x24);
+    put32(image, kSensorLogFrame, 0x18);
+    return image;
+}
+
+std::unique_ptr<JXPSF> read(QByteArray& image, void* flashHeader)
+{
+    return std::unique_ptr<JXPSF>(
+        JXPSFReader::getPSF(&image, flashHeader, definition(), QStringLiteral("1.4.x.x"), JXPSFReader::AllLists));
+}
+
+// The route points of every route, in order: what the write-back must carry over.
+QVector<int> pointCounts(JXPSF* root)
+{
+    QVector<int> counts;
+    for (const QPointer<JXPSFRoute>& route : *root->getRouteFrame()->getRoutes()) {
+        int points = 0;
+        for (const QPointer<JXPSFTrack>& segment : route->getTracks())
+            points += segment->getRoutePoints()->size();
+        counts.append(points);
+    }
+    return counts;
+}
+
+void checkImported(JXPSF* root, const flash_header_def& def)
+{
+    for (const QPointer<JXPSFRoute>& route : *root->getRouteFrame()->getRoutes()) {
+        require(!route->getTrackFlag(), "an imported route is a recorded track");
+        qint64 size = 0;
+        for (const QPointer<JXPSFTrack>& segment : route->getTracks()) {
+            const QVector<QPointer<JXPSFRoutePoint>>& points = *segment->getRoutePoints();
+            require(!points.isEmpty() && points.size() <= 0xFFFD, "a segment with a point count that reads back wrong");
+            require(segment->getPointCount() == unsigned(points.size()), "a segment counts other points than it has");
+            // A delta that the 16-bit or 8-bit fields wrapped would not lead to the end position.
+            qint64 lat = segment->getStartLat();
+            qint64 lng = segment->getStartLng();
+            for (const QPointer<JXPSFRoutePoint>& point : points) {
+                lat += point->getLatDelta();
+                lng += point->getLngDelta();
+            }
+            require(lat == segment->getEndLat() && lng == segment->getEndLng(), "a position step wrapped");
+            require(segment->getStartAlt() >= 0 && segment->getEndAlt() >= 0, "an altitude outside its field");
+            size += segment->writtenSize(false);
+        }
+        require(size <= def.words[28], "a route bigger than the track area");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    static QCoreApplication application(*argc, *argv);
+    JXFuzz::silenceMessages();
+    const QString root = JXFuzz::scratchRoot("psf1import");
+    s_gpx = root + QLatin1String("/input.gpx");
+    s_course = root + QLatin1String("/input.wrk");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char*>(data), int(size));
+    require(JXFuzz::writeFile(s_gpx, input) && JXFuzz::writeFile(s_course, input), "cannot write the input");
+
+    QByteArray image = emptyImage();
+    QByteArray flashHeader(kFlashHeaderSize, char(0xA5));
+    std::unique_ptr<JXPSF> root = read(image, flashHeader.data());
+    require(root != nullptr, "the empty image was refused");
+    root->fromGPX(s_gpx);
+    root->TrnFromGPX(s_course);
+    const flash_header_def def = definition();
+    checkImported(root.get(), def);
+
+    root->removeOverSizePois();
+    root->removeOverSizeRoutes();
+    root->removeOverWorkouts();
+    require(root->finalize(image), "finalize failed");
+    require(image.size() == kImageSize, "the write-back changed the image size");
+
+    std::unique_ptr<JXPSF> again = read(image, nullptr);
+    require(again->getPOIFrame()->POICount() == root->getPOIFrame()->POICount(), "POIs lost in the write-back");
+    require(pointCounts(again.get()) == pointCounts(root.get()), "routes or points lost in the write-back");
+    require(again->getWorkoutFrame()->getWorkouts()->size() == root->getWorkoutFrame()->getWorkouts()->size(),
+            "workouts lost in the write-back");
+    return 0;
+}
