@@ -1,17 +1,24 @@
 #ifndef JXZELTO50_H
 #define JXZELTO50_H
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include "device/jxclient.h"
 #include "device/jxdeviceimpl.h"
 
+class GHWorkout;
+
 // The client of the mass-storage map devices: a removable volume carrying the device's own file tree (maps, GPS
 // engine, the cycling application's databases, firmware). Abstract: the models answer the name and the drive.
 //
-// Only construction and the start-up check are here yet. The device database and ride-log layers that the start-up
-// check points at the device are not part of this build, so the check fails and the factory discards the client.
+// Every device path is the drive path followed by a per-model setting. Without a drive (or with an empty one) no
+// path is made, so nothing is ever read or written at the root of the computer's file system.
+//
+// The database and ride-log layers are process-wide: initial points them at this device. The lists and deletes
+// answer on the caller's thread; while an action of this client runs on its worker thread they touch no database.
 class JXZelto50 : public JXClient
 {
     Q_OBJECT
@@ -23,18 +30,99 @@ public:
     JXZelto50();
     ~JXZelto50() override;
 
+    // Largest GPX or imported file read whole into memory; larger ones are skipped with a log line.
+    static const qint64 kMaxWholeFileRead = 64 * 1024 * 1024;
+
     // True when the device's data can be served; runs on the thread of the factory.
     bool initial() override;
-    bool prepareUploadData(QString& path, bool dontCheckUploaded) override;
-    QStringList saveDeviceRawData(QString path) override;
 
+    // ---- Paths, device ini, versions (jxzelto50.cpp) ---------------------------------------------------------
+    bool getAPPath(QString& path);
+    bool getShareDataPath(QString& path) override;
+    bool getTraceLogPath(QString& path);
+    bool getDeviceIni(QString& path);
+    bool getAPVersionIni(QString& path);
+    bool getProfileFilePath(QString& path);
+    // True unless the per-model "newLoaddbapi" is exactly "0".
+    bool isNewLoadDBApi();
+    bool existRouteDat();
+    bool getUUID(QString& uuid) override;
+    bool getTotal(QString& version) override;
+    // "GH0.0.0.0" when the application version file gives nothing.
+    bool getAP(QString& version) override;
+    // The devices have no boot loader version of their own: the application's stands for it.
+    bool getBootloader(QString& version) override;
+    bool getInternalStorage(qint64& total, qint64& free) override;
+    bool isSupportMassStorage() override;
     // Points the device database and ride-log layers at this device.
     bool setShareDbHome();
+    // Whether "/updating@@!.ini" is on the volume: an update copy was cut off. False without a drive.
+    virtual bool isExistUpdatingFlag();
+
+    // ---- Database lists and deletes (jxzelto50_lists.cpp) ----------------------------------------------------
+    void getPOIs(QVector<JXClientData>& items) override;
+    void getRoutes(QVector<JXClientData>& items) override;
+    void getTracks(QVector<JXClientData>& items) override;
+    void getWorkouts(QVector<JXClientData>& items) override;
+    bool deletePOIs(QVector<int> ids) override;
+    bool deleteRoutes(QVector<int> ids) override;
+    bool deleteTracks(QVector<int> ids) override;
+    // Indexes of the last getWorkouts; an index outside the list or of a slot already emptied changes nothing.
+    bool deleteWorkouts(QVector<int> indexes) override;
+    bool deletePOI(int id);
+    bool deleteRoute(int id);
+    bool deleteTrack(int id);
+
+    // ---- File operations and transfers (jxzelto50_files.cpp) -------------------------------------------------
+    // The copy is written beside the destination and renamed over it once complete: an existing destination
+    // survives every failure.
+    bool copyFile(QString source, QString destination, bool keepTime);
+    void removeReadOnlyAttribute(QString path);
+    // Packs the named files (relative to folder unless absolute) under their base names; the current folder of
+    // the process is left alone.
+    bool zipFiles(QString zipFile, QString folder, QStringList& files);
+    bool removeFile(QString path);
+    bool removeFiles(QString folder);
+    // copied receives the copied destinations, the last copied first.
+    bool copyFiles(QString source, QString target, bool keepTime, QStringList* copied);
+    bool zipDirectory(QString zipPath, QString folder);
+    bool prepareUploadData(QString& path, bool dontCheckUploaded) override;
+    QStringList saveDeviceRawData(QString path) override;
+    bool setShareData(QString path) override;
+    // The workout a ride's GPX text names by its first "<wrklog id="...""; one at the very start names none.
+    static bool workoutIdOfRide(const QString& gpxText, quint32& id);
+
+    // ---- User profile (jxzelto50_profile.cpp) ----------------------------------------------------------------
+    bool getProfile(QMap<QString, QString>& profile);
+    bool saveProfile(QMap<QString, QString> profile) override;
+    static QStringList keysOfProfileCompatibleWithServer();
+    bool prepareUploadProfile(QString path) override;
 
 protected:
     // Set between the two steps of a factory restore: the returning device is then taken without opening its
     // databases.
     static bool m_continueFactoryRestore;
+
+    // The workouts of the last getWorkouts; deleteWorkouts empties the slots it removed.
+    QVector<GHWorkout*> m_workouts;
+
+private:
+    // getDrive, refused when it gives an empty path.
+    bool driveRoot(QString& drive);
+    bool devicePath(QString& path, const char* key, const char* defaultValue);
+    // True, with a log line, when an action of this client runs on its worker thread and the caller is another
+    // thread: the database connections are the action's then.
+    bool refusedWhileAction(const char* operation);
+    void setTransferSystemVersion();
+    QString exportFolder() const;
+    void releaseWorkouts();
+
+    void getPOIsByList(QVector<JXClientData>& items);
+    void getPOIs2(QVector<JXClientData>& items);
+    void getRoutesByList(QVector<JXClientData>& items);
+    void getRoutes2(QVector<JXClientData>& items);
+    void getTracksByList(QVector<JXClientData>& items);
+    void getTracks2(QVector<JXClientData>& items);
 };
 
 // The models "Zelto50" and "Zelto50CR": the name and the drive come from the device service.

@@ -1,10 +1,32 @@
 #include "device/jxzelto50.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QThread>
+
 #include "device/jxfsdeviceservice.h"
 #include "jxenv.h"
 #include "jxlog.h"
+#include "jxutility.h"
+#include "search/ghdevicedb.h"
+#include "training/ghworkout.h"
+#include "util/ghtracelog.h"
 
 bool JXZelto50::m_continueFactoryRestore = false;
+
+namespace {
+
+QString iniText(const QString& path, const QString& key)
+{
+    // A path that is no readable file gives nothing; QSettings never writes here since nothing is set.
+    if (!QFileInfo(path).isFile())
+        return QString();
+    QSettings settings(path, QSettings::IniFormat);
+    return settings.value(key).toString();
+}
+
+} // namespace
 
 JXZelto50::JXZelto50(QObject* parent) : JXClient(parent)
 {
@@ -13,7 +35,139 @@ JXZelto50::JXZelto50(QObject* parent) : JXClient(parent)
 
 JXZelto50::JXZelto50() : JXClient(nullptr) {}
 
-JXZelto50::~JXZelto50() = default;
+JXZelto50::~JXZelto50()
+{
+    // An action may still walk the workouts.
+    stopThread();
+    releaseWorkouts();
+}
+
+void JXZelto50::releaseWorkouts()
+{
+    qDeleteAll(m_workouts);
+    m_workouts.clear();
+}
+
+bool JXZelto50::driveRoot(QString& drive)
+{
+    return getDrive(drive) && !drive.isEmpty();
+}
+
+bool JXZelto50::devicePath(QString& path, const char* key, const char* defaultValue)
+{
+    if (!driveRoot(path))
+        return false;
+    path += getValue(QLatin1String(key), QLatin1String(defaultValue));
+    return true;
+}
+
+bool JXZelto50::refusedWhileAction(const char* operation)
+{
+    if (!isBusy() || QThread::currentThread() == this)
+        return false;
+    JX_WARNING << operation << "refused: an action of the device runs";
+    return true;
+}
+
+bool JXZelto50::getAPPath(QString& path)
+{
+    return devicePath(path, "appath", "/oriska");
+}
+
+bool JXZelto50::getShareDataPath(QString& path)
+{
+    return devicePath(path, "sharepath", "/oriska/applications/cycling");
+}
+
+bool JXZelto50::getTraceLogPath(QString& path)
+{
+    return devicePath(path, "tracelogpath", "/oriska/applications/cycling/data/tracelog");
+}
+
+bool JXZelto50::getDeviceIni(QString& path)
+{
+    return devicePath(path, "deviceinipath", "");
+}
+
+bool JXZelto50::getAPVersionIni(QString& path)
+{
+    return devicePath(path, "apversionpath", "");
+}
+
+bool JXZelto50::getProfileFilePath(QString& path)
+{
+    return devicePath(path, "profilepath", "");
+}
+
+bool JXZelto50::isNewLoadDBApi()
+{
+    return getValue(QStringLiteral("newLoaddbapi"), QStringLiteral("0")) != QLatin1String("0");
+}
+
+bool JXZelto50::existRouteDat()
+{
+    QString home;
+    return getShareDataPath(home) && QFileInfo::exists(home + QLatin1String("/data/route/route.dat"));
+}
+
+bool JXZelto50::getUUID(QString& uuid)
+{
+    QString ini;
+    if (!getDeviceIni(ini))
+        return false;
+    uuid = iniText(ini, QStringLiteral("UUID/UUID"));
+    return !uuid.isEmpty();
+}
+
+bool JXZelto50::getTotal(QString& version)
+{
+    QString ini;
+    if (!getDeviceIni(ini))
+        return false;
+    version = iniText(ini, QStringLiteral("Total/Version"));
+    return !version.isEmpty();
+}
+
+bool JXZelto50::getAP(QString& version)
+{
+    QString ini;
+    if (!getAPVersionIni(ini))
+        return false;
+    version = iniText(ini, QStringLiteral("version"));
+    if (version.isEmpty())
+        version = QStringLiteral("GH0.0.0.0");
+    return true;
+}
+
+bool JXZelto50::getBootloader(QString& version)
+{
+    return getAP(version);
+}
+
+bool JXZelto50::getInternalStorage(qint64& total, qint64& free)
+{
+    QString drive;
+    if (!driveRoot(drive))
+        return false;
+    JXUtility::getStorage(drive, total, free);
+    return true;
+}
+
+bool JXZelto50::isSupportMassStorage()
+{
+    return true;
+}
+
+bool JXZelto50::isExistUpdatingFlag()
+{
+    QString drive;
+    return driveRoot(drive) && QFileInfo::exists(drive + QLatin1String("/updating@@!.ini"));
+}
+
+QString JXZelto50::exportFolder() const
+{
+    return JXEnv::getInstance()->getTmpFolder() + QLatin1String("/Zelto50ExportTmp");
+}
 
 bool JXZelto50::initial()
 {
@@ -21,25 +175,37 @@ bool JXZelto50::initial()
         JXEnv::getInstance()->setForceDeviceUpdate(true);
         return true;
     }
-    return setShareDbHome();
+    if (!setShareDbHome())
+        return false;
+    if (isExistUpdatingFlag()) {
+        QString folder;
+        getAPPath(folder);
+        for (const char* name : {"/version.ini", "/Version.ini", "/VERSION.ini", "/VERSION.INI"})
+            QFile::remove(folder + QLatin1String(name));
+    }
+    return true;
 }
 
 bool JXZelto50::setShareDbHome()
 {
-    JX_CRITICAL << "the map-device database layer is not available: the device cannot be served";
-    return false;
+    QString home;
+    QString traceLogs;
+    if (!getShareDataPath(home) || !getTraceLogPath(traceLogs))
+        return false;
+    QString version;
+    getAP(version);
+    GHTraceLog::setSystemVersion(version);
+    GHDeviceDB::setHomeDir(home, QString(), exportFolder());
+    GHTraceLog::setHomeDir(traceLogs);
+    GHDeviceDB::closeStorageMapDb();
+    return true;
 }
 
-bool JXZelto50::prepareUploadData(QString& path, bool dontCheckUploaded)
+void JXZelto50::setTransferSystemVersion()
 {
-    JX_WARNING << "the map-device database layer is not available: no upload data";
-    return false;
-}
-
-QStringList JXZelto50::saveDeviceRawData(QString path)
-{
-    JX_WARNING << "the map-device database layer is not available: no raw data";
-    return QStringList();
+    QString version;
+    getAP(version);
+    GHTraceLog::setSystemVersion(version + QLatin1String(" JX") + JXEnv::getInstance()->getVersion());
 }
 
 JXZelto50CR::JXZelto50CR() : JXDeviceImpl<JXZelto50CR, JXZelto50>(nullptr) {}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Times the map device's transfers against the shell tools on the same files in
+# the same run: copyFiles with times kept against cp -r --preserve=timestamps
+# (2000 files of about 2 KB, and four files of 64 MB), and prepareUploadData of
+# 200 ten-minute rides against zip -j of the files its package holds (the
+# rides' logs into flash.dat, then the exported rides and flash.dat). The
+# library's upload also exports every ride from the database, which the
+# baseline does not; the last row times the packing alone. Prints the median
+# of each side and the ratio library/baseline. Goal: within 1.3x.
+#
+#   bash bench/mapdevice.sh
+#   RUNS=N (runs per side, default 5), BENCH_TMP=DIR (where the workloads go),
+#   BUILD_DIR=DIR (release build folder, default build-bench)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BUILD_DIR:-build-bench}
+quiet() {
+  local log
+  if ! log=$("$@" 2>&1); then
+    printf '%s\n' "$log" >&2
+    echo "failed: $*" >&2
+    exit 1
+  fi
+}
+quiet cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DJX_TESTS=OFF
+quiet cmake --build "$build" --target bench_mapdevice -- -j3
+
+work=$(mktemp -d "${BENCH_TMP:-${TMPDIR:-/tmp}}/mapdevice.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+"$build/bench/bench_mapdevice" "$work" "${RUNS:-5}"
