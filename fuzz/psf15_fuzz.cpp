@@ -2,13 +2,16 @@
 // damaged flash) may leave in any state.
 //
 // Each input is written over one area of an empty image (Gendrel/tests/support) that already holds one recorded
-// track with laps, a summary, a user-info snapshot, a segment of points and its sensor log: byte 0 chooses the
-// layout (bit 7: table B) and the area (the rest modulo 7: distribution header, POI frame, route frame, lap table,
-// track frame, sensor-log frame, user-info frame); the other bytes go over the area from its start. Frames are found
+// track with laps, a summary, a user-info snapshot, a segment of points and its sensor log, and a workout of two
+// intervals with one log of that track: byte 0 chooses the layout (bit 7: table B) and the area (the rest modulo 10:
+// distribution header, POI frame, route frame, lap table, track frame, sensor-log frame, user-info frame, workout
+// frame, interval table, workout-log frame); the other bytes go over the area from its start. Frames are found
 // through the distribution header as the image root finds them. Then every frame is loaded, every iterator run out,
 // the lap and sensor-log tables packed, the routes of each type deleted with the track table packed after each,
-// and one record of each kind created. Every record loaded must lie inside the image; the image is exactly 2 MB, so
-// AddressSanitizer flags any access past it.
+// and one record of each kind created. The same image is then gone through once more by the image root: everything
+// listed and iterated, then (by the last byte) a route with segments and a workout with intervals created or one
+// deletion run, everything listed again and the flash header flushed. Every record loaded must lie inside the image;
+// the image is exactly 2 MB, so AddressSanitizer flags any access past it.
 
 #include <QtEndian>
 
@@ -20,7 +23,10 @@
 #include "jxmemorypsfstore.h"
 #include "jxpsftestimage.h"
 #include "psf/jxextflashinfo_2m.h"
+#include "psf/jxpsf_1_5.h"
 #include "psf/jxpsfdistheader_1_5.h"
+#include "psf/jxpsfinterval_1_5.h"
+#include "psf/jxpsfintervallog_1_5.h"
 #include "psf/jxpsflap_1_5.h"
 #include "psf/jxpsfpoi_1_5.h"
 #include "psf/jxpsfpoiframe_1_5.h"
@@ -33,6 +39,8 @@
 #include "psf/jxpsftrackseg_1_5.h"
 #include "psf/jxpsfuserinfolog_1_5.h"
 #include "psf/jxpsfuserinfologframe_1_5.h"
+#include "psf/jxpsfworkout_1_5.h"
+#include "psf/jxpsfworkoutlog_1_5.h"
 
 using JXFuzz::require;
 using Layout = JXPSFTestImage::Layout;
@@ -41,7 +49,9 @@ namespace {
 
 const unsigned int kPSFBase = 0x6000;
 const unsigned int kDistHeader = kPSFBase + 48;
-const int kAreas = 7;
+const int kAreas = 10;
+const int kRootActions = 5;
+const quint32 kNoOffset = 0xFFFFFFFF;
 
 void put32(char* at, quint32 value)
 {
@@ -88,6 +98,28 @@ void addTrack(char* image, Layout layout)
     qToLittleEndian<quint16>(2, log + 10);
     memset(log + 16, 0x40, 20);
 
+    // A workout of two intervals whose one log, with two interval logs, names the track.
+    const JXPSFTestImage::Area workout = JXPSFTestImage::workout(layout);
+    qToLittleEndian<quint16>(1, image + workout.frameStart + 8);
+    char* plan = image + workout.tableStart;
+    memset(plan, 0xFF, 40);
+    put32(plan, 0);
+    put32(plan + 4, 7);
+    put32(plan + 8, 0);
+    put32(plan + 12, 0);
+    memset(plan + 16, 0, 4);
+    char* interval = image + JXPSFTestImage::interval(layout).tableStart;
+    memset(interval, 0, 48);
+    put32(interval + 4, 24);
+    put32(interval + 8, kNoOffset);
+    put32(interval + 24 + 4, kNoOffset);
+    put32(interval + 24 + 8, 0);
+    char* workoutLog = image + JXPSFTestImage::workoutLog(layout).tableStart;
+    memset(workoutLog, 0, 40);
+    put32(workoutLog + 8, kNoOffset);
+    put32(workoutLog + 12, 0);
+    qToLittleEndian<quint16>(2, workoutLog + 16);
+
     char* snapshot = image + userInfo.tableStart;
     memset(snapshot, 0, 24);
     snapshot[14] = 0x12;
@@ -109,7 +141,10 @@ void areaOf(int area, Layout layout, unsigned int& start, unsigned int& end)
     case 3: table = JXPSFTestImage::lap(layout); break;
     case 4: table = JXPSFTestImage::track(layout); break;
     case 5: table = JXPSFTestImage::sensorLog(layout); break;
-    default: table = JXPSFTestImage::userInfoLog(layout); break;
+    case 6: table = JXPSFTestImage::userInfoLog(layout); break;
+    case 7: table = JXPSFTestImage::workout(layout); break;
+    case 8: table = JXPSFTestImage::interval(layout); break;
+    default: table = JXPSFTestImage::workoutLog(layout); break;
     }
     start = table.frameStart;
     end = table.tableStart + table.tableSize;
@@ -129,6 +164,94 @@ char* frameAt(char* base, const char* imageEnd, JXPSFManagementHeaderRecord_1_5*
         return nullptr;
     return base + offset;
 }
+
+// Everything the root hands out, walked as an export would.
+void walkRoot(JXPSF_1_5& root, const char* image, const char* imageEnd)
+{
+    QVector<JXPSFRoute_1_5*> routes;
+    if (root.getAllRoutes(routes)) {
+        for (JXPSFRoute_1_5* route : qAsConst(routes)) {
+            requireInside(route, image, imageEnd);
+            QVector<JXPSFTrackSeg_1_5*> segments;
+            if (root.getTrackOfRoute(route, segments)) {
+                for (JXPSFTrackSeg_1_5* segment : qAsConst(segments)) {
+                    requireInside(segment, image, imageEnd);
+                    JXPSFTrackPointIter points = segment->getPointIterator();
+                    while (points.next())
+                        points.getLatlng();
+                }
+            }
+            QVector<JXPSFSensorLog_1_5*> logs;
+            if (root.getSensorLogOfRoute(route, logs)) {
+                for (JXPSFSensorLog_1_5* log : qAsConst(logs)) {
+                    requireInside(log, image, imageEnd);
+                    JXPSFSsrLogPointIter samples = log->getPointIterator();
+                    while (samples.next())
+                        samples.getBRM();
+                }
+            }
+            JXPSFWorkoutLog_1_5* workoutLog = nullptr;
+            if (root.getWorkoutLogOfRoute(route, &workoutLog) && workoutLog) {
+                require(workoutLog->getBytesCount() <= quint64(imageEnd - image), "a workout log fits the image");
+                // The workout must still be alive: deletions detach logs from routes.
+                if (workoutLog->getWorkout())
+                    workoutLog->getWorkout()->getID();
+                for (JXPSFIntervalLog_1_5* interval : qAsConst(workoutLog->getIntervalLogs()))
+                    interval->getEndTime();
+            }
+            JXPSFUserInfoLog_1_5* userInfo = nullptr;
+            if (root.getUserInfoLogOfRoute(route, &userInfo) && userInfo)
+                requireInside(userInfo, image, imageEnd);
+        }
+    }
+    QVector<JXPSFWorkout_1_5*> workouts;
+    if (root.getWorkouts(workouts)) {
+        for (JXPSFWorkout_1_5* workout : qAsConst(workouts)) {
+            requireInside(workout, image, imageEnd);
+            workout->getName(QString());
+            for (JXPSFInterval_1_5* interval : qAsConst(workout->getIntervals()))
+                requireInside(interval, image, imageEnd);
+        }
+    }
+    if (JXPSFPOIFrame_1_5* pois = root.getPOIFrame()) {
+        for (JXPSFPOI_1_5* poi : qAsConst(pois->getPOIs()))
+            requireInside(poi, image, imageEnd);
+    }
+}
+
+void runRoot(JXMemoryPSFStore& store, JXExtFlashInfo_2M& info, int action)
+{
+    const char* image = store.bytes();
+    const char* imageEnd = image + JXMemoryPSFStore::ImageSize;
+    JXPSF_1_5 root(&store);
+    unsigned char version[4];
+    root.getVersion(version);
+    walkRoot(root, image, imageEnd);
+    switch (action) {
+    case 0:
+        if (JXPSFRoute_1_5* route = root.createRoute({QStringLiteral("Ride")}, {}, false)) {
+            for (int count = 0; count < 2; ++count) {
+                if (JXPSFTrackSeg_1_5* segment = root.createTrackSeg(route))
+                    requireInside(segment, image, imageEnd);
+            }
+        }
+        if (JXPSFWorkout_1_5* workout = root.createWorkout({QStringLiteral("Hills")}, {}, {}, {}, false)) {
+            for (int count = 0; count < 2; ++count) {
+                if (JXPSFInterval_1_5* interval = root.createWorkoutInterval(workout))
+                    requireInside(interval, image, imageEnd);
+            }
+        }
+        break;
+    case 1: root.deleteAllRoutes(); break;
+    case 2: root.deleteAllRoutes(0); break;
+    case 3: root.deleteAllRoutes(1); break;
+    default: root.deleteAllWorkouts(); break;
+    }
+    walkRoot(root, image, imageEnd);
+    info.flushFlashHeader();
+}
+
+void runFrames(char* image, const char* imageEnd, JXExtFlashInfo_2M& info);
 
 void run(const uint8_t* data, size_t size)
 {
@@ -160,7 +283,15 @@ void run(const uint8_t* data, size_t size)
     unsigned int end = 0;
     areaOf(area, layout, start, end);
     memcpy(image + start, data + 1, qMin<size_t>(size - 1, end - start));
+    // The root goes through the image as the input left it, after the frames' own run.
+    const QByteArray fuzzed = store.image();
+    runFrames(image, imageEnd, info);
+    store.setImage(fuzzed);
+    runRoot(store, info, data[size - 1] % kRootActions);
+}
 
+void runFrames(char* image, const char* imageEnd, JXExtFlashInfo_2M& info)
+{
     char* base = image + kPSFBase;
     JXPSFDistHeader_1_5 distHeader(image + kDistHeader);
     char* poiStart = frameAt(base, imageEnd, distHeader.getPOIMHR(), 28);

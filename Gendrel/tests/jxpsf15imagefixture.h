@@ -27,6 +27,7 @@ public:
 
     Layout layout() const { return m_layout; }
     JXExtFlashInfo_2M* info() { return &m_info; }
+    JXMemoryPSFStore* store() { return &m_store; }
     char* at(unsigned int offset) { return m_store.bytes() + offset; }
     const char* end() { return m_store.bytes() + JXPSFTestImage::ImageSize; }
     QByteArray image() const { return m_store.image(); }

@@ -32,6 +32,8 @@ public:
     unsigned int getEndTime() const;
     unsigned int getNext() const;
     unsigned int getRteOffset() const;
+    // After the route table was packed, so that the log still names its ride.
+    void setRteOffset(unsigned int offset);
     unsigned short getItvLogCount() const;
     JXPSFWorkout_1_5* getWorkout() const { return m_workout; }
     QVector<JXPSFIntervalLog_1_5*>& getIntervalLogs() { return m_intervalLogs; }

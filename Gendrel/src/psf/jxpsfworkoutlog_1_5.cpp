@@ -53,6 +53,11 @@ unsigned int JXPSFWorkoutLog_1_5::getRteOffset() const
     return qFromLittleEndian<quint32>(m_data + kRteOffset);
 }
 
+void JXPSFWorkoutLog_1_5::setRteOffset(unsigned int offset)
+{
+    qToLittleEndian<quint32>(offset, m_data + kRteOffset);
+}
+
 unsigned short JXPSFWorkoutLog_1_5::getItvLogCount() const
 {
     const quint16 count = qFromLittleEndian<quint16>(m_data + kCountOffset);
