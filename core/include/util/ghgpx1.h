@@ -6,6 +6,7 @@
 
 #include <QVector>
 
+class GHGpxExtLogPoint;
 class GHGpxExtTraining;
 class GHGpxMetadata;
 class GHGpxRoute;
@@ -66,6 +67,12 @@ public:
     QVector<GHGpxWayPoint*> waypoints; // in file order, owned
     GHGpxExtTraining* training;
     int version; // of the file being imported: 1 or 2; 0 for a document that device code fills
+
+protected:
+    // One logpt: the training log's (generation 1) carries pdm and cps, the sensor log's (generation 2) pwr.
+    static void writeLogPoint(QXmlStreamWriter& writer, const GHGpxExtLogPoint& point, int generation);
+    // The place texts of the metadata extensions, which both generations write alike.
+    void writeMetaPlaces(QXmlStreamWriter& writer);
 
 private:
     Q_DISABLE_COPY(GHGpx1)

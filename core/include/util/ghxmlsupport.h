@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QXmlStreamWriter;
 
 // What our XML writers share: the namespace host of our own formats and the text clean-up before writing.
@@ -42,6 +44,9 @@ public:
         return result;
     }
 
+    // Whether the text is still there once cleaned: a text of stray control characters alone reads back as unset.
+    static bool isSet(const QString& text) { return !xmlText(text).isEmpty(); }
+
     // The text element, cleaned, when the cleaned text is not empty.
     static void writeTextIfSet(QXmlStreamWriter& writer, const char* name, const QString& text);
     // The attribute with its value cleaned; written even when empty.
@@ -51,6 +56,12 @@ public:
     // parses; otherwise writes nothing and returns false, so the caller can write the part itself. A missing file
     // returns false without a message, as side files are optional; any other failure is logged.
     static bool copyXmlFile(QXmlStreamWriter& writer, const QString& path);
+
+    // Writes a UTF-8 document, indented by two, to path: writeContent writes from the start of the document to its
+    // last part, and the document is ended here. Written beside the target and renamed over it at the end, so a
+    // failed write leaves an earlier file whole. False with a logged reason ("cannot write the <what> <path>: ...").
+    static bool writeXmlFile(const QString& path, const char* what,
+                             const std::function<void(QXmlStreamWriter&)>& writeContent);
 };
 
 #endif

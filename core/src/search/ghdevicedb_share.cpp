@@ -15,6 +15,7 @@
 #include <zlib.h>
 
 #include "sql/ghsqlcrud.h"
+#include "sql/ghsqlsavepoint.h"
 #include "sql/ghworkoutintervalmodel.h"
 #include "sql/ghworkoutmodel.h"
 #include "sql/routedbm.h"
@@ -323,44 +324,6 @@ RouteInsert insertShareRoute(GHShareType type, const GHGpx2& document, int& rowI
     return RouteInsert::Inserted;
 }
 
-// One savepoint around the statements of one imported workout: a replaced workout comes back when its successor
-// cannot be stored. Rolled back unless released.
-class WorkoutImport
-{
-public:
-    WorkoutImport() : m_db(GHSqlCRUD::opendb(GHWorkoutModel().dbName(), GHWorkoutModel().connName()))
-    {
-        m_open = m_db.isOpen() && run("SAVEPOINT ghshareimport");
-    }
-    ~WorkoutImport()
-    {
-        if (m_open && (!run("ROLLBACK TO SAVEPOINT ghshareimport") || !run("RELEASE SAVEPOINT ghshareimport")))
-            qWarning("workout import: cannot roll back in %s", qUtf8Printable(m_db.databaseName()));
-    }
-    bool isOpen() const { return m_open; }
-    bool commit()
-    {
-        if (!m_open || !run("RELEASE SAVEPOINT ghshareimport"))
-            return false;
-        m_open = false;
-        return true;
-    }
-
-private:
-    bool run(const char* statement)
-    {
-        QSqlQuery query(m_db);
-        if (query.exec(QLatin1String(statement)))
-            return true;
-        qWarning("workout import: %s failed in %s: %s", statement, qUtf8Printable(m_db.databaseName()),
-                 qUtf8Printable(query.lastError().text()));
-        return false;
-    }
-
-    QSqlDatabase m_db;
-    bool m_open;
-};
-
 bool isTrue(const QString& value)
 {
     return value.toLower() == QLatin1String("true");
@@ -411,7 +374,8 @@ WorkoutOutcome importWorkout(const GHTrnWorkout& workout, const QString& createT
     GHWorkoutProvider provider;
     const quint32 wid = workout.id.toUInt();
     const quint32 orgid = workout.orgid.toUInt();
-    WorkoutImport transaction;
+    // Savepoint around one imported workout: a replaced workout comes back when its successor cannot be stored.
+    GHSqlSavepoint transaction(GHWorkoutModel(), "ghshareimport", "workout import");
     if (!transaction.isOpen())
         return WorkoutOutcome::Failed;
 

@@ -14,6 +14,7 @@
 #include "location/ghgeolocation.h"
 #include "rastermap/ghmaputils.h"
 #include "search/ghdevicedb.h"
+#include "ghsqlitehandle.h"
 
 namespace {
 
@@ -27,17 +28,6 @@ const int kMaxCachedCorners = 4096;
 std::atomic<int> s_nextConnection{0};
 
 const char* const kSelect = "select idPOI,Longitude,Latitude,XIdx,YIdx from POI where ";
-
-sqlite3* sqliteHandle(const QSqlDatabase& db)
-{
-    const QSqlDriver* driver = db.driver();
-    if (!driver)
-        return nullptr;
-    const QVariant handle = driver->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.constData());
-}
 
 int stopWhenAsked(void* stop)
 {
@@ -183,7 +173,7 @@ bool GHPOIQuery::_openTileDb(QSqlDatabase& db, const QString& path)
         cancelSearch();
         return false;
     }
-    if (sqlite3* handle = sqliteHandle(db))
+    if (sqlite3* handle = ghSqliteHandle(db.driver()))
         sqlite3_progress_handler(handle, kStopCheckPeriod, &stopWhenAsked, &m_stop);
     return true;
 }

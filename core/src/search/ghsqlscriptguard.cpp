@@ -1,5 +1,7 @@
 #include "ghsqlscriptguard.h"
 
+#include "ghsqlitehandle.h"
+
 #include <QSqlDriver>
 #include <QVariant>
 
@@ -12,21 +14,10 @@ const int kProgressPeriod = 1000;  // virtual-machine steps between two progress
 const int kProgressBudget = 20000; // progress calls for the whole script
 const int kValueLengthLimit = 1 << 20;
 
-sqlite3* sqliteHandle(const QSqlQuery& query)
-{
-    const QSqlDriver* driver = query.driver();
-    if (!driver)
-        return nullptr;
-    const QVariant handle = driver->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.constData());
-}
-
 } // namespace
 
 GHSqlScriptGuard::GHSqlScriptGuard(const QSqlQuery& query)
-    : m_handle(sqliteHandle(query)), m_previousLengthLimit(-1), m_progressCalls(0)
+    : m_handle(ghSqliteHandle(query.driver())), m_previousLengthLimit(-1), m_progressCalls(0)
 {
     if (!m_handle)
         return;

@@ -1,6 +1,5 @@
 #include "training/ghworkoutprovider.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
@@ -8,6 +7,7 @@
 #include <limits>
 
 #include "sql/ghsqlcrud.h"
+#include "sql/ghsqlsavepoint.h"
 #include "sql/ghworkoutintervalmodel.h"
 #include "sql/ghworkoutmodel.h"
 #include "training/ghtrnwriter.h"
@@ -170,45 +170,6 @@ void appendIntervalValues(QVector<QVariant>& values, const GHWorkoutInterval* in
     values << manual << interval->nextIid << interval->repeat << interval->logreso;
 }
 
-// One savepoint around the statements of a call: a transaction of its own, or a part of one that the caller holds.
-// Rolled back unless committed.
-class Transaction
-{
-public:
-    explicit Transaction(const GHDbModel& model) : m_db(GHSqlCRUD::opendb(model.dbName(), model.connName()))
-    {
-        m_open = m_db.isOpen() && run("SAVEPOINT ghworkout");
-    }
-    ~Transaction()
-    {
-        // Some errors (a full disk, say) end the whole transaction already; the savepoint is gone then.
-        if (m_open && (!run("ROLLBACK TO SAVEPOINT ghworkout") || !run("RELEASE SAVEPOINT ghworkout")))
-            qWarning("workout storage: cannot roll back in %s", qUtf8Printable(m_db.databaseName()));
-    }
-    bool isOpen() const { return m_open; }
-    bool commit()
-    {
-        if (!m_open || !run("RELEASE SAVEPOINT ghworkout"))
-            return false;
-        m_open = false;
-        return true;
-    }
-
-private:
-    bool run(const char* statement)
-    {
-        QSqlQuery query(m_db);
-        if (query.exec(QLatin1String(statement)))
-            return true;
-        qWarning("workout storage: %s failed in %s: %s", statement, qUtf8Printable(m_db.databaseName()),
-                 qUtf8Printable(query.lastError().text()));
-        return false;
-    }
-
-    QSqlDatabase m_db;
-    bool m_open;
-};
-
 } // namespace
 
 void GHWorkoutProvider::listAll(QVector<GHWorkout*>& workouts, bool oneShotList)
@@ -294,7 +255,7 @@ bool GHWorkoutProvider::create(GHWorkout* workout)
         workout->name = QStringLiteral("NoName");
 
     GHWorkoutModel model;
-    Transaction transaction(model);
+    GHSqlSavepoint transaction(model, "ghworkout", "workout storage");
     if (!transaction.isOpen())
         return false;
 
@@ -448,7 +409,7 @@ bool GHWorkoutProvider::loadDetail(GHWorkout* workout)
 bool GHWorkoutProvider::update(GHWorkout* workout)
 {
     GHWorkoutModel model;
-    Transaction transaction(model);
+    GHSqlSavepoint transaction(model, "ghworkout", "workout storage");
     if (!transaction.isOpen())
         return false;
 

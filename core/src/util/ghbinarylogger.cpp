@@ -363,31 +363,23 @@ struct PointConverter
         return T(std::trunc(value));
     }
 
-    qint16 altitude(const QString& ele)
+    // A signed field in units of 1/scale of the text's unit, or none when the text is empty or no number.
+    qint16 signedField(const QString& text, double scale, qint16 none)
     {
-        double metres = 0;
-        const FieldState state = readNumber(ele, metres);
+        double value = 0;
+        const FieldState state = readNumber(text, value);
         if (state == FieldState::Empty)
-            return GHPSFRecord::NO_ALTITUDE;
-        if (state == FieldState::Unreadable || std::isnan(metres)) {
+            return none;
+        if (state == FieldState::Unreadable || std::isnan(value)) {
             ++unreadable;
-            return GHPSFRecord::NO_ALTITUDE;
+            return none;
         }
-        return clamped<qint16>(metres * 10, -32768, GHPSFRecord::NO_ALTITUDE - 1);
+        return clamped<qint16>(value * scale, -32768, none - 1);
     }
 
-    qint16 bearing(const QString& magvar)
-    {
-        double degrees = 0;
-        const FieldState state = readNumber(magvar, degrees);
-        if (state == FieldState::Empty)
-            return GHPSFRecord::NO_BEARING;
-        if (state == FieldState::Unreadable || std::isnan(degrees)) {
-            ++unreadable;
-            return GHPSFRecord::NO_BEARING;
-        }
-        return clamped<qint16>(degrees, -32768, GHPSFRecord::NO_BEARING - 1);
-    }
+    qint16 altitude(const QString& ele) { return signedField(ele, 10, GHPSFRecord::NO_ALTITUDE); }
+
+    qint16 bearing(const QString& magvar) { return signedField(magvar, 1, GHPSFRecord::NO_BEARING); }
 
     // Kilometres per hour in, metres per minute out, in single precision; a negative speed is stored as standing.
     quint16 speed(const QString& text)

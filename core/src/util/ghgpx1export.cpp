@@ -13,15 +13,6 @@
 // Every text goes through GHXmlSupport, which cleans it and treats a cleaned-empty text as unset. Device code may
 // leave null entries in the lists it fills; they are skipped.
 
-namespace {
-
-bool isSet(const QString& text)
-{
-    return !GHXmlSupport::xmlText(text).isEmpty();
-}
-
-} // namespace
-
 void GHGpx1::writeMeta(QXmlStreamWriter& writer)
 {
     if (!metadata)
@@ -29,7 +20,8 @@ void GHGpx1::writeMeta(QXmlStreamWriter& writer)
     writer.writeStartElement(QStringLiteral("metadata"));
     GHXmlSupport::writeTextIfSet(writer, "name", metadata->name);
     GHXmlSupport::writeTextIfSet(writer, "desc", metadata->desc);
-    if (isSet(metadata->authorName) || isSet(metadata->authorEmail) || isSet(metadata->authorLink)) {
+    if (GHXmlSupport::isSet(metadata->authorName) || GHXmlSupport::isSet(metadata->authorEmail)
+        || GHXmlSupport::isSet(metadata->authorLink)) {
         writer.writeStartElement(QStringLiteral("author"));
         GHXmlSupport::writeTextIfSet(writer, "name", metadata->authorName);
         GHXmlSupport::writeTextIfSet(writer, "email", metadata->authorEmail);
@@ -37,8 +29,8 @@ void GHGpx1::writeMeta(QXmlStreamWriter& writer)
         writer.writeEndElement();
     }
     GHXmlSupport::writeTextIfSet(writer, "time", metadata->time);
-    if (isSet(metadata->boundsMinLat) && isSet(metadata->boundsMinLon) && isSet(metadata->boundsMaxLat)
-        && isSet(metadata->boundsMaxLon)) {
+    if (GHXmlSupport::isSet(metadata->boundsMinLat) && GHXmlSupport::isSet(metadata->boundsMinLon)
+        && GHXmlSupport::isSet(metadata->boundsMaxLat) && GHXmlSupport::isSet(metadata->boundsMaxLon)) {
         writer.writeEmptyElement(QStringLiteral("bounds"));
         GHXmlSupport::writeAttribute(writer, "minlat", metadata->boundsMinLat);
         GHXmlSupport::writeAttribute(writer, "minlon", metadata->boundsMinLon);
@@ -54,11 +46,7 @@ void GHGpx1::writeMetaExtensions(QXmlStreamWriter& writer)
     if (!metadata)
         return;
     writer.writeStartElement(QStringLiteral("extensions"));
-    GHXmlSupport::writeTextIfSet(writer, "sharetype", metadata->sharetype);
-    GHXmlSupport::writeTextIfSet(writer, "sctry", metadata->sctry);
-    GHXmlSupport::writeTextIfSet(writer, "ectry", metadata->ectry);
-    GHXmlSupport::writeTextIfSet(writer, "splace", metadata->splace);
-    GHXmlSupport::writeTextIfSet(writer, "eplace", metadata->eplace);
+    writeMetaPlaces(writer);
     GHXmlSupport::writeTextIfSet(writer, "acttype", metadata->acttype);
     GHXmlSupport::writeTextIfSet(writer, "rtetype", metadata->rtetype);
     GHXmlSupport::writeTextIfSet(writer, "trvTime", metadata->trvtime);
@@ -148,7 +136,7 @@ void GHGpx1::writeWpt(QXmlStreamWriter& writer)
         const QString type = GHXmlSupport::xmlText(point->type);
         if (!type.isEmpty()) {
             writer.writeStartElement(QStringLiteral("type"));
-            if (isSet(point->isCal))
+            if (GHXmlSupport::isSet(point->isCal))
                 GHXmlSupport::writeAttribute(writer, "isCal", point->isCal);
             writer.writeCharacters(type);
             writer.writeEndElement();
@@ -178,16 +166,34 @@ void GHGpx1::writeTraining(QXmlStreamWriter& writer)
     for (const GHGpxExtLogPoint* point : qAsConst(training->points)) {
         if (!point)
             continue;
-        writer.writeStartElement(QStringLiteral("logpt"));
-        GHXmlSupport::writeAttribute(writer, "time", point->time);
-        GHXmlSupport::writeTextIfSet(writer, "hrm", point->hrm);
-        GHXmlSupport::writeTextIfSet(writer, "cad", point->cad);
-        GHXmlSupport::writeTextIfSet(writer, "spd", point->spd);
-        GHXmlSupport::writeTextIfSet(writer, "tmp", point->tmp);
-        GHXmlSupport::writeTextIfSet(writer, "pdm", point->pdm);
-        GHXmlSupport::writeTextIfSet(writer, "cps", point->cps);
-        GHXmlSupport::writeTextIfSet(writer, "brm", point->brm);
-        writer.writeEndElement();
+        writeLogPoint(writer, *point, 1);
     }
     writer.writeEndElement();
+}
+
+void GHGpx1::writeLogPoint(QXmlStreamWriter& writer, const GHGpxExtLogPoint& point, int generation)
+{
+    writer.writeStartElement(QStringLiteral("logpt"));
+    GHXmlSupport::writeAttribute(writer, "time", point.time);
+    GHXmlSupport::writeTextIfSet(writer, "hrm", point.hrm);
+    GHXmlSupport::writeTextIfSet(writer, "cad", point.cad);
+    GHXmlSupport::writeTextIfSet(writer, "spd", point.spd);
+    GHXmlSupport::writeTextIfSet(writer, "tmp", point.tmp);
+    if (generation == 1) {
+        GHXmlSupport::writeTextIfSet(writer, "pdm", point.pdm);
+        GHXmlSupport::writeTextIfSet(writer, "cps", point.cps);
+    } else {
+        GHXmlSupport::writeTextIfSet(writer, "pwr", point.pwr);
+    }
+    GHXmlSupport::writeTextIfSet(writer, "brm", point.brm);
+    writer.writeEndElement();
+}
+
+void GHGpx1::writeMetaPlaces(QXmlStreamWriter& writer)
+{
+    GHXmlSupport::writeTextIfSet(writer, "sharetype", metadata->sharetype);
+    GHXmlSupport::writeTextIfSet(writer, "sctry", metadata->sctry);
+    GHXmlSupport::writeTextIfSet(writer, "ectry", metadata->ectry);
+    GHXmlSupport::writeTextIfSet(writer, "splace", metadata->splace);
+    GHXmlSupport::writeTextIfSet(writer, "eplace", metadata->eplace);
 }

@@ -15,15 +15,10 @@
 
 namespace {
 
-bool isSet(const QString& text)
-{
-    return !GHXmlSupport::xmlText(text).isEmpty();
-}
-
 // A max and avg pair as one empty element, when either is set.
 void writeMaxAvg(QXmlStreamWriter& writer, const char* name, const QString& max, const QString& avg)
 {
-    if (!isSet(max) && !isSet(avg))
+    if (!GHXmlSupport::isSet(max) && !GHXmlSupport::isSet(avg))
         return;
     writer.writeEmptyElement(QLatin1String(name));
     GHXmlSupport::writeAttribute(writer, "max", max);
@@ -41,7 +36,8 @@ void writeUser(QXmlStreamWriter& writer, const GHGpxMetaUser& user)
     GHXmlSupport::writeTextIfSet(writer, "age", user.age);
     const GHGpxMetaBike& bike = user.bike;
     const QString bikeText = GHXmlSupport::xmlText(bike.bike);
-    if (!bikeText.isEmpty() || isSet(bike.name) || isSet(bike.weight) || isSet(bike.type) || isSet(bike.wheel)) {
+    if (!bikeText.isEmpty() || GHXmlSupport::isSet(bike.name) || GHXmlSupport::isSet(bike.weight)
+        || GHXmlSupport::isSet(bike.type) || GHXmlSupport::isSet(bike.wheel)) {
         writer.writeStartElement(QStringLiteral("bike"));
         if (!bikeText.isEmpty())
             writer.writeCharacters(bikeText);
@@ -55,12 +51,12 @@ void writeUser(QXmlStreamWriter& writer, const GHGpxMetaUser& user)
     GHXmlSupport::writeTextIfSet(writer, "lthr", user.lthr);
     GHXmlSupport::writeTextIfSet(writer, "map", user.map);
     GHXmlSupport::writeTextIfSet(writer, "ftp", user.ftp);
-    if (isSet(user.strideLongDist) || isSet(user.strideSprint)) {
+    if (GHXmlSupport::isSet(user.strideLongDist) || GHXmlSupport::isSet(user.strideSprint)) {
         writer.writeEmptyElement(QStringLiteral("stridelen"));
         GHXmlSupport::writeAttribute(writer, "longdist", user.strideLongDist);
         GHXmlSupport::writeAttribute(writer, "sprint", user.strideSprint);
     }
-    if (isSet(user.raceTime) || isSet(user.raceDist)) {
+    if (GHXmlSupport::isSet(user.raceTime) || GHXmlSupport::isSet(user.raceDist)) {
         writer.writeEmptyElement(QStringLiteral("runperf"));
         GHXmlSupport::writeAttribute(writer, "racetime", user.raceTime);
         GHXmlSupport::writeAttribute(writer, "racedist", user.raceDist);
@@ -94,13 +90,13 @@ void GHGpx2::writeMetaExtensions(QXmlStreamWriter& writer)
 
     const QString sys = GHXmlSupport::xmlText(metadata->sys);
     if (!sys.isEmpty()) {
-        if (!isSet(metadata->sysVersion)) {
+        if (!GHXmlSupport::isSet(metadata->sysVersion)) {
             writer.writeTextElement(QStringLiteral("sys"), sys);
         } else {
             writer.writeStartElement(QStringLiteral("sys"));
             GHXmlSupport::writeAttribute(writer, "version", metadata->sysVersion);
             writer.writeCharacters(sys);
-            if (isSet(metadata->appName) || isSet(metadata->appVersion)) {
+            if (GHXmlSupport::isSet(metadata->appName) || GHXmlSupport::isSet(metadata->appVersion)) {
                 writer.writeStartElement(QStringLiteral("apps"));
                 writer.writeEmptyElement(QStringLiteral("app"));
                 GHXmlSupport::writeAttribute(writer, "name", metadata->appName);
@@ -110,14 +106,10 @@ void GHGpx2::writeMetaExtensions(QXmlStreamWriter& writer)
             writer.writeEndElement();
         }
     }
-    GHXmlSupport::writeTextIfSet(writer, "sharetype", metadata->sharetype);
-    GHXmlSupport::writeTextIfSet(writer, "sctry", metadata->sctry);
-    GHXmlSupport::writeTextIfSet(writer, "ectry", metadata->ectry);
-    GHXmlSupport::writeTextIfSet(writer, "splace", metadata->splace);
-    GHXmlSupport::writeTextIfSet(writer, "eplace", metadata->eplace);
+    writeMetaPlaces(writer);
     const QString acttype = GHXmlSupport::xmlText(metadata->acttype);
     if (!acttype.isEmpty()) {
-        if (isSet(metadata->acttypeSubtype)) {
+        if (GHXmlSupport::isSet(metadata->acttypeSubtype)) {
             writer.writeStartElement(QStringLiteral("acttype"));
             GHXmlSupport::writeAttribute(writer, "subtype", metadata->acttypeSubtype);
             writer.writeCharacters(acttype);
@@ -138,9 +130,10 @@ void GHGpx2::writeTrksegExtensions(QXmlStreamWriter& writer, GHGpxTrackSegment* 
 {
     if (!segment)
         return;
-    const bool hasInterval = isSet(segment->itvSegStart) || isSet(segment->itvSegEnd);
+    const bool hasInterval = GHXmlSupport::isSet(segment->itvSegStart) || GHXmlSupport::isSet(segment->itvSegEnd);
     const QString acttype = GHXmlSupport::xmlText(segment->acttype);
-    if (!hasInterval && !isSet(segment->order) && acttype.isEmpty() && !isSet(segment->breaktype))
+    if (!hasInterval && !GHXmlSupport::isSet(segment->order) && acttype.isEmpty()
+        && !GHXmlSupport::isSet(segment->breaktype))
         return;
     writer.writeStartElement(QStringLiteral("extensions"));
     if (hasInterval) {
@@ -182,15 +175,7 @@ void GHGpx2::writeSensorLog(QXmlStreamWriter& writer)
         for (const GHGpxExtLogPoint* point : qAsConst(segment->points)) {
             if (!point)
                 continue;
-            writer.writeStartElement(QStringLiteral("logpt"));
-            GHXmlSupport::writeAttribute(writer, "time", point->time);
-            GHXmlSupport::writeTextIfSet(writer, "hrm", point->hrm);
-            GHXmlSupport::writeTextIfSet(writer, "cad", point->cad);
-            GHXmlSupport::writeTextIfSet(writer, "spd", point->spd);
-            GHXmlSupport::writeTextIfSet(writer, "tmp", point->tmp);
-            GHXmlSupport::writeTextIfSet(writer, "pwr", point->pwr);
-            GHXmlSupport::writeTextIfSet(writer, "brm", point->brm);
-            writer.writeEndElement();
+            writeLogPoint(writer, *point, 2);
         }
         writer.writeEndElement();
     }

@@ -1,6 +1,7 @@
 #include "util/ghxmlsupport.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -131,6 +132,37 @@ bool GHXmlSupport::copyXmlFile(QXmlStreamWriter& writer, const QString& path)
             // The end of the document belongs to the caller; nothing else can follow the root element.
             break;
         }
+    }
+    return true;
+}
+
+bool GHXmlSupport::writeXmlFile(const QString& path, const char* what,
+                                const std::function<void(QXmlStreamWriter&)>& writeContent)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        qWarning("cannot write the %s %s: %s", what, qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        return false;
+    }
+    QXmlStreamWriter writer(&file);
+    writer.setCodec("UTF-8");
+    writer.setAutoFormatting(true);
+    writer.setAutoFormattingIndent(2);
+    writeContent(writer);
+    writer.writeEndDocument();
+    if (writer.hasError()) {
+        // Without a device error the writer met a character that XML cannot hold and left it out.
+        // Qt does not always name the cause of a failed write ("Unknown error" on a full disk).
+        const QString reason = file.error() != QFileDevice::NoError
+                                   ? QStringLiteral("writing failed (%1)").arg(file.errorString())
+                                   : QStringLiteral("a text holds a character that XML cannot hold");
+        qWarning("cannot write the %s %s: %s", what, qUtf8Printable(path), qUtf8Printable(reason));
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        qWarning("cannot write the %s %s: %s", what, qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        return false;
     }
     return true;
 }
