@@ -137,7 +137,11 @@ private slots:
         // Whole blocks of the external flash's read area, 4096 bytes each, from the profile on.
         const QVector<JXSimulatedFlashDevice::Command> commands = m_flash->commands();
         const int blocks = family == PsfDevice ? 2 : 1;
-        QCOMPARE(commands.size(), blocks);
+        // A started second-generation client has also opened its data store: the dist-header page.
+        const bool opensStore = family == PsfDevice && ready;
+        QCOMPARE(commands.size(), blocks + (opensStore ? 1 : 0));
+        if (opensStore)
+            QCOMPARE(int(commands.at(blocks).record.command[5]), 6);
         for (int i = 0; i < blocks; ++i) {
             const int number = firstBlock + i;
             const char expected[10] = {0x28, 0, 0, 0, char(number >> 8), char(number & 0xFF), 0x10, 0, 8, 0};

@@ -25,6 +25,7 @@ struct JXSimulatedFlashDevice::State
     int flipAddress = -1;
     int flipCountdown = 0;
     bool dropWrites = false;
+    int busyPolls = 0;
     QList<int> resets;
 };
 
@@ -42,6 +43,7 @@ enum FlashArea : int {
     EraseAllArea = 0x0E,
     WriteExternalArea = 0x0F,
     ReadExternalArea = 0x10,
+    FlashStatusArea = 0x15,
     EraseBlockArea = 0x18
 };
 
@@ -177,6 +179,14 @@ bool executeOnFlash(JXSimulatedFlashDevice::State& state, const quint8* command,
             block[state.flipAddress - offset] ^= 0xFF;
         return true;
     }
+    if (read && area == FlashStatusArea) {
+        std::memset(block, 0, size_t(length));
+        if (length > 0 && state.busyPolls > 0) {
+            --state.busyPolls;
+            block[0] = 1;
+        }
+        return true;
+    }
     if (write && (area == WriteExternalArea || area == WriteInternalArea)) {
         QByteArray& flash = area == WriteExternalArea ? state.externalFlash : state.internalFlash;
         if (length > blockSize || !flashRange(flash, number, blockSize, offset))
@@ -206,6 +216,12 @@ bool executeOnFlash(JXSimulatedFlashDevice::State& state, const quint8* command,
 } // namespace
 
 JXSimulatedFlashDevice::JXSimulatedFlashDevice() : m_state(std::make_shared<State>()) {}
+
+void JXSimulatedFlashDevice::setBusyPolls(int n)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->busyPolls = n;
+}
 
 void JXSimulatedFlashDevice::setSignature(const QByteArray& signature)
 {

@@ -22,7 +22,8 @@
 // act on flash contents instead, at the block size of command byte 8: 0x10
 // reads and 0x0F writes the external flash, 0x0E erases all of it to 0xFF,
 // 0x18 erases one 4096-byte block, 0x0C writes and 0x0D reads the internal
-// flash; writes to 0 and 1 are recorded as resets. A block past the end of
+// flash, a read of 0x15 answers the ready status (byte 0 is 0 when ready);
+// writes to 0 and 1 are recorded as resets. A block past the end of
 // either flash fails.
 //
 // Channels made by createChannel share the device and may outlive it. Safe to
@@ -62,6 +63,8 @@ public:
     void setFlipOnRead(int address, int k);
     // Writes to either flash are acknowledged but not kept.
     void setDropWrites(bool drop);
+    // The next n reads of the ready status (area 0x15) answer busy (byte 0 non-zero); later ones ready.
+    void setBusyPolls(int n);
     // The reset areas written (0 restart, 1 into firmware-update mode), in order.
     QList<int> resets() const;
 
