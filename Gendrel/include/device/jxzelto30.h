@@ -91,8 +91,38 @@ public:
     bool getName(QString& model) override;
     // Erases the external flash.
     void formatDevice() override;
+    // The lists read the image first when none is held and append nothing without a data store. Routes and tracks
+    // share one index: their position in the route frame.
+    void getRoutes(QVector<JXClientData>& items) override;
+    void getTracks(QVector<JXClientData>& items) override;
+    void getWorkouts(QVector<JXClientData>& items) override;
+    // This generation keeps no POI list for the caller: the list is left as it is.
+    void getPOIs(QVector<JXClientData>& items) override;
+    // Packs the store's GPX and training-course files, "flash.dat" (the image) and a copy of the log into path
+    // (empty: the temporary folder's upload file, which then receives it). Only for a given path do the GPX files
+    // travel as ".pmz". The files stay in the temporary folder. The packing's result, also as the error flag.
     bool prepareUploadData(QString& path, bool dontCheckUploaded) override;
+    // Writes every recorded track as a GPX file into the folder, made when missing; their full paths, empty when
+    // the folder cannot be made or entered.
     QStringList saveDeviceRawData(QString path) override;
+    // The deletes change the parsed data store and set the dirty flag; the write-back carries them to the device.
+    // Indexes are positions in the store's lists; those outside a list, and repeats, name nothing.
+    bool deletePOIs(QVector<int> indexes) override;
+    // Deleting the last recorded track re-describes the track rings (groups 8 and 4) as empty.
+    bool deleteRoutes(QVector<int> indexes) override;
+    // Tracks are route records of the same frame. False for an empty list.
+    bool deleteTracks(QVector<int> indexes) override;
+    // Deleting the last workout re-describes the workout rings (groups 2 and 6) as empty.
+    bool deleteWorkouts(QVector<int> indexes) override;
+    // Deletes every track, route and workout and writes the device at once; the write-back's result.
+    bool deleteAll() override;
+    // Adds the top-level files of a shared package (".pmz"/".gpx" routes and POIs, ".wrk" workouts) to the data
+    // store and marks it dirty. The unpacking's result, also as the error flag; false without a data store, the
+    // error flag left alone.
+    bool setShareData(QString path) override;
+    // Hand one file to the store's training-course or GPX import; false only without a data store.
+    virtual bool setShareDataTrn(QString path);
+    virtual bool setShareDataGPX(QString path);
     // Reads the profile from the device and writes its keys as an XML profile file at path; the profile's result.
     bool prepareUploadProfile(QString path) override;
     // Puts the map into the profile object's raw bytes and marks the profile for the next write-back; false when no
@@ -217,6 +247,10 @@ protected:
     QDate m_today;
     // The flash exactly as readPSF read it, for the backup the write-back makes before it erases.
     QByteArray m_imageAsRead;
+
+    // Describes a ring of the flash-header record as empty: its free count (at recordOffset) becomes the group's
+    // data size, both its addresses (the next two words) the group's data start.
+    void resetRing(int recordOffset, int sizeWord, int startWord);
 
 private:
     // Puts the data store's records back into the image, the emptied groups erased.

@@ -110,17 +110,6 @@ bool JXZelto30::getName(QString& model)
     return true;
 }
 
-// The data store these operations read is not part of this build yet.
-bool JXZelto30::prepareUploadData(QString&, bool)
-{
-    return false;
-}
-
-QStringList JXZelto30::saveDeviceRawData(QString)
-{
-    return QStringList();
-}
-
 bool JXZelto30::readData(QByteArray& out, unsigned char area, int byteCount, int blockSize, int firstBlock)
 {
     JXSCSIDeviceService* service = scsiService();

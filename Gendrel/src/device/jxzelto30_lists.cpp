@@ -1,0 +1,201 @@
+// The read side of the first-generation client: data lists, the upload package and the raw-data export.
+
+#include "device/jxzelto30.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+#include "compress/jxziputil.h"
+#include "jxcurrentfolder.h"
+#include "jxenv.h"
+#include "jxlog.h"
+#include "jxutility.h"
+#include "psf/jxpsf.h"
+#include "psf/jxpsfrouteframe.h"
+#include "psf/jxpsfworkoutframe.h"
+
+namespace {
+
+const int kNamePictureWidth = 64;
+const int kNamePictureHeight = 16;
+const unsigned int kUnsetTime = 0xFFFFFFFFu;
+
+enum DataKind { RouteKind = 1, TrackKind = 2, WorkoutKind = 3 };
+
+// A name is either a one-bit picture of all its bytes or 8-bit text up to its first zero byte, never both.
+void setName(JXClientData& item, const QByteArray& name, bool picture)
+{
+    if (picture) {
+        QByteArray bytes(name);
+        item.namePicture =
+            JXPSFField::BitmapStringFromPSF(bytes.data(), bytes.size(), kNamePictureWidth, kNamePictureHeight);
+    } else {
+        item.name = QString::fromLatin1(name.constData(), int(qstrnlen(name.constData(), uint(name.size()))));
+    }
+}
+
+QString place(unsigned int latitude, unsigned int longitude)
+{
+    return JXPSFField::coordinateFromPSF(int(latitude)) + QLatin1Char(',') +
+           JXPSFField::coordinateFromPSF(int(longitude));
+}
+
+} // namespace
+
+void JXZelto30::getRoutes(QVector<JXClientData>& items)
+{
+    getExtFlash();
+    if (!m_psf || !m_psf->getRouteFrame())
+        return;
+    const QVector<QPointer<JXPSFRoute>> routes = *m_psf->getRouteFrame()->getRoutes();
+    for (int index = 0; index < routes.size(); ++index) {
+        JXPSFRoute* route = routes.at(index);
+        if (!route || route->getTrackFlag())
+            continue;
+        JXClientData item;
+        item.id = index;
+        setName(item, route->getName(), route->getNameType());
+        item.distance = qint32(JXPSFRoute::getDistance(route));
+        unsigned int startLat = 0, startLon = 0, endLat = 0, endLon = 0;
+        JXPSFRoute::getStartEndPoint(route, startLat, startLon, endLat, endLon);
+        item.startPlace = place(startLat, startLon);
+        item.endPlace = place(endLat, endLon);
+        item.dataKind = RouteKind;
+        item.uploaded = route->getUploaded();
+        items.append(item);
+    }
+}
+
+void JXZelto30::getTracks(QVector<JXClientData>& items)
+{
+    getExtFlash();
+    if (!m_psf || !m_psf->getRouteFrame())
+        return;
+    JXPSFRouteFrame* frame = m_psf->getRouteFrame();
+    const QVector<QPointer<JXPSFRoute>> routes = *frame->getRoutes();
+    for (int index = 0; index < routes.size(); ++index) {
+        JXPSFRoute* route = routes.at(index);
+        if (!route || !route->getTrackFlag())
+            continue;
+        JXClientData item;
+        item.id = index;
+        setName(item, route->getName(), route->getNameType());
+        item.dataKind = TrackKind;
+        item.uploaded = route->getUploaded();
+        if (const JXPSFLap* summary = route->getSummary(frame)) {
+            item.startTime = QDateTime::fromTime_t(summary->getStartTime());
+            item.endTime = QDateTime::fromTime_t(summary->getEndTime());
+            item.distance = qint32(summary->getDistance());
+            unsigned int startLat = 0, startLon = 0, endLat = 0, endLon = 0;
+            JXPSFRoute::getStartEndPoint(route, startLat, startLon, endLat, endLon);
+            item.startPlace = place(startLat, startLon);
+            item.endPlace = place(endLat, endLon);
+        }
+        items.append(item);
+    }
+}
+
+void JXZelto30::getWorkouts(QVector<JXClientData>& items)
+{
+    getExtFlash();
+    if (!m_psf || !m_psf->getWorkoutFrame())
+        return;
+    const QVector<QPointer<JXPSFWorkout>> workouts = *m_psf->getWorkoutFrame()->getWorkouts();
+    for (int index = 0; index < workouts.size(); ++index) {
+        JXPSFWorkout* workout = workouts.at(index);
+        if (!workout)
+            continue;
+        JXClientData item;
+        item.id = index;
+        setName(item, workout->getName(), workout->getNameType());
+        if (workout->getTime() != kUnsetTime)
+            item.startTime = QDateTime::fromTime_t(workout->getTime());
+        item.dataKind = WorkoutKind;
+        item.uploaded = workout->getUploaded();
+        items.append(item);
+    }
+}
+
+void JXZelto30::getPOIs(QVector<JXClientData>&) {}
+
+bool JXZelto30::prepareUploadData(QString& path, bool dontCheckUploaded)
+{
+    JX_DEBUG << " start prepare";
+    QByteArray* image = getExtFlash();
+    JXEnv* env = JXEnv::getInstance();
+
+    JXCurrentFolderGuard folderGuard;
+    env->cleanTmpFolder();
+    env->cdTmpFolder();
+    const QString tmpFolder = env->getTmpFolder();
+    const QString uploadName = env->getUploadFilename();
+
+    QStringList files;
+    if (m_psf) {
+        m_psf->setDontCheckUploaded(dontCheckUploaded);
+        JX_DEBUG << "to XML";
+        files += QStringList(m_psf->toXML());
+        JX_DEBUG << "to XML done ";
+    }
+
+    // The package still carries the rest when the image copy cannot be made.
+    QFile flash(QStringLiteral("flash.dat"));
+    if (flash.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (flash.write(*image) != image->size())
+            JX_WARNING << "flash.dat written short:" << flash.errorString();
+        files.append(flash.fileName());
+        flash.close();
+    } else {
+        JX_WARNING << "flash.dat can't be created:" << flash.errorString();
+    }
+
+    const QString logName = env->getLogFileName();
+    QFile::remove(logName);
+    if (!QFile::copy(env->getLogFile(), logName))
+        JX_WARNING << "the log could not be copied into the package";
+    files.append(logName);
+
+    if (path.isEmpty()) {
+        path = tmpFolder + QLatin1Char('/') + uploadName;
+    } else {
+        // A failed rename leaves that file under its ".gpx" name in the package; it is logged by the rename.
+        JXUtility::batchRenameFileExt(files, QStringLiteral(".gpx"), QStringLiteral(".pmz"));
+    }
+    JXZipUtil zip;
+    const bool result = zip.compress(path, files);
+    if (!result)
+        JX_CRITICAL << "packing the upload data into" << path << "failed";
+
+    m_error = !result;
+    JX_DEBUG << "end";
+    return result;
+}
+
+QStringList JXZelto30::saveDeviceRawData(QString path)
+{
+    getExtFlash();
+    QDir folder(path);
+    if (!folder.makeAbsolute()) {
+        JX_WARNING << "the folder" << path << "can't be made absolute";
+        return QStringList();
+    }
+    if (!folder.exists() && !folder.mkpath(QStringLiteral("."))) {
+        JX_WARNING << "the folder" << folder.path() << "can't be created";
+        return QStringList();
+    }
+
+    JXCurrentFolderGuard folderGuard;
+    if (!QDir::setCurrent(folder.path())) {
+        JX_WARNING << "the folder" << folder.path() << "can't be entered";
+        return QStringList();
+    }
+    QStringList paths;
+    if (m_psf) {
+        m_psf->setDontCheckUploaded(true);
+        const QList<QString> names = m_psf->trackToXML();
+        for (const QString& name : names)
+            paths.append(folder.filePath(name));
+    }
+    return paths;
+}
