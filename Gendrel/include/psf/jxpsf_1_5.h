@@ -12,6 +12,7 @@
 class JXExtFlashInfo_2M;
 class JXPSFDistHeader_1_5;
 class JXPSFInterval_1_5;
+class JXPSFManagementHeaderRecord_1_5;
 class JXPSFPOIFrame_1_5;
 class JXPSFPOI_1_5;
 class JXPSFRouteFrame_1_5;
@@ -96,6 +97,11 @@ public:
 private:
     const char* imageEnd() const;
     char* frameStart(unsigned int managementOffset, int areaStartWord, int areaEndWord, unsigned int headSize);
+    using ManagementRecord = JXPSFManagementHeaderRecord_1_5* (JXPSFDistHeader_1_5::*)() const;
+    // A frame is made on first use, once its area is loaded and its head lies inside the area.
+    template <typename Frame>
+    Frame* lazyFrame(Frame*& frame, bool (JXPSFStore::*load)(), ManagementRecord record, const int* area,
+                     unsigned int headSize);
     bool routeSegments(JXPSFTrackFrame_1_5* tracks, JXPSFRoute_1_5* route, QVector<JXPSFTrackSeg_1_5*>& out);
     void reattachWorkoutLogs(const QVector<JXPSFWorkoutLog_1_5*>& logs);
 

@@ -96,79 +96,50 @@ const char* JXPSF_1_5::imageEnd() const
     return m_base - info->getFlashDef()[JXExtFlashInfo_2M::PSFBase] + info->getFlashSize();
 }
 
-JXPSFPOIFrame_1_5* JXPSF_1_5::getPOIFrame()
+template <typename Frame>
+Frame* JXPSF_1_5::lazyFrame(Frame*& frame, bool (JXPSFStore::*load)(), ManagementRecord record, const int* area,
+                            unsigned int headSize)
 {
     if (!m_base)
         return nullptr;
-    if (m_poiFrame)
-        return m_poiFrame;
-    if (!m_store->loadPSFPOIFrame())
-        return nullptr;
-    char* frame =
-        frameStart(m_distHeader->getPOIMHR()->getManHeaderOffset(), kPOIArea[0], kPOIArea[1], JXPSFPOIHeader_1_5::Size);
     if (frame)
-        m_poiFrame = new JXPSFPOIFrame_1_5(frame, m_store->getFlashInfo(), imageEnd());
-    return m_poiFrame;
+        return frame;
+    if (!(m_store->*load)())
+        return nullptr;
+    char* head = frameStart(((*m_distHeader).*record)()->getManHeaderOffset(), area[0], area[1], headSize);
+    if (head)
+        frame = new Frame(head, m_store->getFlashInfo(), imageEnd());
+    return frame;
+}
+
+JXPSFPOIFrame_1_5* JXPSF_1_5::getPOIFrame()
+{
+    return lazyFrame(m_poiFrame, &JXPSFStore::loadPSFPOIFrame, &JXPSFDistHeader_1_5::getPOIMHR, kPOIArea,
+                     JXPSFPOIHeader_1_5::Size);
 }
 
 JXPSFRouteFrame_1_5* JXPSF_1_5::getRouteFrame()
 {
-    if (!m_base)
-        return nullptr;
-    if (m_routeFrame)
-        return m_routeFrame;
-    if (!m_store->loadPSFRouteFrame())
-        return nullptr;
-    char* frame = frameStart(m_distHeader->getRouteMHR()->getManHeaderOffset(), kRouteArea[0], kRouteArea[1],
-                             JXPSFRouteHeader_1_5::Size);
-    if (frame)
-        m_routeFrame = new JXPSFRouteFrame_1_5(frame, m_store->getFlashInfo(), imageEnd());
-    return m_routeFrame;
+    return lazyFrame(m_routeFrame, &JXPSFStore::loadPSFRouteFrame, &JXPSFDistHeader_1_5::getRouteMHR, kRouteArea,
+                     JXPSFRouteHeader_1_5::Size);
 }
 
 JXPSFTrackFrame_1_5* JXPSF_1_5::getTrackFrame()
 {
-    if (!m_base)
-        return nullptr;
-    if (m_trackFrame)
-        return m_trackFrame;
-    if (!m_store->loadPSFTrackFrame())
-        return nullptr;
-    char* frame = frameStart(m_distHeader->getTrackDataMHR()->getManHeaderOffset(), kTrackArea[0], kTrackArea[1],
-                             JXPSFTrackFrame_1_5::HeadSize);
-    if (frame)
-        m_trackFrame = new JXPSFTrackFrame_1_5(frame, m_store->getFlashInfo(), imageEnd());
-    return m_trackFrame;
+    return lazyFrame(m_trackFrame, &JXPSFStore::loadPSFTrackFrame, &JXPSFDistHeader_1_5::getTrackDataMHR,
+                     kTrackArea, JXPSFTrackFrame_1_5::HeadSize);
 }
 
 JXPSFSensorLogFrame_1_5* JXPSF_1_5::getSensorLogFrame()
 {
-    if (!m_base)
-        return nullptr;
-    if (m_sensorLogFrame)
-        return m_sensorLogFrame;
-    if (!m_store->loadPSFSensorLogFrame())
-        return nullptr;
-    char* frame = frameStart(m_distHeader->getSensorLogMHR()->getManHeaderOffset(), kSensorLogArea[0],
-                             kSensorLogArea[1], JXPSFSensorLogFrame_1_5::HeadSize);
-    if (frame)
-        m_sensorLogFrame = new JXPSFSensorLogFrame_1_5(frame, m_store->getFlashInfo(), imageEnd());
-    return m_sensorLogFrame;
+    return lazyFrame(m_sensorLogFrame, &JXPSFStore::loadPSFSensorLogFrame, &JXPSFDistHeader_1_5::getSensorLogMHR,
+                     kSensorLogArea, JXPSFSensorLogFrame_1_5::HeadSize);
 }
 
 JXPSFWorkoutFrame_1_5* JXPSF_1_5::getWorkoutFrame()
 {
-    if (!m_base)
-        return nullptr;
-    if (m_workoutFrame)
-        return m_workoutFrame;
-    if (!m_store->loadPSFWorkoutFrame())
-        return nullptr;
-    char* frame = frameStart(m_distHeader->getWorkoutMHR()->getManHeaderOffset(), kWorkoutArea[0], kWorkoutArea[1],
-                             JXPSFWorkoutFrame_1_5::HeadSize);
-    if (frame)
-        m_workoutFrame = new JXPSFWorkoutFrame_1_5(frame, m_store->getFlashInfo(), imageEnd());
-    return m_workoutFrame;
+    return lazyFrame(m_workoutFrame, &JXPSFStore::loadPSFWorkoutFrame, &JXPSFDistHeader_1_5::getWorkoutMHR,
+                     kWorkoutArea, JXPSFWorkoutFrame_1_5::HeadSize);
 }
 
 JXPSFWorkoutLogFrame_1_5* JXPSF_1_5::getWorkoutLogFrame()
@@ -184,30 +155,18 @@ JXPSFWorkoutLogFrame_1_5* JXPSF_1_5::getWorkoutLogFrame()
         return nullptr;
     if (m_workoutLogFrame)
         return m_workoutLogFrame;
-    if (!m_store->loadPSFWorkoutLogFrame())
-        return nullptr;
-    char* frame = frameStart(m_distHeader->getWorkoutLogMHR()->getManHeaderOffset(), kWorkoutLogArea[0],
-                             kWorkoutLogArea[1], JXPSFWorkoutLogFrame_1_5::HeadSize);
-    if (!frame)
-        return nullptr;
-    m_workoutLogFrame = new JXPSFWorkoutLogFrame_1_5(frame, m_store->getFlashInfo(), imageEnd());
-    m_workoutLogFrame->loadWorkoutLogs(routes->getRoutes(), workouts->getWorkouts());
-    return m_workoutLogFrame;
+    JXPSFWorkoutLogFrame_1_5* logs =
+        lazyFrame(m_workoutLogFrame, &JXPSFStore::loadPSFWorkoutLogFrame, &JXPSFDistHeader_1_5::getWorkoutLogMHR,
+                  kWorkoutLogArea, JXPSFWorkoutLogFrame_1_5::HeadSize);
+    if (logs)
+        logs->loadWorkoutLogs(routes->getRoutes(), workouts->getWorkouts());
+    return logs;
 }
 
 JXPSFUserInfoLogFrame_1_5* JXPSF_1_5::getUserInfoFrame()
 {
-    if (!m_base)
-        return nullptr;
-    if (m_userInfoFrame)
-        return m_userInfoFrame;
-    if (!m_store->loadPSFUserInfoLogFrame())
-        return nullptr;
-    char* frame = frameStart(m_distHeader->getUserInfoLogMHR()->getManHeaderOffset(), kUserInfoLogArea[0],
-                             kUserInfoLogArea[1], JXPSFUserInfoLogFrame_1_5::HeadSize);
-    if (frame)
-        m_userInfoFrame = new JXPSFUserInfoLogFrame_1_5(frame, m_store->getFlashInfo(), imageEnd());
-    return m_userInfoFrame;
+    return lazyFrame(m_userInfoFrame, &JXPSFStore::loadPSFUserInfoLogFrame, &JXPSFDistHeader_1_5::getUserInfoLogMHR,
+                     kUserInfoLogArea, JXPSFUserInfoLogFrame_1_5::HeadSize);
 }
 
 void JXPSF_1_5::getVersion(unsigned char* out)

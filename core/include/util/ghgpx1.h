@@ -73,6 +73,10 @@ protected:
     static void writeLogPoint(QXmlStreamWriter& writer, const GHGpxExtLogPoint& point, int generation);
     // The place texts of the metadata extensions, which both generations write alike.
     void writeMetaPlaces(QXmlStreamWriter& writer);
+    // What both generations read alike: the ride texts of the metadata extensions, and a log point's sensor values
+    // (a new point, owned by the caller).
+    static void readRideTexts(GHGpxMetadata* metadata, const QMap<QString, QString>& values);
+    static GHGpxExtLogPoint* readLogPoint(const QMap<QString, QString>& values);
 
 private:
     Q_DISABLE_COPY(GHGpx1)

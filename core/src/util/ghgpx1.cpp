@@ -60,13 +60,18 @@ void GHGpx1::onMetadataExtensions(QMap<QString, QString>& values)
 {
     if (!metadata)
         return;
+    readRideTexts(metadata, values);
+    metadata->rtetype = values.value(QStringLiteral("rtetype"));
+}
+
+void GHGpx1::readRideTexts(GHGpxMetadata* metadata, const QMap<QString, QString>& values)
+{
     metadata->sharetype = values.value(QStringLiteral("sharetype"));
     metadata->sctry = values.value(QStringLiteral("sctry"));
     metadata->ectry = values.value(QStringLiteral("ectry"));
     metadata->splace = values.value(QStringLiteral("splace"));
     metadata->eplace = values.value(QStringLiteral("eplace"));
     metadata->acttype = values.value(QStringLiteral("acttype"));
-    metadata->rtetype = values.value(QStringLiteral("rtetype"));
     metadata->trvtime = values.value(QStringLiteral("trvtime"));
     metadata->trvdist = values.value(QStringLiteral("trvdist"));
 }
@@ -176,6 +181,14 @@ void GHGpx1::onLogPoint(QMap<QString, QString>& values)
 {
     if (!training)
         return;
+    GHGpxExtLogPoint* point = readLogPoint(values);
+    point->pdm = values.value(QStringLiteral("pdm"));
+    point->cps = values.value(QStringLiteral("cps"));
+    training->addLogPoint(point);
+}
+
+GHGpxExtLogPoint* GHGpx1::readLogPoint(const QMap<QString, QString>& values)
+{
     auto* point = new GHGpxExtLogPoint;
     point->time = values.value(QStringLiteral("logpt_time"));
     point->hrm = values.value(QStringLiteral("hrm"));
@@ -183,9 +196,7 @@ void GHGpx1::onLogPoint(QMap<QString, QString>& values)
     point->spd = values.value(QStringLiteral("spd"));
     point->tmp = values.value(QStringLiteral("tmp"));
     point->brm = values.value(QStringLiteral("brm"));
-    point->pdm = values.value(QStringLiteral("pdm"));
-    point->cps = values.value(QStringLiteral("cps"));
-    training->addLogPoint(point);
+    return point;
 }
 
 void GHGpx1::startWorkoutLog()

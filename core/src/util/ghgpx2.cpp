@@ -63,14 +63,7 @@ void GHGpx2::onMetadataExtensions(QMap<QString, QString>& values)
         return;
     metadata->sys = values.value(QStringLiteral("sys"));
     metadata->sysVersion = values.value(QStringLiteral("sys_version"));
-    metadata->sharetype = values.value(QStringLiteral("sharetype"));
-    metadata->sctry = values.value(QStringLiteral("sctry"));
-    metadata->ectry = values.value(QStringLiteral("ectry"));
-    metadata->splace = values.value(QStringLiteral("splace"));
-    metadata->eplace = values.value(QStringLiteral("eplace"));
-    metadata->acttype = values.value(QStringLiteral("acttype"));
-    metadata->trvtime = values.value(QStringLiteral("trvtime"));
-    metadata->trvdist = values.value(QStringLiteral("trvdist"));
+    readRideTexts(metadata, values);
     metadata->appName = values.value(QStringLiteral("app_name"));
     metadata->appVersion = values.value(QStringLiteral("app_version"));
     metadata->stime = values.value(QStringLiteral("stime"));
@@ -112,14 +105,8 @@ void GHGpx2::onLogPoint(QMap<QString, QString>& values)
     }
     if (version != 2 || !sensorLog)
         return;
-    auto* point = new GHGpxExtLogPoint;
-    point->time = values.value(QStringLiteral("logpt_time"));
-    point->hrm = values.value(QStringLiteral("hrm"));
-    point->cad = values.value(QStringLiteral("cad"));
-    point->spd = values.value(QStringLiteral("spd"));
-    point->tmp = values.value(QStringLiteral("tmp"));
+    GHGpxExtLogPoint* point = readLogPoint(values);
     point->pwr = values.value(QStringLiteral("pwr"));
-    point->brm = values.value(QStringLiteral("brm"));
     sensorLog->addLogPoint(point); // deleted there when no segment was started
 }
 
