@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "ghtestxml.h"
 #include "jxrealmount.h"
 #include "training/ghtrncrs.h"
 #include "training/ghtrninterval.h"
@@ -326,19 +327,7 @@ QByteArray contentOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-const char XMLLINT[] = "/usr/bin/xmllint";
-
-// Empty when xmllint finds the file well-formed, else its complaint.
-QString lint(const QString& path)
-{
-    QProcess xmllint;
-    xmllint.start(QLatin1String(XMLLINT), {QStringLiteral("--noout"), path});
-    if (!xmllint.waitForFinished(30000))
-        return QStringLiteral("xmllint did not run: ") + xmllint.errorString();
-    if (xmllint.exitStatus() != QProcess::NormalExit || xmllint.exitCode() != 0)
-        return QString::fromLocal8Bit(xmllint.readAllStandardError());
-    return QString();
-}
+using GHTestXml::lint;
 
 } // namespace
 
@@ -376,7 +365,7 @@ private:
     // QSKIPs when xmllint is missing, so call it last.
     void verifyWellFormed(const QByteArray& content)
     {
-        if (!QFile::exists(QLatin1String(XMLLINT)))
+        if (!GHTestXml::available())
             QSKIP("xmllint is not installed");
         const QString path = fixture(content);
         QCOMPARE(lint(path), QString());

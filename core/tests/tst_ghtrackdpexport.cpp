@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "ghtestxml.h"
 #include "jxtimezoneguard.h"
 #include "ghtestridelogs.h"
 #include "ghtestsqlite.h"
@@ -21,18 +22,7 @@ namespace {
 const quint32 START = 1714552200;
 const quint32 RIDE = 1714552200;
 
-const char XMLLINT[] = "/usr/bin/xmllint";
-
-QString lint(const QString& path)
-{
-    QProcess xmllint;
-    xmllint.start(QLatin1String(XMLLINT), {QStringLiteral("--noout"), path});
-    if (!xmllint.waitForFinished(30000))
-        return QStringLiteral("xmllint did not run: ") + xmllint.errorString();
-    if (xmllint.exitStatus() != QProcess::NormalExit || xmllint.exitCode() != 0)
-        return QString::fromLocal8Bit(xmllint.readAllStandardError());
-    return QString();
-}
+using GHTestXml::lint;
 
 
 } // namespace
@@ -127,7 +117,7 @@ private slots:
         QVERIFY(!golden.isEmpty());
         QCOMPARE(QString::fromUtf8(exported(provider)), QString::fromUtf8(golden));
 
-        if (!QFile::exists(QLatin1String(XMLLINT)))
+        if (!GHTestXml::available())
             QSKIP("xmllint is not installed");
         QCOMPARE(lint(m_scratch->path() + QLatin1String("/out.gpx")), QString());
     }

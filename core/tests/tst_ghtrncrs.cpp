@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "ghtestxml.h"
 #include "jxrealmount.h"
 #include "training/ghtrncrs.h"
 #include "training/ghtrnduration.h"
@@ -128,17 +129,7 @@ QByteArray contentOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Empty when xmllint accepts the file, else its complaint.
-QString lint(const QString& path)
-{
-    QProcess xmllint;
-    xmllint.start(QStringLiteral("/usr/bin/xmllint"), {QStringLiteral("--noout"), path});
-    if (!xmllint.waitForFinished(30000))
-        return QStringLiteral("xmllint did not run: ") + xmllint.errorString();
-    if (xmllint.exitStatus() != QProcess::NormalExit || xmllint.exitCode() != 0)
-        return QString::fromLocal8Bit(xmllint.readAllStandardError());
-    return QString();
-}
+using GHTestXml::lint;
 
 } // namespace
 
