@@ -56,6 +56,9 @@ public:
     bool isSupportMassStorage() override;
     // Points the device database and ride-log layers at this device.
     bool setShareDbHome();
+    // Writes or removes "/updating@@!.ini", which tells the device that update files are being copied. Without a
+    // drive nothing is touched and the result is false.
+    virtual bool setUpdatingFlag(bool on);
     // Whether "/updating@@!.ini" is on the volume: an update copy was cut off. False without a drive.
     virtual bool isExistUpdatingFlag();
 
@@ -98,7 +101,35 @@ public:
     static QStringList keysOfProfileCompatibleWithServer();
     bool prepareUploadProfile(QString path) override;
 
+    // ---- Software, application and launch-section updates (jxzelto50_update.cpp) -----------------------------
+    // Unpacks the package into the volume root on the caller's thread; refused while an action runs or the device
+    // waits between the steps of a factory restore.
+    bool updateLaunchsec(QString package) override;
+    // Removes every package folder of an earlier firmware update.
+    void removeUpdatePackage() override;
+    // "0.0.0.0" when the device ini names none; false when there is no device ini.
+    bool getLaunchsec(QString& version) override;
+    // True when version ("GH1.3.0.8") is newer, part by part as numbers, than the device's application.
+    bool isNewAPVersion(QString version);
+    // Reads back each file (its last 1024 bytes); false, with a log line per file, when any cannot be read.
+    bool checkFiles(QStringList& files);
+    // checkFiles over a folder tree; false also when the folder is missing.
+    bool checkDirectory(QString folder);
+
+    // ---- Factory restore, format request, log export (jxzelto50_restore.cpp) --------------------------------
+    int getRestoreFactorySteps() override;
+    // Asks the device to format itself at its next start ("/format.ini").
+    void formatDevice() override;
+    // Packs the device's crash dumps and system logs into archive; the system logs then leave the device.
+    void exportLog(QString archive) override;
+
 protected:
+    bool _updateTotal(QString package, QString unused) override;
+    bool _updateAP(QString package) override;
+    bool _importMap(JXClientTask* task) override;
+    bool _deleteMap(JXClientTask* task) override;
+    bool _restoreFactory(QString folder) override;
+
     // Set between the two steps of a factory restore: the returning device is then taken without opening its
     // databases.
     static bool m_continueFactoryRestore;
@@ -116,6 +147,10 @@ private:
     void setTransferSystemVersion();
     QString exportFolder() const;
     void releaseWorkouts();
+    // The launch-section install without the caller-thread claim: the restore runs it inside its own action.
+    bool installLaunchsec(const QString& package);
+    bool writeControlFile(const QString& drive, const QString& folderName, const QString& imageName);
+    bool writeFormatRequest();
 
     void getPOIsByList(QVector<JXClientData>& items);
     void getPOIs2(QVector<JXClientData>& items);
@@ -136,6 +171,8 @@ public:
 
     bool getName(QString& model) override;
     bool getDrive(QString& drive) override;
+    // Closes the storage databases, then ejects the drive and the device's second volume; always true.
+    bool eject() override;
 };
 
 #endif

@@ -24,7 +24,18 @@ public:
     // The same pointer again changes nothing; a different one replaces (and deletes) the one held.
     void setDeviceService(JXDeviceService* service) override;
 
+    // The device information comes from the inner device; before initial there is none.
     bool getName(QString& model) override;
+    bool getDrive(QString& drive) override;
+    bool getUUID(QString& uuid) override;
+    bool getOS(QString& version) override;
+    bool getBootloader(QString& version) override;
+    bool getTotal(QString& version) override;
+    bool getLaunchsec(QString& version) override;
+    QString getRequiredJX() override;
+    QString getCapability() override;
+    // The package's "release.ini" names the image.
+    ImageMetaInfo getImageMetaInfo(QString path) override;
 
 private:
     QScopedPointer<JXGalDevice> m_innerDevice;

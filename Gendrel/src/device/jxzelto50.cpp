@@ -10,6 +10,7 @@
 #include "jxlog.h"
 #include "jxutility.h"
 #include "search/ghdevicedb.h"
+#include "system/jxplatform.h"
 #include "training/ghworkout.h"
 #include "util/ghtracelog.h"
 
@@ -223,5 +224,20 @@ bool JXZelto50CR::getDrive(QString& drive)
     if (!service)
         return false;
     drive = service->getDrive();
+    return true;
+}
+
+bool JXZelto50CR::eject()
+{
+    // No database file on the volume may stay open across the unmount.
+    GHDeviceDB::closeStorageMapDb();
+    JXPlatform platform;
+    QString drive;
+    if (getDrive(drive) && !drive.isEmpty())
+        platform.ejectDevice(drive, nullptr);
+    JXFSDeviceService* service = dynamic_cast<JXFSDeviceService*>(m_deviceService);
+    const QString storage = service ? service->getStorageDrive() : QString();
+    if (!storage.isEmpty())
+        platform.ejectDevice(storage, nullptr);
     return true;
 }

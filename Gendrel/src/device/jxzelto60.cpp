@@ -33,3 +33,48 @@ bool JXZelto60::getName(QString& model)
 {
     return m_innerDevice && m_innerDevice->getName(model);
 }
+
+bool JXZelto60::getDrive(QString& drive)
+{
+    return m_innerDevice && m_innerDevice->getDrive(drive);
+}
+
+bool JXZelto60::getUUID(QString& uuid)
+{
+    return m_innerDevice && m_innerDevice->getUUID(uuid);
+}
+
+bool JXZelto60::getOS(QString& version)
+{
+    return m_innerDevice && m_innerDevice->getOS(version);
+}
+
+bool JXZelto60::getBootloader(QString& version)
+{
+    return m_innerDevice && m_innerDevice->getBootloader(version);
+}
+
+bool JXZelto60::getTotal(QString& version)
+{
+    return m_innerDevice && m_innerDevice->getTotal(version);
+}
+
+bool JXZelto60::getLaunchsec(QString& version)
+{
+    return m_innerDevice && m_innerDevice->getLaunchsec(version);
+}
+
+QString JXZelto60::getRequiredJX()
+{
+    return m_innerDevice ? m_innerDevice->getRequiredJX() : QString();
+}
+
+QString JXZelto60::getCapability()
+{
+    return m_innerDevice ? m_innerDevice->getCapability() : QString();
+}
+
+JXClient::ImageMetaInfo JXZelto60::getImageMetaInfo(QString path)
+{
+    return m_innerDevice ? m_innerDevice->getImageMetaInfo(path) : ImageMetaInfo();
+}
