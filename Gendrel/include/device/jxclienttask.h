@@ -1,7 +1,7 @@
 #ifndef JXCLIENTTASK_H
 #define JXCLIENTTASK_H
 
-// A piece of map work handed to a client's import or delete action; the client does not own it and runs it on its
+// A unit of map work handed to a client's import or delete action; the client does not own it and runs it on its
 // worker thread.
 class JXClientTask
 {
