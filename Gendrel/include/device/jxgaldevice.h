@@ -21,6 +21,23 @@ public:
     JXGalDevice();
     ~JXGalDevice() override;
 
+    // The rides (".gal") and workouts (".wkt") the library lists on the volume. Nothing is listed or deleted without a
+    // volume: the library would take the separator alone, the root of the computer, as the device.
+    void getTracks(QVector<JXClientData>& items) override;
+    void getWorkouts(QVector<JXClientData>& items) override;
+    bool deleteTracks(QVector<int> ids) override;
+    bool deleteWorkouts(QVector<int> ids) override;
+    bool deleteAll() override;
+    // One workout file of the class (mode, kind, variant); false when the library has no record for it.
+    bool _readWorkout(uchar mode, uchar kind, uchar variant, QString name, JXClientData& item);
+
+    // Factory restore by the update method of "device.ini": method 1 asks for a forced update and reports failure;
+    // method 2 writes the package's flashes over two visits, the second in IAP mode.
+    bool restoreFactoryMethod1(QString folder);
+    bool restoreFactoryMethod2(QString folder);
+    // "device.ini"'s capability, else the library's, asked once.
+    QString getCapability() override;
+
     // Reads "device.ini" of the volume into the fields; false in IAP mode (no volume) or when it has none.
     bool readDeviceIni();
 
@@ -69,11 +86,50 @@ public:
     // addresses that are not negative. reason, when given, says what is wrong.
     static bool isUsableImageMetaInfo(const ImageMetaInfo& info, QString* reason = nullptr);
 
+    // The unpacked update package: the temporary folder's "langpack".
+    static QString packageFolder();
+    // The device's language codes; in IAP mode (no volume) the list read on the volume before.
+    bool getLanguageOnDevice(QStringList& codes) override;
+    // The firmware image of the package as the device takes it: image padded to 2048, "header.bin", the language
+    // file of the first code (else English), filled to meta's size with the version stamp in its last four bytes,
+    // then "Profile.bin" when the profile changed. Appended to out; false, logged, when the package cannot make one.
+    bool prepareImageBinary(QStringList* languages, QByteArray& out, JXClient::ImageMetaInfo* meta);
+    // The language area: the 229-byte table, then the package's "*.bft" files. False for more than the table holds.
+    bool prepareLangBinary(QByteArray& out);
+    using JXClient::setDefLanguage;
+    // The update on the volume: "/IMG.bin", and once it reads back whole "/update.ini" and the language files.
+    // The int carries nothing.
+    bool setDefLanguage(QStringList* languages, int, JXClient::ImageMetaInfo* meta);
+    // Brings the volume's "/Lang" files in step with the package folder's.
+    void copyLangFiles(QString folder, QStringList* languages);
+    // Replaces target by a copy of source only once the copy reads back whole; the old file stays otherwise.
+    bool copyFile(QString source, QString target);
+
+    // The update method of "device.ini" (1 when it names none).
+    qint32 getUpdateMethod();
+    // Whether the image and language binaries fit the flash at meta's addresses: whole 4096-byte blocks that end by
+    // block 65535 and do not overlap.
+    static bool isWritableIapLayout(const ImageMetaInfo& info, int imageSize, int langSize, QString* reason = nullptr);
+    // In IAP mode: erases and writes the image and the language area, then tells the device.
+    bool upgradeInIAPMode();
+    bool notifyIAPUpdate();
+    // In IAP mode: the package's internal-flash image and external-flash data of folder's "release.ini" "Name".
+    bool updateFlashes(QString folder);
+
+protected:
+    bool _updateTotal(QString file, QString lang) override;
+    bool _updateAP(QString file) override;
+    bool _restoreFactory(QString folder) override;
+
 private:
     // Both with m_iniMutex held.
     bool readDeviceIniLocked();
     void ensureIniRead();
     bool isScsiService();
+    // The profile file the library reads from the volume folder dir; empty when it cannot.
+    static QString libraryProfileFile(const QString& dir);
+    // Removes the registry row registerSCSIDevice added, if any.
+    void unregisterSCSIDevice();
 
     // Guards the description file's fields: the first reader fills them, on any thread.
     mutable QMutex m_iniMutex;

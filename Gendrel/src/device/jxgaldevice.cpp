@@ -201,12 +201,6 @@ bool JXGalDevice::getName(QString& model)
     return registryModelName(model);
 }
 
-bool JXGalDevice::prepareUploadData(QString& path, bool dontCheckUploaded)
-{
-    JX_WARNING << "the closed device-access library is not available: no upload data";
-    return false;
-}
-
 void JXGalDevice::getPOIs(QVector<JXClientData>&) {}
 
 void JXGalDevice::getRoutes(QVector<JXClientData>&) {}
@@ -237,12 +231,6 @@ bool JXGalDevice::eject()
     if (!manager)
         return false;
     return manager->ejectConnectedDevice();
-}
-
-QStringList JXGalDevice::saveDeviceRawData(QString path)
-{
-    JX_WARNING << "the closed device-access library is not available: no raw data";
-    return QStringList();
 }
 
 JXClient::ImageMetaInfo JXGalDevice::getImageMetaInfo(QString path)

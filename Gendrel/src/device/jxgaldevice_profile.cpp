@@ -132,3 +132,8 @@ bool JXGalDevice::setShareData(QString zipPath)
     JX_WARNING << "setShareData: share data is not supported for this device family";
     return false;
 }
+
+QString JXGalDevice::libraryProfileFile(const QString& dir)
+{
+    return GAL_GetProfile(dir);
+}

@@ -27,6 +27,7 @@ struct JXSimulatedFlashDevice::State
     bool dropWrites = false;
     int busyPolls = 0;
     QList<int> resets;
+    int updateNotices = 0;
 };
 
 namespace {
@@ -44,7 +45,8 @@ enum FlashArea : int {
     WriteExternalArea = 0x0F,
     ReadExternalArea = 0x10,
     FlashStatusArea = 0x15,
-    EraseBlockArea = 0x18
+    EraseBlockArea = 0x18,
+    UpdateNoticeArea = 0x1A
 };
 
 // The part of flash that block number of blockSize bytes covers; false when it lies past the end.
@@ -177,6 +179,11 @@ bool executeOnFlash(JXSimulatedFlashDevice::State& state, const quint8* command,
         if (area == ReadExternalArea && state.flipCountdown > 0 && state.flipAddress >= offset &&
             state.flipAddress < offset + length && --state.flipCountdown == 0)
             block[state.flipAddress - offset] ^= 0xFF;
+        return true;
+    }
+    if (read && area == UpdateNoticeArea) {
+        std::memset(block, 0, size_t(length));
+        ++state.updateNotices;
         return true;
     }
     if (read && area == FlashStatusArea) {
@@ -348,4 +355,10 @@ int JXSimulatedFlashDevice::closeCount() const
 {
     QMutexLocker locker(&m_state->mutex);
     return m_state->closes;
+}
+
+int JXSimulatedFlashDevice::updateNotices() const
+{
+    QMutexLocker locker(&m_state->mutex);
+    return m_state->updateNotices;
 }

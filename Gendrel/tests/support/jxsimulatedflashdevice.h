@@ -22,9 +22,10 @@
 // act on flash contents instead, at the block size of command byte 8: 0x10
 // reads and 0x0F writes the external flash, 0x0E erases all of it to 0xFF,
 // 0x18 erases one 4096-byte block, 0x0C writes and 0x0D reads the internal
-// flash, a read of 0x15 answers the ready status (byte 0 is 0 when ready);
-// writes to 0 and 1 are recorded as resets. A block past the end of
-// either flash fails.
+// flash, a read of 0x15 answers the ready status (byte 0 is 0 when ready),
+// a read of 0x1A takes the notice that a firmware update was written (all
+// zeros back); writes to 0 and 1 are recorded as resets. A block past the
+// end of either flash fails.
 //
 // Channels made by createChannel share the device and may outlive it. Safe to
 // use from several threads.
@@ -67,6 +68,8 @@ public:
     void setBusyPolls(int n);
     // The reset areas written (0 restart, 1 into firmware-update mode), in order.
     QList<int> resets() const;
+    // How many update notices (reads of area 0x1A) were taken.
+    int updateNotices() const;
 
     // A new channel to this device; the caller owns it.
     JXScsiChannel* createChannel();
