@@ -123,12 +123,52 @@ public:
     // Packs the device's crash dumps and system logs into archive; the system logs then leave the device.
     void exportLog(QString archive) override;
 
+    // ---- Map-data update (jxzelto50_map.cpp) -----------------------------------------------------------------
+    // The volumes of this device: its own drive first, then every other removable "msdos" volume of the maker's
+    // disk vendors. Empty for a model that has no map volume.
+    QStringList GetDriveDisks(QString model);
+    // Removes the files of the Countries folder that share a base name with an entry of the resource; true when no
+    // entry of any of the resource's names is left there.
+    bool removeMapFilesOnDisk(QString source, QString target);
+    // Files already there (same size, times under a minute apart) are not copied again.
+    bool copyMapFiles(QString source, QString target, bool keepTime);
+    // True when every file of the resource, sub-folders included, has a copy with the same MD5 digest.
+    bool checkCopiedMapFiles(QString source, QString target);
+
+    // ---- GPS engine, map-engine data, map cards, language codes (jxzelto50_components.cpp) ---------------------
+    // "GPST_ENGINE": the engine onto every vendor volume with a "/data" folder (and, for "Zelto60", into the cycling
+    // application of its own drive) where the device's version is lower.
+    bool UpdateGPSENGINEProcess(QString packageFile, QString model, QString version);
+    // "MapData" of a "Zelto60": versions is the engine's and the map-engine data's version joined by "^"; anything
+    // else is refused before a volume is touched.
+    bool UpdateMapDataProcess(QString packageFile, QString model, QString versions);
+    // One key of root's "/data/version.ini"; "0.0.0.0" when there is none.
+    QString GetGPSENGINEVersion(QString key, QString root);
+    // False when the file could not be written.
+    bool SetGPSENGINEVersion(QString key, QString root, QString value);
+    // The lowest of the dotted versions, compared part by part as numbers; empty when their part counts differ.
+    static QString compareVersions(QStringList versions);
+    // Unpacks the package into this client's own unpack folder, without the files named in leaveOut; the folder,
+    // or the empty text on failure.
+    QString makeGPSENGINETempFiles(QString packageFile, QStringList leaveOut);
+    // "card root/^version" for each map card beside the device, joined by "|"; the argument is not used.
+    QString GetComponentVersion_CYCLEROAD(QString unused);
+    // The three-letter language code of a name with a country prefix ("de_Bayern": "GER"); "ENG" by default.
+    static QString mappingLangCode(QString text);
+    // The lang section of a multi-language text ("\ENG Ride\GER Fahrt"), else its "ENG" one, else its first.
+    static QString getStringByLang(QString text, QString lang);
+
 protected:
     bool _updateTotal(QString package, QString unused) override;
     bool _updateAP(QString package) override;
     bool _importMap(JXClientTask* task) override;
     bool _deleteMap(JXClientTask* task) override;
     bool _restoreFactory(QString folder) override;
+    // "resource folder^model"; true only when every resource was replaced and checked, and the new map
+    // description, when there is one, took the old one's place.
+    bool _updateMapData(QString text) override;
+    // Dispatches by component name: "GPST_ENGINE" or "MapData".
+    bool _updateComponent(JXClientCompUpdateInfo info) override;
 
     // Set between the two steps of a factory restore: the returning device is then taken without opening its
     // databases.

@@ -1,0 +1,289 @@
+// Map-data update of the map devices: the country files of the map volume are replaced by those of a folder on the
+// computer, checked by MD5, and the new map description takes the place of the old one. Runs on the client's worker
+// thread. The device reads "currentMap.xml" to know its maps, so that file is switched only once every country was
+// copied and checked, and it is never left missing.
+
+#include "device/jxzelto50.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "jxlog.h"
+#include "system/jxplatform.h"
+
+namespace {
+
+const QLatin1String kMapVolumeMark("zelto60map");
+const QLatin1String kDataFolder("/data");
+const QLatin1String kCountriesFolder("/mapengine/map/Countries");
+const QLatin1String kMapsInfoFolder("/mapsinfo");
+const QLatin1String kCurrentMap("/currentMap.xml");
+const QLatin1String kNewMap("/temp.xml");
+// Where the old description waits while the new one takes its name.
+const QLatin1String kCurrentMapAside("/currentMap.xml.old");
+// Files whose times are closer than this and whose sizes agree are taken as copied already.
+const qint64 kSameFileWindowMs = 60 * 1000;
+// Map files run to gigabytes: they are hashed a block at a time.
+const int kHashBlock = 1024 * 1024;
+
+QString quoted(const QString& text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// Files and folders, without hidden entries, in the order the file system gives them.
+QFileInfoList mapEntries(const QString& folder)
+{
+    return QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
+}
+
+// "Alpha.map" and "Alpha.idx" belong to the country "Alpha".
+QString countryOf(const QString& fileName)
+{
+    return fileName.section(QLatin1Char('.'), 0, 0);
+}
+
+// Also a link whose target is gone: it still takes the name.
+bool isPresent(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+bool isMapVendor(const QString& vendor)
+{
+    const QString name = vendor.toLower();
+    return name.contains(QLatin1String("vexmor")) || name.contains(QLatin1String("tirna ms")) ||
+           name.contains(QLatin1String("tirna device"));
+}
+
+// Lower-case hexadecimal MD5 of the file; empty when it cannot be read to its end.
+QByteArray md5Of(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        JX_CRITICAL << "open " << quoted(path) << " failed: " << file.errorString();
+        return QByteArray();
+    }
+    static thread_local QByteArray buffer(kHashBlock, Qt::Uninitialized);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    for (;;) {
+        const qint64 count = file.read(buffer.data(), buffer.size());
+        if (count < 0) {
+            JX_CRITICAL << "read " << quoted(path) << " failed: " << file.errorString();
+            return QByteArray();
+        }
+        if (count == 0)
+            break;
+        hash.addData(buffer.constData(), int(count));
+    }
+    return hash.result().toHex();
+}
+
+bool sameFile(const QString& source, const QString& copy)
+{
+    const QFileInfo copyInfo(copy);
+    if (!copyInfo.isFile()) {
+        JX_CRITICAL << "copied map file missing: " << quoted(copy);
+        return false;
+    }
+    if (copyInfo.size() != QFileInfo(source).size()) {
+        JX_CRITICAL << "copied map file " << quoted(copy) << " has " << copyInfo.size() << " bytes, its source "
+                    << QFileInfo(source).size();
+        return false;
+    }
+    const QByteArray sourceDigest = md5Of(source);
+    if (sourceDigest.isEmpty())
+        return false;
+    const QByteArray copyDigest = md5Of(copy);
+    if (copyDigest != sourceDigest) {
+        JX_CRITICAL << "MD5 of " << quoted(copy) << " is " << copyDigest << ", of its source " << sourceDigest;
+        return false;
+    }
+    return true;
+}
+
+// Every file below source has a copy of the same digest below target. Inside sub-folders links are passed over, as
+// the folder copy passes over them.
+bool sameTree(const QString& source, const QString& target, bool topLevel)
+{
+    for (const QFileInfo& entry : mapEntries(source)) {
+        if (!topLevel && entry.isSymLink())
+            continue;
+        const QString copy = target + QLatin1Char('/') + entry.fileName();
+        if (entry.isDir()) {
+            if (!QFileInfo(copy).isDir()) {
+                JX_CRITICAL << "copied map folder missing: " << quoted(copy);
+                return false;
+            }
+            if (!sameTree(entry.absoluteFilePath(), copy, false))
+                return false;
+        } else if (entry.isFile() && !sameFile(entry.absoluteFilePath(), copy)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// temp.xml becomes currentMap.xml. The old description is moved aside rather than removed, so that a failed rename
+// can put it back: the device is never left without one.
+bool switchMapDescription(const QString& folder)
+{
+    const QString current = folder + kCurrentMap;
+    const QString aside = folder + kCurrentMapAside;
+    if (isPresent(current)) {
+        // An aside file beside a current one is a leftover of an update cut off after the switch.
+        if (isPresent(aside) && !QFile::remove(aside)) {
+            JX_CRITICAL << "remove " << quoted(aside) << " failed";
+            return false;
+        }
+        if (!QFile::rename(current, aside)) {
+            JX_CRITICAL << "move " << quoted(current) << " aside failed";
+            return false;
+        }
+    }
+    QFile next(folder + kNewMap);
+    if (next.rename(current)) {
+        QFile::remove(aside);
+        return true;
+    }
+    JX_CRITICAL << "rename " << quoted(folder + kNewMap) << " to " << quoted(current)
+                << " failed: " << next.errorString();
+    if (isPresent(aside) && !QFile::rename(aside, current))
+        JX_CRITICAL << "putting back " << quoted(current) << " failed; the old description is " << quoted(aside);
+    return false;
+}
+
+} // namespace
+
+QStringList JXZelto50::GetDriveDisks(QString model)
+{
+    QStringList drives;
+    if (!model.startsWith(QLatin1String("Zelto50")) && model != QLatin1String("Zelto60"))
+        return drives;
+    QString own;
+    if (!getDrive(own))
+        own.clear();
+    drives.append(own);
+    JXPlatform platform;
+    const QString ownPath = own.isEmpty() ? QString() : QDir::cleanPath(own);
+    for (const QString& volume : platform.getRemovableDrives(QStringLiteral("msdos"))) {
+        if (QDir::cleanPath(volume) != ownPath && isMapVendor(platform.getDriveVendorName(volume)))
+            drives.append(volume);
+    }
+    JX_DEBUG << "Vexmor Disks are:" << drives;
+    return drives;
+}
+
+bool JXZelto50::_updateMapData(QString text)
+{
+    m_error = true;
+    const QStringList parts = text.split(QLatin1Char('^'), Qt::KeepEmptyParts);
+    if (parts.size() < 2) {
+        JX_CRITICAL << "map update without a model: " << quoted(text);
+        return false;
+    }
+    const QString resources = parts.at(0);
+    QString mapVolume;
+    for (const QString& drive : GetDriveDisks(parts.at(1))) {
+        if (drive.toLower().contains(kMapVolumeMark))
+            mapVolume = drive;
+    }
+    QStringList names;
+    for (const QFileInfo& entry : mapEntries(resources))
+        names.append(entry.fileName());
+    JX_DEBUG << "Map resources are:" << names;
+
+    const QString data = mapVolume + kDataFolder;
+    if (mapVolume.isEmpty() || !QFileInfo(data).isDir()) {
+        JX_CRITICAL << "no map volume with " << quoted(kDataFolder) << " for " << quoted(parts.at(1));
+        return false;
+    }
+    if (names.isEmpty()) {
+        JX_CRITICAL << "no map resources in " << quoted(resources);
+        return false;
+    }
+    const QString countries = data + kCountriesFolder;
+    // Every resource is tried, so one bad country does not hold back the others; but the map description names
+    // them all, so it is switched only when none failed.
+    bool result = true;
+    for (const QString& name : qAsConst(names)) {
+        const QString source = resources + QLatin1Char('/') + name;
+        if (!removeMapFilesOnDisk(source, countries) || !copyMapFiles(source, countries, true) ||
+            !checkCopiedMapFiles(source, countries)) {
+            JX_CRITICAL << "map resource " << quoted(name) << " not updated";
+            result = false;
+        }
+    }
+    if (!result)
+        return false;
+    const QString mapsInfo = data + kMapsInfoFolder;
+    if (!QFileInfo(mapsInfo + kNewMap).isFile())
+        return true;
+    result = switchMapDescription(mapsInfo);
+    if (result)
+        m_error = false;
+    return result;
+}
+
+bool JXZelto50::removeMapFilesOnDisk(QString source, QString target)
+{
+    const QFileInfoList sources = mapEntries(source);
+    const QFileInfoList targets = mapEntries(target);
+    if (sources.isEmpty()) {
+        JX_CRITICAL << "no map files in " << quoted(source);
+        return false;
+    }
+    bool result = true;
+    for (const QFileInfo& entry : sources) {
+        const QString country = countryOf(entry.fileName());
+        for (const QFileInfo& old : targets) {
+            // A failure shows below: the file is still there.
+            if (!old.isDir() && countryOf(old.fileName()) == country)
+                removeFile(old.absoluteFilePath());
+        }
+        const QString left = target + QLatin1Char('/') + entry.fileName();
+        if (isPresent(left)) {
+            JX_CRITICAL << "old map entry left: " << quoted(left);
+            result = false;
+        }
+    }
+    return result;
+}
+
+bool JXZelto50::copyMapFiles(QString source, QString target, bool keepTime)
+{
+    for (const QFileInfo& entry : mapEntries(source)) {
+        const QString destination = target + QLatin1Char('/') + entry.fileName();
+        if (entry.isDir()) {
+            QDir(target).mkdir(entry.fileName());
+            if (!QFileInfo(destination).isDir() ||
+                !copyFiles(entry.absoluteFilePath(), destination, keepTime, nullptr)) {
+                JX_CRITICAL << "copy of map folder " << quoted(entry.absoluteFilePath()) << " failed";
+                return false;
+            }
+        } else if (entry.isFile()) {
+            const QFileInfo existing(destination);
+            if (existing.isFile() && existing.size() == entry.size() &&
+                qAbs(existing.lastModified().msecsTo(entry.lastModified())) < kSameFileWindowMs) {
+                JX_DEBUG << "map file already there:" << destination;
+                continue;
+            }
+            if (!copyFile(entry.absoluteFilePath(), destination, keepTime))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool JXZelto50::checkCopiedMapFiles(QString source, QString target)
+{
+    if (mapEntries(source).isEmpty()) {
+        JX_CRITICAL << "no map files to check in " << quoted(source);
+        return false;
+    }
+    return sameTree(source, target, true);
+}
