@@ -1,6 +1,7 @@
 #ifndef JXCLOCK_H
 #define JXCLOCK_H
 
+#include <QDateTime>
 #include <QtGlobal>
 
 class QMutex;
@@ -19,6 +20,8 @@ public:
     virtual bool wait(QWaitCondition& condition, QMutex& mutex, qint64 milliseconds) = 0;
     // Milliseconds on a steady scale; only differences mean something.
     virtual qint64 now() = 0;
+    // The computer's local date and time, for what is stamped onto a device.
+    virtual QDateTime localDateTime();
 
     // The clock in use: the system's unless another was installed.
     static JXClock* instance();
@@ -31,6 +34,7 @@ public:
         return instance()->wait(condition, mutex, milliseconds);
     }
     static qint64 nowMs() { return instance()->now(); }
+    static QDateTime localNow() { return instance()->localDateTime(); }
 };
 
 #endif

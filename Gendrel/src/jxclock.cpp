@@ -42,6 +42,11 @@ std::atomic<JXClock*> installedClock{nullptr};
 
 } // namespace
 
+QDateTime JXClock::localDateTime()
+{
+    return QDateTime::currentDateTime();
+}
+
 JXClock* JXClock::instance()
 {
     JXClock* clock = installedClock.load();

@@ -4,8 +4,10 @@
 #include "device/jxdeviceimpl.h"
 #include "device/jxzelto30.h"
 
-// The first-generation flash-image client of the heart-rate models "Hemlar30", "Hemlar35" and "Zelto20", with its
-// own start-up check.
+// The first-generation flash-image client of the heart-rate models "Hemlar30", "Hemlar35" and "Zelto20": its own
+// flash layout and start-up check, a software update that writes a firmware image, a delete-all that clears the
+// device at once, a write-back that never rebuilds the data store, the device language kept in the profile, and a
+// clock setting. Everything else is JXZelto30's.
 class JXHemlar30 : public JXDeviceImpl<JXHemlar30, JXZelto30>
 {
     Q_OBJECT
@@ -16,6 +18,38 @@ public:
 
     // Reads the profile block; false when it cannot be read or the model's profile is not set up.
     bool initial() override;
+    // 1.
+    int getMainActiveType() override;
+    // These models report no application version: empty, false.
+    bool getAP(QString& version) override;
+    // True unless both probe words of the image (at 0 and 0x5000) are erased.
+    bool checkIntegrity() override;
+    // These models take no shared data: the call clears the device (deleteAll) and gives its result.
+    bool setShareData(QString path) override;
+    // Deletes the tracks in the data store, then clears the whole device (deleteAll) and gives its result.
+    bool deleteTracks(QVector<int> ids) override;
+    // Writes an erased image that keeps only the profile block, an empty flash-header record and the rewritten
+    // mark, and reads it back. Refused, with nothing erased, without an image of the flash or a data store. The
+    // dirty flags are cleared only when the device holds the new image; the error flag is the negated result.
+    bool deleteAll() override;
+    // Appends the profile's "User Lang" (empty when absent), the profile read first when none is held. True when
+    // the list's first text is not empty.
+    bool getLanguageOnDevice(QStringList& codes) override;
+    // Stores the list's first text as the profile's "User Lang" and marks the profile for the next write-back;
+    // the integer is not used. False for an empty list or when no profile can be had.
+    bool setDefLanguage(QStringList* codes, int index) override;
+    // Sets the device's clock to the computer's local date and time; the write's result.
+    bool setLocaleTimeFromePC() override;
+    void setFlashDef() override;
+
+protected:
+    // The firmware image of a package: unpacked, its first ".bin" file fitted to the internal image size, written
+    // to area 12 and read back from area 13. Older "Zelto20" and "Hemlar35" devices are formatted first, once the
+    // image is known to be usable.
+    bool _updateTotal(QString package, QString lang) override;
+    // The write-back of the image as held, the profile block copied in; no data-store rebuild. Up to 10 attempts.
+    bool _finalize() override;
+    IapUpdatePlan iapUpdatePlan() const override;
 };
 
 #endif

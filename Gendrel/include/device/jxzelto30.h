@@ -29,8 +29,8 @@ struct HRUPPreData
 // data in a 1 MB external flash, moved in blocks through vendor SCSI commands of the device's SCSI service. The
 // models (JXZelto35, JXHemlar30) derive from it through JXDeviceImpl, which holds the service.
 //
-// Everything here runs on the client's thread, except initial (the factory's thread), getShareDataList (the
-// caller's) and the getters.
+// Everything here runs on the client's thread, except initial (the factory's thread), getShareDataList and
+// updateLaunchsec (the caller's) and the getters.
 class JXZelto30 : public JXClient
 {
     Q_OBJECT
@@ -135,6 +135,23 @@ public:
     // Writes the image, read first when none is held, to path; a file that cannot be written whole is not left.
     void saveExtFlashToFile(QString path) override;
 
+    // The firmware update in the device's IAP mode: loader, restart into IAP mode, wait for the device, firmware,
+    // restart. Runs at once on the caller's thread and blocks it (10 s at least); refused while an action runs,
+    // and no action starts while it runs. The model's package names and messages come from iapUpdatePlan.
+    bool updateLaunchsec(QString package) override;
+
+    // The language pack of the package unpacked into the work folder: names of the languages it holds, one per
+    // language file, in the order of the language map's codes.
+    bool getSupportLanguage(QString package, QStringList& names) override;
+    // The known codes of the language table in the device's internal flash (read once, area 13).
+    bool getLanguageOnDevice(QStringList& codes) override;
+    // Builds the language image of the unpacked package for codes, writes it to area 12 and reads it back from
+    // area 13 until it matches (51 attempts); with "savelangeageimage" set it goes to a file instead. Refused,
+    // with nothing written, without a base image, with more than twenty languages or an image over the area.
+    bool setDefLanguage(QStringList* codes, int index) override;
+    // "savelangeageimage" of the model's settings group not "0".
+    virtual bool isSaveFendirWithLanguage();
+
     // Whether the model's settings group switches bit-font names on ("bitfont" not "0").
     virtual bool isSupportBitfont();
     // Appends the blocks firstBlock .. firstBlock + ceil(byteCount / blockSize) - 1 of an area to out, whole
@@ -206,16 +223,45 @@ public:
     QString flashBackupPath();
 
 protected:
+    // What a model's firmware package looks like and what its update logs (bare warnings, each followed by the
+    // path). The loader is the entry whose name begins with loaderPrefix, otherwise one beginning with imagePrefix
+    // is the firmware; both compared with letter case counting.
+    struct IapUpdatePlan
+    {
+        const char* folderName;        // work folder under the temporary folder
+        const char* loaderPrefix;      // "IT"
+        const char* imagePrefix;       // "I"
+        const char* loaderWriteFailed; // "write iap temp failed "
+        const char* imageWriteFailed;  // "write iap failed "
+    };
+    // This model's description of its firmware package.
+    virtual IapUpdatePlan iapUpdatePlan() const;
+    // The flow of updateLaunchsec once the client is claimed. The close-on-remove flag gets its earlier value back
+    // at every exit.
+    bool runIapUpdate(const QString& package, const IapUpdatePlan& plan);
+
+    // The language-pack update: unpack, the device's languages (English when none), setDefLanguage, then the
+    // package's minimum companion version into the settings.
+    bool _updateTotal(QString package, QString lang) override;
+    // Writes the internal flash from the folder (area 12), erases the external flash and, unless the folder's
+    // release.ini says "ExData=no", writes it (area 15). False when any step fails.
+    bool _restoreFactory(QString folder) override;
+
     enum : quint32 {
         FlashSize = 0x100000,
         ProfileAddress = 0xF8000, // start of the 4096-byte profile block
         ProfileBlockSize = 4096,
         ExtFlashBlockSize = 4096,
-        ResetBlockSize = 512
+        ResetBlockSize = 512,
+        InternalBlockSize = 2048,   // firmware, loader and language image
+        InternalImageSize = 0x79000 // the language image, and what area 13 gives back
     };
     enum : unsigned char {
         AreaReset = 0x00,
         AreaResetIntoIAP = 0x01,
+        AreaWriteFirmware = 0x0A,
+        AreaWriteInternal = 0x0C, // loader, language image, internal flash of a factory restore
+        AreaReadInternal = 0x0D,
         AreaEraseExtFlash = 0x0E,
         AreaWriteExtFlash = 0x0F,
         AreaReadExtFlash = 0x10
@@ -251,13 +297,14 @@ protected:
     // Describes a ring of the flash-header record as empty: its free count (at recordOffset) becomes the group's
     // data size, both its addresses (the next two words) the group's data start.
     void resetRing(int recordOffset, int sizeWord, int startWord);
+    // Keeps the flash as read in flashBackupPath() before an erase; false (logged) when it cannot.
+    bool saveFlashBackup();
 
 private:
     // Puts the data store's records back into the image, the emptied groups erased.
     void rebuildDataStore();
     // One write-back pass from the erase on; false at the first step that fails.
     bool writeBackAttempt(bool dirty);
-    bool saveFlashBackup();
     // Deletes the data-store root.
     void dropPSF();
 };

@@ -1,8 +1,77 @@
 #include "device/jxhemlar30.h"
 
+#include <QMutex>
+#include <QMutexLocker>
+#include <QWaitCondition>
+#include <QtEndian>
+
+#include <cstring>
+
+#include "jxclock.h"
+#include "jxlog.h"
+#include "jxprofiledata.h"
+#include "psf/jxpsf.h"
+
+namespace {
+
+// Within the profile block: non-zero once the device's user has set it up.
+const int kHemlar30SetUpOffset = 0x376;
+const int kHemlar35SetUpOffset = 0x4AA;
+
+// The image is trusted while either probe word still holds data.
+const int kIntegrityProbeOffset = 0x5000;
+const quint32 kErasedWord = 0xFFFFFFFF;
+
+// Tells the device that its data store was rewritten.
+const int kRewrittenMarkOffset = 0x1000;
+const quint32 kRewrittenMark = 0x44332211;
+
+const qint64 kDeleteAllPauseMs = 1000;
+const int kWriteBackAttempts = 10;
+// The device needs this long after writing the image before the read-back sees it.
+const qint64 kReadBackSettleMs = 2000;
+
+// The clock block: seven date bytes at the start of one zeroed 512-byte block.
+const unsigned char kAreaClock = 0x06;
+const int kClockBlockSize = 512;
+const int kClockCommandBlockSize = 2048;
+enum ClockByte { ClockSecond = 0, ClockMinute, ClockHour, ClockDay, ClockMonth, ClockYearLow, ClockYearHigh };
+
+const char* const kLanguageKey = "User Lang";
+
+quint32 wordAt(const QByteArray& image, int offset)
+{
+    return qFromLittleEndian<quint32>(image.constData() + offset);
+}
+
+} // namespace
+
 JXHemlar30::JXHemlar30() = default;
 
 JXHemlar30::~JXHemlar30() = default;
+
+void JXHemlar30::setFlashDef()
+{
+    static const struct
+    {
+        int word;
+        quint32 value;
+    } layout[] = {
+        {0, 0x6000},   {1, 0x7000},                                 // header areas
+        {2, 0x6154},   {3, 0x6170},   {4, 0x6D00},   {5, 0xB90},    // group 1
+        {6, 0x6D00},   {7, 0x6D10},   {8, 0x8E94},   {9, 0x2184},   // group 2
+        {10, 0x8E94},  {11, 0x8EAC},  {12, 0x10FDC}, {13, 0x8130},  // group 3
+        {14, 0x11000}, {15, 0x2D000}, {16, 0x1C000},                // group 4
+        {17, 0x2D000}, {18, 0x2F000}, {19, 0x2000},                 // group 5
+        {20, 0x2F000}, {21, 0x2F010}, {22, 0x36000}, {23, 0x6FF0},  // group 6
+        {24, 0x36000}, {25, 0x36018}, {26, 0x7C000}, {28, 0x45FE8}, // group 7
+        {30, 0xAE000}, {31, 0xAE018}, {32, 0xF2000}, {33, 0x43FE8}, // group 8
+        {38, 0xF2000}, {39, 0xF2018}, {40, 0xF8000}, {41, 0x5FE8},  // language area
+        {42, 0x6000},                                               // data store
+    };
+    for (const auto& entry : layout)
+        m_flashDef.words[entry.word] = entry.value;
+}
 
 bool JXHemlar30::initial()
 {
@@ -13,8 +82,188 @@ bool JXHemlar30::initial()
     getName(model);
     // A device that was never set up has a zero where its profile keeps a set value.
     if (model == QLatin1String("Hemlar30"))
-        return profile.at(0x376) != 0;
+        return profile.at(kHemlar30SetUpOffset) != 0;
     if (model == QLatin1String("Hemlar35") || model == QLatin1String("Zelto20"))
-        return profile.at(0x4AA) != 0;
+        return profile.at(kHemlar35SetUpOffset) != 0;
     return true;
+}
+
+int JXHemlar30::getMainActiveType()
+{
+    return 1;
+}
+
+bool JXHemlar30::getAP(QString& version)
+{
+    version.clear();
+    return false;
+}
+
+bool JXHemlar30::checkIntegrity()
+{
+    const QByteArray* image = getExtFlash();
+    if (image->size() < kIntegrityProbeOffset + 4) {
+        JX_WARNING << "an image of" << image->size() << "bytes is incomplete";
+        return false;
+    }
+    return wordAt(*image, 0) != kErasedWord || wordAt(*image, kIntegrityProbeOffset) != kErasedWord;
+}
+
+bool JXHemlar30::setShareData(QString path)
+{
+    JX_WARNING << "this model takes no shared data: the device is cleared instead of importing" << path;
+    return deleteAll();
+}
+
+bool JXHemlar30::deleteTracks(QVector<int> ids)
+{
+    // Deleting tracks on these models always ends in a cleared device: routes and workouts go with them.
+    JXZelto30::deleteTracks(ids);
+    JX_WARNING << "deleting tracks clears the whole device on this model";
+    return deleteAll();
+}
+
+bool JXHemlar30::deleteAll()
+{
+    JXFunctionTrace trace(QStringLiteral("deleteAll"));
+    // The profile block comes from the image as read; taken after the erase it would be an erased block.
+    QByteArray* image = getExtFlash();
+    if (image->size() != int(m_flashSize) || !m_psf) {
+        JX_WARNING << "nothing is erased: no image of the flash or no data store is held (" << image->size()
+                   << "bytes)";
+        m_error = true;
+        return false;
+    }
+    const QByteArray profileBlock = image->mid(int(m_profileAddress), int(ProfileBlockSize));
+
+    // Writing over flash that was not erased would not give the image; the device keeps its data then.
+    if (!eraseExtFlash()) {
+        JX_WARNING << "the flash could not be erased; nothing was written";
+        m_error = true;
+        return false;
+    }
+    {
+        // Nothing signals this: it is a pause of the full length for the device to settle.
+        QMutex mutex;
+        QWaitCondition condition;
+        QMutexLocker locker(&mutex);
+        JXClock::waitMs(condition, mutex, kDeleteAllPauseMs);
+    }
+
+    image->fill(char(0xFF));
+    image->replace(int(m_profileAddress), profileBlock.size(), profileBlock);
+    m_psf->initFlashHeader(m_flashHeaderRecord.data());
+    finalizeFlashInfo(m_flashHeaderRecord.data(), *image);
+    char mark[4];
+    qToLittleEndian<quint32>(kRewrittenMark, mark);
+    image->replace(kRewrittenMarkOffset, int(sizeof mark), mark, int(sizeof mark));
+
+    bool result = writeData(image, AreaWriteExtFlash, ExtFlashBlockSize, 0);
+    if (result) {
+        QByteArray readBack;
+        result = readData(readBack, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0) && readBack == *image;
+        if (!result)
+            JX_WARNING << "the cleared image read back differs from what was written";
+    } else {
+        JX_WARNING << "failed to write the cleared image";
+    }
+    // On failure the held image is still what the device should hold: the flags stay for a later write-back.
+    if (result)
+        resetDirty();
+    m_error = !result;
+    return result;
+}
+
+bool JXHemlar30::_finalize()
+{
+    JXFunctionTrace trace(QStringLiteral("_finalize"));
+    if (!isDirty() && !isDirtyProfile())
+        return true;
+    if (specifyExtFlash())
+        return false;
+    // The whole flash is erased and written from the image: without one read from the device, the user's data
+    // would be replaced by erased bytes.
+    if (m_image.size() != int(m_flashSize)) {
+        JX_CRITICAL << "no image of the flash to write back:" << m_image.size() << "bytes";
+        return false;
+    }
+    if (!saveFlashBackup())
+        return false;
+    for (int attempt = 1; attempt <= kWriteBackAttempts; ++attempt) {
+        if (!eraseExtFlash()) {
+            JX_WARNING << "write-back attempt" << attempt << ": the erase failed";
+            continue;
+        }
+        if (m_profile) {
+            const QByteArray raw = m_profile->getRawData().left(int(ProfileBlockSize));
+            m_image.replace(int(m_profileAddress), raw.size(), raw);
+        }
+        if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, 0)) {
+            JX_WARNING << "write-back attempt" << attempt << ": failed to write the image";
+            continue;
+        }
+        JXClock::sleepMs(kReadBackSettleMs);
+        QByteArray readBack;
+        if (!readData(readBack, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0) || readBack != m_image) {
+            JX_WARNING << "write-back attempt" << attempt << ": the image read back differs";
+            continue;
+        }
+        resetDirty();
+        loadProfile();
+        return true;
+    }
+    JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times";
+    return false;
+}
+
+bool JXHemlar30::getLanguageOnDevice(QStringList& codes)
+{
+    JXFunctionTrace trace(QStringLiteral("getLanguageOnDevice"));
+    if (!m_profile)
+        loadProfile();
+    if (!m_profile)
+        return false;
+    codes.append(m_profile->value(QLatin1String(kLanguageKey)));
+    return !codes.first().isEmpty();
+}
+
+bool JXHemlar30::setDefLanguage(QStringList* codes, int)
+{
+    JXFunctionTrace trace(QStringLiteral("setDefLanguage"));
+    if (!codes || codes->isEmpty())
+        return false;
+    // The write-back copies the profile into the image as read; without the image it has nothing to write.
+    if (m_image.isEmpty())
+        getExtFlash();
+    if (!m_profile)
+        loadProfile();
+    if (!m_profile) {
+        JX_WARNING << "no profile to keep the language in: the device's profile block can not be read";
+        return false;
+    }
+    QMap<QString, QString> map = m_profile->getData();
+    map.insert(QLatin1String(kLanguageKey), codes->first());
+    m_profile->setData(map);
+    if (!m_profile->save()) {
+        JX_WARNING << "the language could not be put into the profile";
+        return false;
+    }
+    m_dirtyProfile = true;
+    return true;
+}
+
+bool JXHemlar30::setLocaleTimeFromePC()
+{
+    const QDateTime now = JXClock::localNow();
+    const QDate date = now.date();
+    const QTime time = now.time();
+    QByteArray block(kClockBlockSize, '\0');
+    block[ClockSecond] = char(time.second());
+    block[ClockMinute] = char(time.minute());
+    block[ClockHour] = char(time.hour());
+    block[ClockDay] = char(date.day());
+    block[ClockMonth] = char(date.month());
+    block[ClockYearLow] = char(date.year() & 0xFF);
+    block[ClockYearHigh] = char((date.year() >> 8) & 0xFF);
+    return writeData(&block, kAreaClock, kClockCommandBlockSize, block.size());
 }

@@ -24,6 +24,8 @@ struct JXSimulatedFlashDevice::State
     QByteArray internalFlash;
     int flipAddress = -1;
     int flipCountdown = 0;
+    int internalFlipAddress = -1;
+    int internalFlips = 0; // < 0: every read
     bool dropWrites = false;
     int busyPolls = 0;
     QList<int> resets;
@@ -179,6 +181,12 @@ bool executeOnFlash(JXSimulatedFlashDevice::State& state, const quint8* command,
         if (area == ReadExternalArea && state.flipCountdown > 0 && state.flipAddress >= offset &&
             state.flipAddress < offset + length && --state.flipCountdown == 0)
             block[state.flipAddress - offset] ^= 0xFF;
+        if (area == ReadInternalArea && state.internalFlips != 0 && state.internalFlipAddress >= offset &&
+            state.internalFlipAddress < offset + length) {
+            block[state.internalFlipAddress - offset] ^= 0xFF;
+            if (state.internalFlips > 0)
+                --state.internalFlips;
+        }
         return true;
     }
     if (read && area == UpdateNoticeArea) {
@@ -293,6 +301,19 @@ void JXSimulatedFlashDevice::setFlipOnRead(int address, int k)
     QMutexLocker locker(&m_state->mutex);
     m_state->flipAddress = address;
     m_state->flipCountdown = std::max(k, 0);
+}
+
+void JXSimulatedFlashDevice::setInternalFlash(const QByteArray& image)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->internalFlash = image;
+}
+
+void JXSimulatedFlashDevice::setFlipOnInternalRead(int address, int n)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->internalFlipAddress = address;
+    m_state->internalFlips = n;
 }
 
 void JXSimulatedFlashDevice::setDropWrites(bool drop)

@@ -62,6 +62,11 @@ public:
     // The k-th read (from now, 1: the next) of the external-flash block that
     // holds address answers that byte inverted; the flash keeps it. k = 0: none.
     void setFlipOnRead(int address, int k);
+    // Replaces the internal flash contents (as the device's own firmware left them).
+    void setInternalFlash(const QByteArray& image);
+    // The next n reads (n < 0: every read) of the internal-flash block that holds address answer that byte
+    // inverted; the flash keeps it.
+    void setFlipOnInternalRead(int address, int n);
     // Writes to either flash are acknowledged but not kept.
     void setDropWrites(bool drop);
     // The next n reads of the ready status (area 0x15) answer busy (byte 0 non-zero); later ones ready.

@@ -33,6 +33,18 @@ qint64 JXVirtualClock::now()
     return m_now;
 }
 
+QDateTime JXVirtualClock::localDateTime()
+{
+    QMutexLocker locker(&m_mutex);
+    return m_localDateTime.isValid() ? m_localDateTime : QDateTime::currentDateTime();
+}
+
+void JXVirtualClock::setLocalDateTime(const QDateTime& dateTime)
+{
+    QMutexLocker locker(&m_mutex);
+    m_localDateTime = dateTime;
+}
+
 QVector<JXVirtualClock::Wait> JXVirtualClock::waits() const
 {
     QMutexLocker locker(&m_mutex);

@@ -26,6 +26,9 @@ public:
     void sleep(qint64 milliseconds) override;
     bool wait(QWaitCondition& condition, QMutex& mutex, qint64 milliseconds) override;
     qint64 now() override;
+    // The date and time set, or the computer's while none is.
+    QDateTime localDateTime() override;
+    void setLocalDateTime(const QDateTime& dateTime);
 
     QVector<Wait> waits() const;
     // The lengths of the sleeps alone, in order.
@@ -38,6 +41,7 @@ private:
     mutable QMutex m_mutex;
     qint64 m_now = 0;
     QVector<Wait> m_waits;
+    QDateTime m_localDateTime;
 };
 
 #endif

@@ -1,0 +1,182 @@
+// libFuzzer target for what the first-generation client reads of a device beyond the data store's records: the
+// language table in the internal flash (getLanguageOnDevice), and the external flash as the image read takes it
+// (flash-header ring, profile block, first-use and integrity marks) followed by the lists and the clean-up of the
+// unused groups. The device is the simulated flash device of the tests, reached through the SCSI service.
+//
+// Input: byte 0 chooses the device part (even: language area, odd: external flash) and, for the external flash,
+// the model; bytes 1-4 the offset at which the rest is laid into an otherwise erased language area or into an
+// external flash that would parse (a header record in slot 0, a profile block of a set-up device).
+//
+// Checks: the language read appends nothing when it fails, otherwise at most twenty three-letter codes that the
+// language map knows, and it fails exactly when the last aligned table magic leaves no room for the 229-byte table;
+// the lists hold no more items than the store's route frame and workout frame can; the clean-up keeps the image's
+// size.
+
+#include "device/jxdeviceimpl.h"
+#include "device/jxzelto30.h"
+#include "jxenv.h"
+#include "jxlanguagemap.h"
+#include "psf/jxpsf.h"
+#include "system/jxmacscsiservice.h"
+#include "system/jxoperatingsystem.h"
+
+#include <QCoreApplication>
+#include <QtEndian>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "fuzzsupport.h"
+#include "jxsimulatedflashdevice.h"
+#include "jxsimulatedsystem.h"
+
+using JXFuzz::require;
+
+namespace {
+
+const int kFlashSize = 0x100000;
+const int kInternalSize = 0x80000;
+const int kLanguageArea = 0x79000;
+const int kTableSize = 229;
+const quint32 kTableMagic = 0x77A0B2C3;
+const int kProfileBlock = 0xF8000;
+// A "Zelto30" whose profile byte here is zero was never set up: its factory makes no client.
+const int kZelto30SetUp = 0x3C7;
+
+class FuzzClient : public JXDeviceImpl<FuzzClient, JXZelto30>
+{
+public:
+    QByteArray& image() { return m_image; }
+    JXPSF* psf() { return m_psf; }
+};
+
+std::unique_ptr<JXSimulatedSystem> s_system;
+std::unique_ptr<JXSimulatedFlashDevice> s_flash;
+QStringList s_knownCodes;
+
+std::unique_ptr<FuzzClient> makeClient(const QString& model)
+{
+    JXScsiDevice device;
+    device.genericName = QStringLiteral("sg1");
+    auto* service = new JXMacSCSIService(device);
+    stRegDevInfo info;
+    info.code = QStringLiteral("1003");
+    info.modelName = model;
+    info.matchText = QStringLiteral("FENDIR");
+    service->setRegistryDevInfo(&info);
+    return std::unique_ptr<FuzzClient>(static_cast<FuzzClient*>(FuzzClient::create(service)));
+}
+
+QByteArray laidInto(QByteArray target, int offset, const QByteArray& bytes)
+{
+    const int length = qMin(bytes.size(), target.size() - offset);
+    target.replace(offset, length, bytes.left(length));
+    return target;
+}
+
+// Where the language read must find its table: the last 4-byte-aligned magic in the area, 0 without one.
+int expectedTableOffset(const QByteArray& area)
+{
+    for (int offset = (area.size() - 4) & ~3; offset >= 0; offset -= 4) {
+        if (qFromLittleEndian<quint32>(area.constData() + offset) == kTableMagic)
+            return offset;
+    }
+    return 0;
+}
+
+void languageArea(quint32 position, const QByteArray& bytes)
+{
+    const int offset = int(position % kLanguageArea);
+    const QByteArray internal = laidInto(QByteArray(kInternalSize, char(0xFF)), offset, bytes);
+    s_flash->setInternalFlash(internal);
+    std::unique_ptr<FuzzClient> client = makeClient(QStringLiteral("Zelto35"));
+    require(client != nullptr, "the client refused a readable device");
+
+    QStringList codes{QStringLiteral("kept")};
+    const bool result = client->getLanguageOnDevice(codes);
+    require(codes.first() == QLatin1String("kept"), "an earlier entry of the list changed");
+    const int table = expectedTableOffset(internal.left(kLanguageArea));
+    require(result == (table + kTableSize <= kLanguageArea), "the result disagrees with the table's place");
+    if (!result) {
+        require(codes.size() == 1, "a failed read appended codes");
+        return;
+    }
+    require(codes.size() <= 21, "more than twenty codes");
+    // The map looks codes up without regard to case; the device's spelling is kept.
+    for (int i = 1; i < codes.size(); ++i) {
+        require(codes.at(i).size() == 3, "a code of other than three characters");
+        require(s_knownCodes.contains(codes.at(i).toLower()), "an unknown code was appended");
+    }
+}
+
+void externalFlash(quint8 selector, quint32 position, const QByteArray& bytes)
+{
+    QByteArray flash(kFlashSize, char(0xFF));
+    QByteArray slot(212, '\0');
+    qToLittleEndian<quint16>(0xAA55, slot.data());
+    flash.replace(0, slot.size(), slot);
+    flash.replace(kProfileBlock, 4096, QByteArray(4096, '\0'));
+    flash[kProfileBlock + kZelto30SetUp] = 1;
+    s_flash->setExternalFlash(laidInto(flash, int(position % kFlashSize), bytes));
+    static const char* const models[] = {"Zelto30", "Zelto35", "Hemlar30", "Hemlar35", "Zelto20"};
+    std::unique_ptr<FuzzClient> client = makeClient(QLatin1String(models[(selector >> 1) % 5]));
+    if (!client)
+        return;
+
+    if (!client->loadExtFlash() || !client->psf())
+        return;
+    QVector<JXClientData> routes;
+    QVector<JXClientData> tracks;
+    QVector<JXClientData> workouts;
+    QVector<JXClientData> pois;
+    client->getRoutes(routes);
+    client->getTracks(tracks);
+    client->getWorkouts(workouts);
+    client->getPOIs(pois);
+    JXPSF* root = client->psf();
+    require(routes.size() + tracks.size() <= root->getRouteFrame()->getRoutes()->size(),
+            "more routes and tracks than route records");
+    require(workouts.size() <= root->getWorkoutFrame()->getWorkouts()->size(), "more workouts than records");
+    require(pois.isEmpty(), "this generation lists no POIs");
+    const int size = client->image().size();
+    client->cleanUnusedFlashArea();
+    require(client->image().size() == size, "the clean-up changed the image size");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    static QCoreApplication application(*argc, *argv);
+    JXFuzz::silenceMessages();
+    // The platform layer prints a line on every open and close of the device; libFuzzer reports on stderr.
+    require(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence standard output");
+    const QString scratch = JXFuzz::scratchRoot("zelto30language");
+    JXEnv::getInstance()->setUserDataBaseFolder(scratch);
+    s_system.reset(new JXSimulatedSystem(scratch + QLatin1String("/root")));
+    require(s_system->addDisk(JXSimulatedSystem::Disk()), "cannot make the simulated disk");
+    JXOperatingSystem::setSystemRoot(s_system->root());
+    s_flash.reset(new JXSimulatedFlashDevice);
+    s_flash->setExternalFlashSize(kFlashSize);
+    s_flash->registerWithLayer();
+    JXLanguageMap map;
+    map.createMap();
+    s_knownCodes = map.getLangCodes();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 5)
+        return 0;
+    const quint8 selector = data[0];
+    const quint32 position = qFromLittleEndian<quint32>(data + 1);
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 5), int(size - 5));
+    s_flash->clearCommands();
+    if (selector % 2 == 0)
+        languageArea(position, bytes);
+    else
+        externalFlash(selector, position, bytes);
+    return 0;
+}
