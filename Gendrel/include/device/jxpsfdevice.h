@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QWaitCondition>
 
 #include <memory>
@@ -16,8 +17,18 @@
 #include "device/jxdeviceimpl.h"
 #include "psf/jxpsfstore.h"
 
+class GHGpxExtLap;
+class GHGpxExtSensorLog;
+class GHGpxExtWorkoutLog;
+class GHGpxMetadata;
+class GHGpxRoute;
+class GHGpxTrack;
+class GHTrncrs;
+class GHTrnWorkout;
 class JXExtFlashInfo_2M;
 class JXPSF_1_5;
+class JXPSFLap_1_5;
+class JXPSFRoute_1_5;
 
 // The client of the second flash-image generation (model "Zelto40"): the device keeps all of its user data in a
 // 2 MB external flash, read and written in 4096-byte pages through vendor SCSI commands. The client keeps a copy of
@@ -82,7 +93,84 @@ public:
     bool loadFromFile(QString path) override;
     bool loadFlashInfoFrame(char** base) override;
 
+    // One recorded track as the parts of a GPX document. Each returns a new object that the caller owns, or null
+    // when the store holds no such data for the track; invalid single values leave their field empty.
+    // The track; adds the start of every segment with points and the track's last position to route.
+    GHGpxTrack* toGpxTrack(JXPSFRoute_1_5* track, GHGpxRoute* route);
+    GHGpxExtSensorLog* toGpxSsrLog(JXPSFRoute_1_5* track);
+    GHGpxExtWorkoutLog* toGpxWorkoutLog(JXPSFRoute_1_5* track);
+    // The workout the track followed, as a training-course workout.
+    GHTrnWorkout* toGpxWorkoutPlan(JXPSFRoute_1_5* track);
+    GHGpxExtLap* toGpxSummary(JXPSFRoute_1_5* track);
+    QVector<GHGpxExtLap*> toGpxLaps(JXPSFRoute_1_5* track);
+    GHGpxExtLap* toGpxLap(JXPSFLap_1_5* lap, unsigned char activityType);
+    GHGpxMetadata* toGpxMeta(JXPSFRoute_1_5* track);
+    // Gives the course its metadata and writes it to the first free "<name>N.wrk" (N 0..999) in the current
+    // folder; the file name, or an empty text when every name is taken or the write fails (logged).
+    QString workoutToXml(GHTrncrs* course);
+
+    // Language packs. The device keeps its user-interface languages in a language area of its own: a base image,
+    // a 229-byte language table and up to twenty language files. The package is unpacked into the temporary
+    // folder's "langpack".
+    // The codes in the last language table of the area (read once, kept until the next language write).
+    bool getLanguageOnDevice(QStringList& codes) override;
+    // Unpacks the package and appends the English names of the languages it holds.
+    bool getSupportLanguage(QString path, QStringList& names) override;
+    // Builds the language image for at most twenty codes and writes it to the device, reading it back to check;
+    // with "savelangeageimage" set it goes to the file named by "savelangeageimagefile" instead.
+    bool setDefLanguage(QStringList* codes, int index) override;
+    // The same image, not extended to the area's size, into the temporary folder's "lanfile.txt".
+    bool writeLanguageFile(QStringList* codes, int index);
+
+    // The read side over the parsed store: lists, whole-table deletes, the upload package and the flash dumps.
+    // Without a store the lists stay as they were and the deletes are false.
+    void getPOIs(QVector<JXClientData>& items) override;
+    void getRoutes(QVector<JXClientData>& items) override;
+    // Lists on a reader thread of its own under the fault guard; returns once that thread has ended. A reader that
+    // faults leaves items as they were.
+    void getTracks(QVector<JXClientData>& items) override;
+    void getWorkouts(QVector<JXClientData>& items) override;
+    bool deletePOIs(QVector<int> ids) override;
+    // The numbers are ignored: the device keeps no gaps in its tables, so only whole tables are deleted.
+    bool deleteRoutes(QVector<int> ids) override;
+    bool deleteTracks(QVector<int> ids) override;
+    bool deleteWorkouts(QVector<int> ids) override;
+    bool deleteAll() override;
+    // Appends a dump of the device flash to the backup in the user-data folder and its bare name to files.
+    void exportData(QString folder, QStringList& files) override;
+    // Appends one item per route record of type (0 planned, 1 recorded).
+    void getPSFRoute(unsigned char type, QVector<JXClientData>& items);
+    // One GPX file per recorded track (and a ".wrk" file per workout it followed) into the current folder; the
+    // names written. With onlyNew, tracks marked uploaded are left out.
+    QStringList trackToXml(bool onlyNew);
+
+    // Reads the tracks for getTracks on a thread of its own, guarded on that thread.
+    class GetTrackTask : public JXExceptionTask, public QThread
+    {
+    public:
+        GetTrackTask(JXPSFDevice* device, QVector<JXClientData>& items);
+        // On the caller's thread: starts the reader and waits for it; false when the reader faulted.
+        bool execute() override;
+        void handleException() override;
+
+    protected:
+        void run() override;
+
+    private:
+        JXPSFDevice* m_device;
+        QVector<JXClientData>& m_items;
+        // Filled on the reader thread, handed to m_items only when the reader finished.
+        QVector<JXClientData> m_read;
+        bool m_finished = false;
+    };
+
 protected:
+    // The language-pack update; runs on the client's worker thread.
+    bool _updateTotal(QString path, QString language) override;
+    // Base image padded to 16 bytes, language table and files for codes; baseImage is empty when the package has
+    // none. False (logged) when there is no package folder, too many codes, or the image outgrows the area.
+    bool buildLanguageImage(const QStringList* codes, const char* caller, QByteArray& image, QString& baseImage);
+
     bool _finalize() override;
     bool _restoreFactory(QString folder) override;
 

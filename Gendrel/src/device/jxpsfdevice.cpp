@@ -108,17 +108,6 @@ bool JXPSFDevice::isSupportBitfont()
     return getValue(QStringLiteral("bitfont"), QStringLiteral("0")) != QLatin1String("0");
 }
 
-// The data lists and the track export are not part of this build yet.
-bool JXPSFDevice::prepareUploadData(QString&, bool)
-{
-    return false;
-}
-
-QStringList JXPSFDevice::saveDeviceRawData(QString)
-{
-    return QStringList();
-}
-
 bool JXPSFDevice::saveProfile(QMap<QString, QString> profile)
 {
     if (!m_psf) {
@@ -576,12 +565,20 @@ bool JXPSFDevice::dumpExtFlash(const QString& path)
 {
     QByteArray flash(m_image.size(), char(0xFF));
     if (!readFlashBlocks(flash.data(), AreaReadExtFlash, flash.size(), int(PageSize), 0)) {
-        JX_CRITICAL << "can not read the device flash for" << path;
+        JX_CRITICAL << "fail to readFlashBlocks for saveExtFlashToFile" << path;
         return false;
     }
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(flash) != flash.size() || !file.flush()) {
-        JX_CRITICAL << "can not append the device flash to" << path << ":" << file.errorString();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        JX_CRITICAL << "fail to write file for saveExtFlashToFile" << path << ":" << file.errorString();
+        return false;
+    }
+    const qint64 before = file.size();
+    if (file.write(flash) != flash.size() || !file.flush()) {
+        JX_CRITICAL << "fail to write file for saveExtFlashToFile" << path << ":" << file.errorString();
+        // A part of a dump would shift every later one in the backup.
+        if (!file.resize(before))
+            JX_CRITICAL << "the backup" << path << "keeps a partial dump";
         return false;
     }
     return true;
