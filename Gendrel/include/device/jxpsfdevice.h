@@ -17,18 +17,23 @@
 #include "device/jxdeviceimpl.h"
 #include "psf/jxpsfstore.h"
 
+class GHGpx2;
 class GHGpxExtLap;
 class GHGpxExtSensorLog;
 class GHGpxExtWorkoutLog;
 class GHGpxMetadata;
 class GHGpxRoute;
+class GHGpxRoutePoint;
 class GHGpxTrack;
-class GHTrncrs;
+class GHGpxTrackSegment;
+class GHTrnInterval;
 class GHTrnWorkout;
+class GHTrncrs;
 class JXExtFlashInfo_2M;
-class JXPSF_1_5;
 class JXPSFLap_1_5;
 class JXPSFRoute_1_5;
+class JXPSFWorkout_1_5;
+class JXPSF_1_5;
 
 // The client of the second flash-image generation (model "Zelto40"): the device keeps all of its user data in a
 // 2 MB external flash, read and written in 4096-byte pages through vendor SCSI commands. The client keeps a copy of
@@ -163,6 +168,37 @@ public:
         QVector<JXClientData> m_read;
         bool m_finished = false;
     };
+
+    // Import of a shared package: routes from GPX files and workouts from training courses become records of the
+    // store in memory; the flash gets them at _finalize. Runs on the worker thread. A file or workout that is
+    // refused (hostile values, no room, no record) is left out whole and logged, and makes the result false.
+    bool setShareData(QString path) override;
+    // The same, with the workouts taken without the language filter.
+    bool newSetShareData(QString path);
+    bool setShareDataTrn(QString path);
+    bool newSetShareDataTrn(QString path);
+    bool setShareDataGPX(QString path);
+    bool addRoute(GHGpx2* gpx);
+    // False for a segment of fewer than two points, and when the store gives no record.
+    bool addTrackSegment(GHGpxTrackSegment* segment, JXPSFRoute_1_5* route, GHGpxRoutePoint* start,
+                         GHGpxRoutePoint* end);
+    bool addWorkout(GHTrncrs* course);
+    bool newAddWorkout(GHTrncrs* course);
+    bool existWorkout(int id);
+    // A text of backslash-led segments (code, separator, text) into code -> text; a plain text of two or more
+    // characters under "UNK".
+    static void toMultiLanMap(QString text, QMap<QString, QString>& map);
+    // False when the interval has no target or no duration, and when the store gives no record.
+    bool addWorkoutInterval(GHTrnInterval* interval, JXPSFWorkout_1_5* workout);
+
+private:
+    bool importShareData(const QString& path, bool languageFilter);
+    bool importWorkouts(GHTrncrs* course, bool languageFilter);
+    // The codes of the languages on the device; empty when they cannot be read.
+    QStringList deviceLanguageCodes();
+    // Bytes still free in a table: the least of the header's room left and the layout's end of the table (start
+    // word plus size word, at most the area end word) behind the header's end word. 0 without a header.
+    quint32 tableRoom(int startWord, int sizeWord, int areaEndWord, int roomField, int endField);
 
 protected:
     // The language-pack update; runs on the client's worker thread.
