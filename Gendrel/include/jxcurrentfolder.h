@@ -1,6 +1,7 @@
 #ifndef JXCURRENTFOLDER_H
 #define JXCURRENTFOLDER_H
 
+#include <QDebug>
 #include <QDir>
 #include <QRecursiveMutex>
 #include <QString>
@@ -22,6 +23,26 @@ public:
     JXCurrentFolderGuard& operator=(const JXCurrentFolderGuard&) = delete;
 
     QString previous() const { return m_previous; }
+
+    // Makes path absolute in folder, creates it when missing and makes it the current folder; false (logged) when
+    // a step fails.
+    bool enter(const QString& path, QDir& folder)
+    {
+        folder.setPath(path);
+        if (!folder.makeAbsolute()) {
+            qWarning() << "the folder" << path << "can not be made absolute";
+            return false;
+        }
+        if (!folder.exists() && !folder.mkpath(QStringLiteral("."))) {
+            qWarning() << "the folder" << folder.path() << "can not be created";
+            return false;
+        }
+        if (!QDir::setCurrent(folder.path())) {
+            qWarning() << "the folder" << folder.path() << "can not be entered";
+            return false;
+        }
+        return true;
+    }
 
     static QRecursiveMutex& lock()
     {

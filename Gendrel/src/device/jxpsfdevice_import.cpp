@@ -4,7 +4,6 @@
 #include "device/jxpsfdevice.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 #include <QtEndian>
 
@@ -13,10 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "compress/jxziputil.h"
 #include "jxenv.h"
 #include "jxlog.h"
-#include "jxutility.h"
+#include "jxsharepackage.h"
 #include "location/ghlatlng.h"
 #include "psf/jxextflashinfo_2m.h"
 #include "psf/jxpsf_1_5.h"
@@ -187,37 +185,18 @@ bool JXPSFDevice::importShareData(const QString& path, bool languageFilter)
         return false;
     }
     const QString folder = JXEnv::getInstance()->getTmpFolder() + QLatin1String("/zelto40tmp");
-    JXUtility::deleteDir(folder);
-    QDir dir(folder);
-    if (!dir.exists())
-        dir.mkpath(QStringLiteral("."));
-
-    JXZipUtil zip;
-    const bool unpacked = zip.decompress(path, folder);
+    QFileInfoList entries;
+    const bool unpacked = JXSharePackage::unpack(path, folder, entries);
     bool imported = true;
-    if (unpacked) {
-        QStringList files;
-        const QStringList names = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
-        for (const QString& name : names)
-            files.append(folder + QLatin1Char('/') + name);
-        // A file that keeps its ".pmz" name is passed over below; the rename logs it.
-        JXUtility::batchRenameFileExt(files, QStringLiteral(".pmz"), QStringLiteral(".gpx"));
-
-        dir.refresh();
-        const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
-        for (const QFileInfo& entry : entries) {
-            const QString kind = entry.fileName().right(3);
-            if (kind.compare(QLatin1String("wrk"), Qt::CaseInsensitive) == 0) {
-                const QString file = entry.absoluteFilePath();
-                if (!(languageFilter ? setShareDataTrn(file) : newSetShareDataTrn(file)))
-                    imported = false;
-            }
-            if (kind.compare(QLatin1String("gpx"), Qt::CaseInsensitive) == 0 &&
-                !setShareDataGPX(entry.absoluteFilePath()))
+    for (const QFileInfo& entry : entries) {
+        const QString kind = entry.fileName().right(3);
+        if (kind.compare(QLatin1String("wrk"), Qt::CaseInsensitive) == 0) {
+            const QString file = entry.absoluteFilePath();
+            if (!(languageFilter ? setShareDataTrn(file) : newSetShareDataTrn(file)))
                 imported = false;
         }
-    } else {
-        JX_WARNING << "the shared package" << path << "could not be unpacked";
+        if (kind.compare(QLatin1String("gpx"), Qt::CaseInsensitive) == 0 && !setShareDataGPX(entry.absoluteFilePath()))
+            imported = false;
     }
     if (unpacked && !imported)
         JX_WARNING << "not everything of" << path << "was imported";

@@ -126,20 +126,10 @@ QStringList JXPSFDevice::trackToXml(bool onlyNew)
 
 QStringList JXPSFDevice::saveDeviceRawData(QString path)
 {
-    QDir folder(path);
-    if (!folder.makeAbsolute()) {
-        JX_WARNING << "the folder" << path << "can not be made absolute";
-        return QStringList();
-    }
-    if (!folder.exists() && !folder.mkpath(QStringLiteral("."))) {
-        JX_WARNING << "the folder" << folder.path() << "can not be created";
-        return QStringList();
-    }
     JXCurrentFolderGuard folderGuard;
-    if (!QDir::setCurrent(folder.path())) {
-        JX_WARNING << "the folder" << folder.path() << "can not be entered";
+    QDir folder;
+    if (!folderGuard.enter(path, folder))
         return QStringList();
-    }
     QStringList paths;
     for (const QString& name : trackToXml(false))
         paths.append(folder.filePath(name));

@@ -2,13 +2,11 @@
 
 #include "device/jxzelto30.h"
 
-#include <QDir>
 #include <QFileInfo>
 
-#include "compress/jxziputil.h"
 #include "jxenv.h"
+#include "jxsharepackage.h"
 #include "jxlog.h"
-#include "jxutility.h"
 #include "psf/jxpsf.h"
 
 bool JXZelto30::setShareData(QString path)
@@ -22,33 +20,15 @@ bool JXZelto30::setShareData(QString path)
         return false;
     }
     const QString folder = JXEnv::getInstance()->getTmpFolder() + QLatin1String("/zelto30tmp");
-    JXUtility::deleteDir(folder);
-    QDir dir(folder);
-    if (!dir.exists())
-        dir.mkpath(QStringLiteral("."));
-
-    JXZipUtil zip;
-    const bool unpacked = zip.decompress(path, folder);
-    if (unpacked) {
-        QStringList files;
-        const QStringList names = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
-        for (const QString& name : names)
-            files.append(folder + QLatin1Char('/') + name);
-        // A file that keeps its ".pmz" name is passed over below; the rename logs it.
-        JXUtility::batchRenameFileExt(files, QStringLiteral(".pmz"), QStringLiteral(".gpx"));
-
-        dir.refresh();
-        const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
-        for (const QFileInfo& entry : entries) {
-            const QString kind = entry.fileName().right(3);
-            if (kind.compare(QLatin1String("wrk"), Qt::CaseInsensitive) == 0)
-                setShareDataTrn(entry.absoluteFilePath());
-            if (kind.compare(QLatin1String("gpx"), Qt::CaseInsensitive) == 0)
-                setShareDataGPX(entry.absoluteFilePath());
-            m_dirty = true;
-        }
-    } else {
-        JX_WARNING << "the shared package" << path << "could not be unpacked";
+    QFileInfoList entries;
+    const bool unpacked = JXSharePackage::unpack(path, folder, entries);
+    for (const QFileInfo& entry : entries) {
+        const QString kind = entry.fileName().right(3);
+        if (kind.compare(QLatin1String("wrk"), Qt::CaseInsensitive) == 0)
+            setShareDataTrn(entry.absoluteFilePath());
+        if (kind.compare(QLatin1String("gpx"), Qt::CaseInsensitive) == 0)
+            setShareDataGPX(entry.absoluteFilePath());
+        m_dirty = true;
     }
     m_error = !unpacked;
     return unpacked;

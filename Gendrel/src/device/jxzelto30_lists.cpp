@@ -175,21 +175,10 @@ bool JXZelto30::prepareUploadData(QString& path, bool dontCheckUploaded)
 QStringList JXZelto30::saveDeviceRawData(QString path)
 {
     getExtFlash();
-    QDir folder(path);
-    if (!folder.makeAbsolute()) {
-        JX_WARNING << "the folder" << path << "can't be made absolute";
-        return QStringList();
-    }
-    if (!folder.exists() && !folder.mkpath(QStringLiteral("."))) {
-        JX_WARNING << "the folder" << folder.path() << "can't be created";
-        return QStringList();
-    }
-
     JXCurrentFolderGuard folderGuard;
-    if (!QDir::setCurrent(folder.path())) {
-        JX_WARNING << "the folder" << folder.path() << "can't be entered";
+    QDir folder;
+    if (!folderGuard.enter(path, folder))
         return QStringList();
-    }
     QStringList paths;
     if (m_psf) {
         m_psf->setDontCheckUploaded(true);
