@@ -406,6 +406,15 @@ private slots:
         QVERIFY(later->store()->getWorkouts(workouts));
         QCOMPARE(workouts.size(), 1);
         QCOMPARE(workouts.at(0)->getIntervals().size(), 1);
+
+        // The new client's own lists show them too.
+        QVector<JXClientData> routes;
+        later->getRoutes(routes);
+        QCOMPARE(routes.size(), 1);
+        QCOMPARE(routes.at(0).name, QStringLiteral("no name"));
+        QVector<JXClientData> plans;
+        later->getWorkouts(plans);
+        QCOMPARE(plans.size(), 1);
     }
 };
 
