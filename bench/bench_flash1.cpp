@@ -24,6 +24,7 @@
 #include "device/jxzelto30.h"
 #include "jxenv.h"
 #include "jxpsfimagefixture.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
@@ -65,15 +66,7 @@ QByteArray deviceFlash()
 
 JXMacSCSIService* rawFlashService()
 {
-    JXScsiDevice device;
-    device.genericName = QStringLiteral("sg1");
-    auto* service = new JXMacSCSIService(device);
-    stRegDevInfo info;
-    info.code = QStringLiteral("1003");
-    info.modelName = QStringLiteral("Zelto35");
-    info.matchText = QStringLiteral("FENDIR");
-    service->setRegistryDevInfo(&info);
-    return service;
+    return JXSimulatedFlashBed::service(QStringLiteral("1003"), QStringLiteral("Zelto35"), QStringLiteral("FENDIR"));
 }
 
 bool send(JXScsiChannel& channel, quint8 opcode, int block, quint8 area, int size, QByteArray& data)
@@ -130,19 +123,12 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quietHandler);
     const QByteArray base = qgetenv("BENCH_TMP");
-    QTemporaryDir folder(base.isEmpty() ? QDir::tempPath() + QLatin1String("/flash1.XXXXXX")
-                                        : QString::fromLocal8Bit(base) + QLatin1String("/flash1.XXXXXX"));
-    if (!folder.isValid())
+    JXSimulatedFlashBed bed;
+    const QString pattern =
+        (base.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(base)) + QLatin1String("/flash1.XXXXXX");
+    if (!bed.setUp(pattern, kFlashSize, JXSimulatedFlashBed::Defaults))
         return 1;
-    JXEnv::getInstance()->setUserDataBaseFolder(folder.path());
-    JXSimulatedSystem system(folder.path() + QLatin1String("/root"));
-    if (!system.addDisk(JXSimulatedSystem::Disk()))
-        return 1;
-    JXOperatingSystem::setSystemRoot(system.root());
-    JXSimulatedFlashDevice flash;
-    flash.setExternalFlashSize(kFlashSize);
-    flash.registerWithLayer();
-    JXVirtualClock clock;
+    JXSimulatedFlashDevice& flash = *bed.flash();
 
     const QByteArray original = deviceFlash();
     std::vector<double> driverTimes;
@@ -181,8 +167,7 @@ int main(int argc, char** argv)
         if (flash.externalFlash() != written)
             return 1;
     }
-    JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-    JXOperatingSystem::setSystemRoot(QString());
+    bed.reset();
 
     const double driver = median(driverTimes);
     const double minimal = median(baselineTimes);

@@ -30,6 +30,7 @@
 #include "device/jxpsfdevice.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
@@ -109,15 +110,7 @@ QList<int> pagesOf(const std::vector<Range>& ranges)
 
 JXMacSCSIService* rawFlashService()
 {
-    JXScsiDevice device;
-    device.genericName = QStringLiteral("sg1");
-    auto* service = new JXMacSCSIService(device);
-    stRegDevInfo info;
-    info.code = QStringLiteral("1004");
-    info.modelName = QStringLiteral("Zelto40");
-    info.matchText = QStringLiteral("MIRDO");
-    service->setRegistryDevInfo(&info);
-    return service;
+    return JXSimulatedFlashBed::service(QStringLiteral("1004"), QStringLiteral("Zelto40"), QStringLiteral("MIRDO"));
 }
 
 bool send(JXScsiChannel& channel, quint8 opcode, int block, quint8 area, int size, QByteArray& data)
@@ -184,25 +177,19 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quietHandler);
     const QByteArray base = qgetenv("BENCH_TMP");
-    QTemporaryDir folder(base.isEmpty() ? QDir::tempPath() + QLatin1String("/psffinalize.XXXXXX")
-                                        : QString::fromLocal8Bit(base) + QLatin1String("/psffinalize.XXXXXX"));
-    if (!folder.isValid())
+    JXSimulatedFlashBed bed;
+    const QString pattern =
+        (base.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(base)) + QLatin1String("/psffinalize.XXXXXX");
+    if (!bed.setUp(pattern, 0, JXSimulatedFlashBed::Defaults))
         return 1;
-    JXEnv::getInstance()->setUserDataBaseFolder(folder.path());
-    JXSimulatedSystem system(folder.path() + QLatin1String("/root"));
-    if (!system.addDisk(JXSimulatedSystem::Disk()))
-        return 1;
-    JXOperatingSystem::setSystemRoot(system.root());
-    JXSimulatedFlashDevice flash;
-    flash.registerWithLayer();
-    JXVirtualClock clock;
+    JXSimulatedFlashDevice& flash = *bed.flash();
 
     std::vector<Range> used;
     const QByteArray original = deviceFlash(used);
     const QList<int> pages = pagesOf(used);
     const QString backup =
-        folder.path() + QStringLiteral("/zelto40flash.jx%1.dat").arg(JXEnv::getInstance()->getVersion());
-    const QString baselineBackup = folder.path() + QStringLiteral("/baseline.dat");
+        bed.folder()->path() + QStringLiteral("/zelto40flash.jx%1.dat").arg(JXEnv::getInstance()->getVersion());
+    const QString baselineBackup = bed.folder()->path() + QStringLiteral("/baseline.dat");
 
     std::vector<double> driverTimes;
     std::vector<double> baselineTimes;
@@ -249,8 +236,7 @@ int main(int argc, char** argv)
         if (flash.externalFlash() != expected || written != expected)
             return 1;
     }
-    JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-    JXOperatingSystem::setSystemRoot(QString());
+    bed.reset();
 
     const double driver = median(driverTimes);
     const double minimal = median(baselineTimes);

@@ -34,6 +34,7 @@
 #include "device/jxpsfdevice.h"
 #include "jxenv.h"
 #include "jxpsftrackimage.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "psf/jxpsf_1_5.h"
@@ -316,28 +317,16 @@ int main(int argc, char** argv)
     qInstallMessageHandler(quietHandler);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
 
-    QTemporaryDir folder;
-    if (!folder.isValid())
+    JXSimulatedFlashBed bed;
+    if (!bed.setUp(QString(), 0, JXSimulatedFlashBed::NoClock))
         return 1;
-    JXEnv::getInstance()->setUserDataBaseFolder(folder.path());
-    JXSimulatedSystem system(folder.path() + QLatin1String("/root"));
-    if (!system.addDisk(JXSimulatedSystem::Disk()))
-        return 1;
-    JXOperatingSystem::setSystemRoot(system.root());
-    JXSimulatedFlashDevice flash;
+    JXSimulatedFlashDevice& flash = *bed.flash();
     flash.setExternalFlash(trackImage());
-    flash.registerWithLayer();
 
     int result = 0;
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1004");
-        info.modelName = QStringLiteral("Zelto40");
-        info.matchText = QStringLiteral("MIRDO");
-        service->setRegistryDevInfo(&info);
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1004"), QStringLiteral("Zelto40"), QStringLiteral("MIRDO"));
         BenchClient client;
         client.setDeviceService(service);
         if (!client.initial()) {
@@ -345,8 +334,8 @@ int main(int argc, char** argv)
             return 1;
         }
         JXPSFRoute_1_5* track = client.track();
-        const QString exported = folder.path() + QStringLiteral("/export.gpx");
-        const QString written = folder.path() + QStringLiteral("/baseline.gpx");
+        const QString exported = bed.folder()->path() + QStringLiteral("/export.gpx");
+        const QString written = bed.folder()->path() + QStringLiteral("/baseline.gpx");
         // Reads the frames' pages once, so that both sides time only their own work.
         if (!track || !exportTrack(client, track, exported)) {
             std::fprintf(stderr, "the warm-up export failed\n");
@@ -376,7 +365,6 @@ int main(int argc, char** argv)
         std::printf("ratio %.2f (goal <= 2.0): %s\n", ratio, ratio <= 2.0 ? "met" : "NOT met");
         result = ratio <= 2.0 ? 0 : 2;
     }
-    JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-    JXOperatingSystem::setSystemRoot(QString());
+    bed.reset();
     return result;
 }

@@ -27,6 +27,7 @@
 #include "device/jxpsfdevice.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
@@ -51,15 +52,7 @@ public:
 
 JXMacSCSIService* rawFlashService()
 {
-    JXScsiDevice device;
-    device.genericName = QStringLiteral("sg1");
-    auto* service = new JXMacSCSIService(device);
-    stRegDevInfo info;
-    info.code = QStringLiteral("1004");
-    info.modelName = QStringLiteral("Zelto40");
-    info.matchText = QStringLiteral("MIRDO");
-    service->setRegistryDevInfo(&info);
-    return service;
+    return JXSimulatedFlashBed::service(QStringLiteral("1004"), QStringLiteral("Zelto40"), QStringLiteral("MIRDO"));
 }
 
 // A shared route of points alternating between 0 and 30 m, creeping east by ten millionths of a degree.
@@ -133,17 +126,10 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quietHandler);
     const int runs = argc > 1 ? qMax(1, atoi(argv[1])) : 5;
-    QTemporaryDir folder(QDir::tempPath() + QLatin1String("/psfimport.XXXXXX"));
-    if (!folder.isValid())
+    JXSimulatedFlashBed bed;
+    if (!bed.setUp(QDir::tempPath() + QLatin1String("/psfimport.XXXXXX"), 0, JXSimulatedFlashBed::Defaults))
         return 1;
-    JXEnv::getInstance()->setUserDataBaseFolder(folder.path());
-    JXSimulatedSystem system(folder.path() + QLatin1String("/root"));
-    if (!system.addDisk(JXSimulatedSystem::Disk()))
-        return 1;
-    JXOperatingSystem::setSystemRoot(system.root());
-    JXSimulatedFlashDevice flash;
-    flash.registerWithLayer();
-    JXVirtualClock clock;
+    JXSimulatedFlashDevice& flash = *bed.flash();
     const QByteArray empty = JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A);
 
     struct Case
@@ -158,7 +144,7 @@ int main(int argc, char** argv)
     for (const auto& pair : pairs) {
         Figures figures[2];
         for (int index = 0; index < 2; ++index) {
-            const QString path = folder.path() + QStringLiteral("/track%1.gpx").arg(pair[index].points);
+            const QString path = bed.folder()->path() + QStringLiteral("/track%1.gpx").arg(pair[index].points);
             if (!writeFile(path, trackFile(pair[index].points, pair[index].perSegment)) ||
                 !measure(flash, empty, path, runs, figures[index]))
                 return 1;
@@ -173,8 +159,7 @@ int main(int argc, char** argv)
         std::printf("  %d -> %d points: import grows %.2fx (baseline %.2fx)\n", pair[0].points, pair[1].points, growth,
                     figures[1].baseline / figures[0].baseline);
     }
-    JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-    JXOperatingSystem::setSystemRoot(QString());
+    bed.reset();
     std::printf("%s\n", met ? "goals met" : "goals NOT met");
     return 0;
 }

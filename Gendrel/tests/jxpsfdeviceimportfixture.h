@@ -11,6 +11,7 @@
 #include "jxenv.h"
 #include "jxpsf15imagefixture.h"
 #include "jxpsftestimage.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
@@ -64,40 +65,18 @@ class JXPSFImportRig
 public:
     JXPSFImportRig()
     {
-        m_folder.reset(new QTemporaryDir);
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        m_system->addDisk(JXSimulatedSystem::Disk());
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlash(JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A));
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
+        if (m_bed.setUp())
+            m_bed.flash()->setExternalFlash(JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A));
     }
 
-    ~JXPSFImportRig()
-    {
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-    }
-
-    QString folder() const { return m_folder->path(); }
-    JXSimulatedFlashDevice* flash() { return m_flash.get(); }
+    QString folder() const { return m_bed.folder()->path(); }
+    JXSimulatedFlashDevice* flash() { return m_bed.flash(); }
 
     // A started client over the simulated flash; null when it does not start.
     std::unique_ptr<JXPSFImportClient> client()
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1004");
-        info.modelName = QStringLiteral("Zelto40");
-        info.matchText = QStringLiteral("MIRDO");
-        service->setRegistryDevInfo(&info);
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1004"), QStringLiteral("Zelto40"), QStringLiteral("MIRDO"));
         std::unique_ptr<JXPSFImportClient> made(new JXPSFImportClient);
         made->setDeviceService(service);
         if (!made->initial())
@@ -106,10 +85,7 @@ public:
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
 };
 
 #endif

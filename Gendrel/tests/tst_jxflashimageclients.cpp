@@ -8,6 +8,7 @@
 #include "device/jxhemlar30.h"
 #include "device/jxpsfdevice.h"
 #include "device/jxzelto35.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "system/jxmacscsiservice.h"
@@ -50,9 +51,7 @@ class TestJXFlashImageClients : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
+    JXSimulatedFlashBed m_bed;
 
     JXMacSCSIService* rawFlashService(const QString& model)
     {
@@ -72,29 +71,13 @@ class TestJXFlashImageClients : public QObject
             data[offset] = 1;
         std::unique_ptr<JXMacSCSIService> writer(rawFlashService(QString()));
         QVERIFY(writer->writeFlashBlocks(data.data(), 0x10, data.size(), 4096, block));
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
     }
 
 private slots:
-    void init()
-    {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->registerWithLayer();
-    }
+    void init() { QVERIFY(m_bed.setUp(0, JXSimulatedFlashBed::NoUserFolder | JXSimulatedFlashBed::NoClock)); }
 
-    void cleanup()
-    {
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     void startUpCheckReadsTheProfile_data()
     {
@@ -135,7 +118,7 @@ private slots:
         }
 
         // Whole blocks of the external flash's read area, 4096 bytes each, from the profile on.
-        const QVector<JXSimulatedFlashDevice::Command> commands = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> commands = m_bed.flash()->commands();
         const int blocks = family == PsfDevice ? 2 : 1;
         // A started second-generation client has also opened its data store: the dist-header page.
         const bool opensStore = family == PsfDevice && ready;
@@ -147,7 +130,7 @@ private slots:
             const char expected[10] = {0x28, 0, 0, 0, char(number >> 8), char(number & 0xFF), 0x10, 0, 8, 0};
             QCOMPARE(commandBytes(commands.at(i)), QByteArray(expected, 10));
         }
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
     }
 
     void deviceOutOfReachGivesNoClient_data()
@@ -163,13 +146,13 @@ private slots:
         QFETCH(Family, family);
         // A volume has no raw flash to read.
         const stRegDevInfo info = row(QStringLiteral("Hemlar30"));
-        QVERIFY(!factoryOf(family)(new JXFSDeviceService(m_folder->path(), &info, QString())));
+        QVERIFY(!factoryOf(family)(new JXFSDeviceService(m_bed.folder()->path(), &info, QString())));
         // The raw-flash channel cannot be opened.
-        m_flash->setFailOnOpen(true);
+        m_bed.flash()->setFailOnOpen(true);
         QVERIFY(!factoryOf(family)(rawFlashService(QStringLiteral("Hemlar30"))));
-        m_flash->setFailOnOpen(false);
+        m_bed.flash()->setFailOnOpen(false);
         // The device stops answering during the read.
-        m_flash->setFailAtCommand(1);
+        m_bed.flash()->setFailAtCommand(1);
         QVERIFY(!factoryOf(family)(rawFlashService(QStringLiteral("Hemlar30"))));
     }
 };

@@ -11,6 +11,7 @@
 #include "jxdaemon.h"
 #include "jxenv.h"
 #include "python/galapi.h"
+#include "support/jxsimulatedflashbed.h"
 #include "support/jxsimulatedflashdevice.h"
 #include "support/jxsimulatedsystem.h"
 #include "support/jxtestfiles.h"
@@ -47,10 +48,7 @@ class TestJXGalDeviceRestore : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
     QString m_volume;
 
     JXDeviceManager* manager() { return JXDaemon::getInstance()->getDeviceManager(); }
@@ -103,7 +101,7 @@ class TestJXGalDeviceRestore : public QObject
     // A restore package: internal image and external data named by "release.ini".
     QString restorePackage(const QByteArray& release)
     {
-        const QString folder = m_folder->filePath("restore");
+        const QString folder = m_bed.folder()->filePath("restore");
         if (!release.isNull())
             JXTestFiles::writeFile(folder + "/release.ini", release);
         JXTestFiles::writeFile(folder + "/Fac.bin", JXTestPackage::seededBytes(3000, 1));
@@ -116,20 +114,11 @@ private slots:
 
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->filePath("user"));
+        QVERIFY(m_bed.setUp(0x40000, JXSimulatedFlashBed::UserSubfolder));
         JXEnv::getInstance()->setForceDeviceUpdate(false);
-        m_volume = m_folder->filePath("volume");
+        m_volume = m_bed.folder()->filePath("volume");
         QVERIFY(QDir().mkpath(m_volume));
-        m_system.reset(new JXSimulatedSystem(m_folder->filePath("root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlashSize(0x40000);
-        m_flash->setUuid(kUuid);
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
+        m_bed.flash()->setUuid(kUuid);
         GalResetLibrary();
         JXScriptModule::restoreBuiltins();
     }
@@ -141,12 +130,7 @@ private slots:
         manager()->disconnectDevice();
         manager()->unregisterDevice(QStringLiteral("GAL IAP"));
         JXScriptModule::restoreBuiltins();
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
+        m_bed.reset();
     }
 
     void methodTwoOverTwoVisits()
@@ -163,7 +147,7 @@ private slots:
         QCOMPARE(client->getState(), JXClient::State_WaitForRestore);
         QCOMPARE(volumeFiles(), QStringList({"device.ini", "update.ini"}));
         QCOMPARE(manager()->getRegistryDevices().first().matchText, QString("GAL IAP"));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
         QVERIFY(listener.actions.isEmpty());
 
         // Second visit in IAP mode: the manager restarts the restore without a folder.
@@ -173,8 +157,8 @@ private slots:
         manager()->removeListener(&listener);
         QCOMPARE(client->getState(), JXClient::State_Idle);
         QVERIFY(!hasRow("GAL IAP"));
-        QCOMPARE(m_flash->internalFlash().left(3000), JXTestPackage::seededBytes(3000, 1));
-        QCOMPARE(m_flash->externalFlash().left(5000), JXTestPackage::seededBytes(5000, 2));
+        QCOMPARE(m_bed.flash()->internalFlash().left(3000), JXTestPackage::seededBytes(3000, 1));
+        QCOMPARE(m_bed.flash()->externalFlash().left(5000), JXTestPackage::seededBytes(5000, 2));
         QCOMPARE(listener.actions, QVector<int>({JXClient::Action_RestoreFactory}));
     }
 
@@ -210,7 +194,7 @@ private slots:
         QVERIFY(client->restoreFactory(QString()));
         QVERIFY(!finish(client));
         QCOMPARE(client->getState(), JXClient::State_WaitForRestore);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     void methodOneAsksForAForcedUpdate()
@@ -223,7 +207,7 @@ private slots:
         QVERIFY(JXEnv::getInstance()->isForceDeviceUpdate());
         QCOMPARE(client->getState(), JXClient::State_Idle);
         QCOMPARE(volumeFiles(), QStringList({"device.ini"}));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     void rawDataThroughTheScriptModule()
@@ -231,7 +215,7 @@ private slots:
         JXGalDevice* client = connect(deviceIni(2));
         QVERIFY(client);
         JXTestFiles::writeFile(m_volume + "/Activity/250102030405.gal", QByteArray(88, '\0'));
-        const QString target = m_folder->filePath("export");
+        const QString target = m_bed.folder()->filePath("export");
         QVERIFY(QDir().mkpath(target));
         const QStringList written = client->saveDeviceRawData(target);
         QCOMPARE(written, QStringList({QDir(target).filePath("250102030405.pmz")}));

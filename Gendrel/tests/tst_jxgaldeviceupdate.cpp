@@ -11,6 +11,7 @@
 #include "gal/libgal.h"
 #include "jxdaemon.h"
 #include "jxenv.h"
+#include "support/jxsimulatedflashbed.h"
 #include "support/jxsimulatedflashdevice.h"
 #include "support/jxsimulatedsystem.h"
 #include "support/jxtestfiles.h"
@@ -62,10 +63,7 @@ class TestJXGalDeviceUpdate : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
     QString m_volume;
 
     JXDeviceManager* manager() { return JXDaemon::getInstance()->getDeviceManager(); }
@@ -101,7 +99,7 @@ class TestJXGalDeviceUpdate : public QObject
         if (!profile.isNull())
             entries << qMakePair(QStringLiteral("Profile.bin"), profile)
                     << qMakePair(QStringLiteral("ProfileMap.txt"), QByteArray("map"));
-        const QString path = m_folder->filePath("Total.zip");
+        const QString path = m_bed.folder()->filePath("Total.zip");
         JXTestFiles::writeFile(path, JXTestPackage::zipBytes(entries));
         return path;
     }
@@ -147,19 +145,10 @@ private slots:
 
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->filePath("user"));
-        m_volume = m_folder->filePath("volume");
+        QVERIFY(m_bed.setUp(kFlashSize, JXSimulatedFlashBed::UserSubfolder));
+        m_volume = m_bed.folder()->filePath("volume");
         QVERIFY(QDir().mkpath(m_volume + "/Lang"));
-        m_system.reset(new JXSimulatedSystem(m_folder->filePath("root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlashSize(kFlashSize);
-        m_flash->setUuid(kUuid);
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
+        m_bed.flash()->setUuid(kUuid);
         GalResetLibrary();
     }
 
@@ -168,12 +157,7 @@ private slots:
         manager()->disconnectDevice();
         // A failed test leaves no row behind for the next one.
         manager()->unregisterDevice(QStringLiteral("GAL IAP"));
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
+        m_bed.reset();
     }
 
     void methodTwoOverTwoVisits()
@@ -192,7 +176,7 @@ private slots:
         QVERIFY(GalRecordedUpdateProfile(0, path, sizeof path));
         QCOMPARE(QString(path), m_volume + "/");
         QCOMPARE(manager()->getRegistryDevices().first().matchText, QString("GAL IAP"));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
         // A row under the model's name that this client did not add.
         manager()->registerDevice(row("Zelto20"), false);
 
@@ -211,13 +195,13 @@ private slots:
         image.replace(4092, 4, imageFile().mid(148, 4));
         image += profile;
         QCOMPARE(image.size(), 5000);
-        const QByteArray flash = m_flash->externalFlash();
+        const QByteArray flash = m_bed.flash()->externalFlash();
         QCOMPARE(flash.mid(0x10000, 5000), image);
         QCOMPARE(qFromLittleEndian<quint32>(flash.constData() + 0x20000), 0x77A0B2C3u);
         QCOMPARE(int(quint8(flash[0x20008])), 2);
 
         QVector<QByteArray> sent;
-        for (const JXSimulatedFlashDevice::Command& command : m_flash->commands())
+        for (const JXSimulatedFlashDevice::Command& command : m_bed.flash()->commands())
             sent.append(commandBytes(command));
         QVERIFY(sent.indexOf(cdb(0x2A, 16, 0x18, 1)) >= 0);
         QVERIFY(sent.indexOf(cdb(0x2A, 17, 0x18, 1)) > sent.indexOf(cdb(0x2A, 16, 0x18, 1)));
@@ -225,7 +209,7 @@ private slots:
         QVERIFY(sent.indexOf(cdb(0x2A, 17, 0x0F, 8)) > sent.indexOf(cdb(0x2A, 17, 0x18, 1)));
         QVERIFY(sent.indexOf(cdb(0x2A, 32, 0x18, 1)) > sent.indexOf(cdb(0x2A, 17, 0x0F, 8)));
         QCOMPARE(sent.last(), QByteArray::fromHex("2800000000001A000100"));
-        QCOMPARE(m_flash->updateNotices(), 1);
+        QCOMPARE(m_bed.flash()->updateNotices(), 1);
     }
 
     void methodOneWithoutReadBack()
@@ -235,7 +219,7 @@ private slots:
         // The volume keeps nothing of what is written to it.
         QVERIFY(QFile::link("/dev/null", m_volume + "/IMG.bin"));
         QVERIFY(!run(client, package(releaseIni())));
-        QCOMPARE(m_clock->sleeps(), QVector<qint64>(6, 5000));
+        QCOMPARE(m_bed.clock()->sleeps(), QVector<qint64>(6, 5000));
         QVERIFY(!QFile::exists(m_volume + "/update.ini"));
         QCOMPARE(client->getState(), JXClient::State_Idle);
     }
@@ -248,7 +232,7 @@ private slots:
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("did not read back whole in time"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("copy iap.bin failed"));
         QVERIFY(!run(client, package(releaseIni())));
-        QCOMPARE(m_clock->sleeps(), QVector<qint64>(6, 5000));
+        QCOMPARE(m_bed.clock()->sleeps(), QVector<qint64>(6, 5000));
         QVERIFY(!QFile::exists(m_volume + "/update.ini"));
         QVERIFY(!QFile::exists(m_volume + "/IMG.bin"));
     }
@@ -299,7 +283,8 @@ private slots:
     void profilePathsLongerThanTheLibraryTakes()
     {
         // The unpacked package lies under a folder whose paths do not fit 256 bytes.
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->filePath(QString(120, 'u') + '/' + QString(120, 'v')));
+        JXEnv::getInstance()->setUserDataBaseFolder(
+            m_bed.folder()->filePath(QString(120, 'u') + '/' + QString(120, 'v')));
         GalSetUpdateProfileResult(2);
         JXGalDevice* client = connect(deviceIni(2));
         QVERIFY(client);
@@ -344,13 +329,13 @@ private slots:
         QVERIFY(client->setStateWithMatch(JXClient::State_Idle, JXClient::State_WaitForUpdate));
         QVERIFY(!run(client, QString()));
         QCOMPARE(client->getState(), JXClient::State_Idle);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
         QVERIFY(QDir(m_volume).entryList({"*.ini"}, QDir::Files) == QStringList({"device.ini"}));
     }
 
     void flashesFromAPackageFolder()
     {
-        const QString folder = m_folder->filePath("restore");
+        const QString folder = m_bed.folder()->filePath("restore");
         const QByteArray internal = JXTestPackage::seededBytes(3000, 1);
         const QByteArray external = JXTestPackage::seededBytes(5000, 2);
         JXTestFiles::writeFile(folder + "/release.ini", "Name=Fac\n");
@@ -363,8 +348,8 @@ private slots:
 
         QVERIFY(client->updateFlashes(folder));
         QVERIFY(!hasRow("GAL IAP"));
-        QCOMPARE(m_flash->internalFlash().left(3000), internal);
-        QCOMPARE(m_flash->externalFlash().left(5000), external);
+        QCOMPARE(m_bed.flash()->internalFlash().left(3000), internal);
+        QCOMPARE(m_bed.flash()->externalFlash().left(5000), external);
 
         JXTestFiles::writeFile(folder + "/release.ini", "Name=../Fac\n");
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("outside its folder"));

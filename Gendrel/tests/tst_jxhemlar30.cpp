@@ -9,6 +9,7 @@
 #include "jxenv.h"
 #include "jxprofiledata.h"
 #include "jxpsfimagefixture.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxtestpackage.h"
@@ -158,32 +159,22 @@ class TestJXHemlar30 : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
 
     std::unique_ptr<HemlarUnder> makeClient(const QString& model = QStringLiteral("Hemlar30"),
                                             const QString& totalVersion = QStringLiteral("B2"))
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1004");
-        info.modelName = model;
-        info.matchText = QStringLiteral("MIRDO");
-        service->setRegistryDevInfo(&info);
+        auto* service = JXSimulatedFlashBed::service(QStringLiteral("1004"), model, QStringLiteral("MIRDO"));
         service->setVersions(QString(), totalVersion);
         std::unique_ptr<HemlarUnder> client(new HemlarUnder);
         client->setDeviceService(service);
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         return client;
     }
 
     QString writePackage(const QString& name, const JXTestPackage::Entries& entries)
     {
-        const QString path = m_folder->filePath(name);
+        const QString path = m_bed.folder()->filePath(name);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return QString();
@@ -192,33 +183,13 @@ class TestJXHemlar30 : public QObject
     }
 
 private slots:
-    void init()
-    {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlashSize(kFlashSize);
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
-    }
+    void init() { QVERIFY(m_bed.setUp(kFlashSize)); }
 
-    void cleanup()
-    {
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     void layoutAddsUpToTheModelsStorage()
     {
-        m_flash->setExternalFlash(deviceFlash(profileBlock(false)));
+        m_bed.flash()->setExternalFlash(deviceFlash(profileBlock(false)));
         auto client = makeClient();
         qint64 total = 0;
         qint64 free = 0;
@@ -252,7 +223,7 @@ private slots:
         putU32(image, 0x5000, probe);
         client->image() = image;
         QCOMPARE(client->checkIntegrity(), trusted);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     // setShareData and deleteTracks clear the device too, by the model's design.
@@ -271,7 +242,7 @@ private slots:
         QFETCH(QString, operation);
         QFETCH(bool, trackRings);
         const QByteArray profile = profileBlock(false);
-        m_flash->setExternalFlash(deviceFlash(profile));
+        m_bed.flash()->setExternalFlash(deviceFlash(profile));
         // A fresh client: the image, and the profile block in it, must be read before anything is erased.
         auto client = makeClient();
         client->setDirtyFlags(true, true);
@@ -294,11 +265,11 @@ private slots:
         expected.replace(0, 212, emptiedRecord(trackRings));
         expected.replace(0x1000, 4, QByteArray::fromHex("11223344"));
         expected.replace(kProfileAddress, profile.size(), profile);
-        const QByteArray device = m_flash->externalFlash();
+        const QByteArray device = m_bed.flash()->externalFlash();
         QCOMPARE(device.left(256).toHex(), expected.left(256).toHex());
         QCOMPARE(device.mid(kProfileAddress, 4096), profile);
         QVERIFY(device == expected);
-        QVERIFY(m_clock->waits().contains(JXVirtualClock::Wait{JXVirtualClock::Wait::TimedWait, 1000}));
+        QVERIFY(m_bed.clock()->waits().contains(JXVirtualClock::Wait{JXVirtualClock::Wait::TimedWait, 1000}));
     }
 
     void clearingIsRefusedWithoutImageOrDataStore_data()
@@ -313,17 +284,17 @@ private slots:
         QFETCH(bool, readable);
         QByteArray blank(kFlashSize, char(0xFF));
         blank.replace(kProfileAddress, 4096, profileBlock(false));
-        m_flash->setExternalFlash(blank);
+        m_bed.flash()->setExternalFlash(blank);
         auto client = makeClient();
         client->setDirtyFlags(true, false);
         if (!readable)
-            m_flash->setFailAtCommand(1);
+            m_bed.flash()->setFailAtCommand(1);
         QVERIFY(!client->deleteAll());
         QVERIFY(client->errorFlag());
         QVERIFY(client->isDirty());
-        QCOMPARE(commandsTo(m_flash->commands(), 0x2A, 0x0E), 0);
-        QCOMPARE(commandsTo(m_flash->commands(), 0x2A, 0x0F), 0);
-        QCOMPARE(m_flash->externalFlash(), blank);
+        QCOMPARE(commandsTo(m_bed.flash()->commands(), 0x2A, 0x0E), 0);
+        QCOMPARE(commandsTo(m_bed.flash()->commands(), 0x2A, 0x0F), 0);
+        QCOMPARE(m_bed.flash()->externalFlash(), blank);
     }
 
     void failedClearingKeepsTheDirtyFlags_data()
@@ -336,20 +307,20 @@ private slots:
     void failedClearingKeepsTheDirtyFlags()
     {
         QFETCH(bool, writeFails);
-        m_flash->setExternalFlash(deviceFlash(profileBlock(false)));
+        m_bed.flash()->setExternalFlash(deviceFlash(profileBlock(false)));
         auto client = makeClient();
         QCOMPARE(client->getExtFlash()->size(), kFlashSize);
         client->setDirtyFlags(true, true);
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         if (writeFails)
-            m_flash->setFailAtCommand(2); // the erase goes through, the first image block does not
+            m_bed.flash()->setFailAtCommand(2); // the erase goes through, the first image block does not
         else
-            m_flash->setFlipOnRead(0x80000, 1);
+            m_bed.flash()->setFlipOnRead(0x80000, 1);
         QVERIFY(!client->deleteAll());
         QVERIFY(client->errorFlag());
         QVERIFY(client->isDirty());
         QVERIFY(client->isDirtyProfile());
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(commandBytes(log.first()), cdb(0x2A, 0, 0x0E, 1));
         QCOMPARE(commandsTo(log, 0x28, 0x10), writeFails ? 0 : 256);
     }
@@ -357,7 +328,7 @@ private slots:
     void writeBackWithoutRebuild()
     {
         const QByteArray flash = deviceFlash(profileBlock(false));
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         auto client = makeClient();
         QVERIFY(client->getExtFlash()->size() == kFlashSize);
         QVERIFY(client->psf());
@@ -365,39 +336,39 @@ private slots:
         QVERIFY(client->deletePOIs({0}));
         QVERIFY(client->isDirty());
         QVERIFY(!client->isDirtyProfile());
-        m_flash->clearCommands();
-        m_clock->clear();
+        m_bed.flash()->clearCommands();
+        m_bed.clock()->clear();
 
         QVERIFY(client->_finalize());
         QVERIFY(!client->isDirty());
         QVERIFY(!client->isDirtyProfile());
-        QVERIFY(m_flash->externalFlash() == flash);
+        QVERIFY(m_bed.flash()->externalFlash() == flash);
         // The flash as read is kept before the erase, so a write-back that dies midway loses nothing.
         QFile backup(client->flashBackupPath());
         QVERIFY(backup.open(QIODevice::ReadOnly));
         QVERIFY(backup.readAll() == flash);
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(commandBytes(log.first()), cdb(0x2A, 0, 0x0E, 1));
         QCOMPARE(commandsTo(log, 0x2A, 0x0F), 256);
-        QVERIFY(m_clock->sleeps().contains(2000));
+        QVERIFY(m_bed.clock()->sleeps().contains(2000));
     }
 
     void writeBackRefusedOrExhausted()
     {
         // Dirty, but no image was ever read: nothing may be erased.
-        m_flash->setExternalFlash(deviceFlash(profileBlock(false)));
+        m_bed.flash()->setExternalFlash(deviceFlash(profileBlock(false)));
         auto client = makeClient();
         client->setDirtyFlags(false, true);
         QVERIFY(!client->_finalize());
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
 
         // Writes that never stick: ten attempts from the erase, then false with the flags kept.
         QCOMPARE(client->getExtFlash()->size(), kFlashSize);
         client->setDirtyFlags(true, false);
-        m_flash->clearCommands();
-        m_flash->setDropWrites(true);
+        m_bed.flash()->clearCommands();
+        m_bed.flash()->setDropWrites(true);
         QVERIFY(!client->_finalize());
-        QCOMPARE(commandsTo(m_flash->commands(), 0x2A, 0x0E), 10);
+        QCOMPARE(commandsTo(m_bed.flash()->commands(), 0x2A, 0x0E), 10);
         QVERIFY(client->isDirty());
     }
 
@@ -427,11 +398,11 @@ private slots:
         const QString package = writePackage(QStringLiteral("image.zip"), {{QStringLiteral("fw.bin"), image}});
         auto client = makeClient(model, total);
         QVERIFY(client->_updateTotal(package, QString()));
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(commandsTo(log, 0x2A, 0x0E), formatted ? 1 : 0);
         if (formatted)
             QCOMPARE(commandBytes(log.first()), cdb(0x2A, 0, 0x0E, 1));
-        QCOMPARE(m_flash->internalFlash().left(image.size()), image);
+        QCOMPARE(m_bed.flash()->internalFlash().left(image.size()), image);
     }
 
     void firmwareImageIsFittedToTheArea_data()
@@ -448,14 +419,14 @@ private slots:
         const QString package = writePackage(QStringLiteral("image.zip"), {{QStringLiteral("fw.bin"), image}});
         auto client = makeClient();
         QVERIFY(client->_updateTotal(package, QString()));
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(commandsTo(log, 0x2A, 0x0C), kInternalImageSize / 2048);
         QCOMPARE(commandBytes(log.last()), cdb(0x28, kInternalImageSize / 2048 - 1, 0x0D, 4));
-        const QByteArray written = m_flash->internalFlash().left(kInternalImageSize);
+        const QByteArray written = m_bed.flash()->internalFlash().left(kInternalImageSize);
         QCOMPARE(written.left(qMin(size, kInternalImageSize)), image.left(kInternalImageSize));
         if (size < kInternalImageSize)
             QVERIFY(written.mid(size) == QByteArray(kInternalImageSize - size, char(0xFF)));
-        QVERIFY(!m_flash->internalFlash().mid(kInternalImageSize).contains(char(0x00)));
+        QVERIFY(!m_bed.flash()->internalFlash().mid(kInternalImageSize).contains(char(0x00)));
     }
 
     void firmwareImageIsChosenByName()
@@ -467,7 +438,7 @@ private slots:
                                                                            {QStringLiteral("a.txt"), "TTTT"}});
         auto client = makeClient();
         QVERIFY(client->_updateTotal(package, QString()));
-        QCOMPARE(m_flash->internalFlash().left(4), QByteArray("BBBB"));
+        QCOMPARE(m_bed.flash()->internalFlash().left(4), QByteArray("BBBB"));
     }
 
     // Nothing reaches the device, not even the format of an older model, when the package is of no use.
@@ -486,7 +457,7 @@ private slots:
     {
         QFETCH(QByteArray, zip);
         QFETCH(QString, warning);
-        const QString package = m_folder->filePath(QStringLiteral("bad.zip"));
+        const QString package = m_bed.folder()->filePath(QStringLiteral("bad.zip"));
         QFile file(package);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(zip);
@@ -494,7 +465,7 @@ private slots:
         auto client = makeClient(QStringLiteral("Zelto20"), QStringLiteral("B7"));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(warning)));
         QVERIFY(!client->_updateTotal(package, QString()));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     void iapPackageNames_data()
@@ -523,29 +494,29 @@ private slots:
         if (loader.isEmpty())
             QTest::ignoreMessage(QtWarningMsg, "write mirdo iap temp failed  \"\"");
         QCOMPARE(client->updateLaunchsec(package), !loader.isEmpty());
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         if (loader.isEmpty()) {
             QVERIFY(log.isEmpty());
             return;
         }
         const QByteArray loaderBytes = loader.toLatin1().repeated(3);
-        QCOMPARE(m_flash->internalFlash().left(loaderBytes.size()), loaderBytes);
+        QCOMPARE(m_bed.flash()->internalFlash().left(loaderBytes.size()), loaderBytes);
         QCOMPARE(commandsTo(log, 0x2A, 0x0A), firmware.isEmpty() ? 0 : 1);
         if (!firmware.isEmpty()) {
             const QByteArray firmwareBytes = firmware.toLatin1().repeated(3);
-            QCOMPARE(m_flash->storedBlock(0x0A, 0).left(firmwareBytes.size()), firmwareBytes);
+            QCOMPARE(m_bed.flash()->storedBlock(0x0A, 0).left(firmwareBytes.size()), firmwareBytes);
         }
     }
 
     void languageLivesInTheProfile()
     {
-        m_flash->setExternalFlash(deviceFlash(profileBlock(true, 3)));
+        m_bed.flash()->setExternalFlash(deviceFlash(profileBlock(true, 3)));
         auto client = makeClient(QStringLiteral("Hemlar35"));
         QStringList codes;
         QVERIFY(client->getLanguageOnDevice(codes));
         QCOMPARE(codes, QStringList{"3"});
         // Only the profile block was read.
-        QCOMPARE(m_flash->commands().size(), 1);
+        QCOMPARE(m_bed.flash()->commands().size(), 1);
 
         QStringList empty;
         QVERIFY(!client->setDefLanguage(&empty, 0));
@@ -557,13 +528,13 @@ private slots:
         QVERIFY(client->isDirtyProfile());
         QCOMPARE(client->profile()->value(QStringLiteral("User Lang")), QStringLiteral("5"));
         QVERIFY(client->_finalize());
-        QCOMPARE(quint8(m_flash->externalFlash().at(kProfileAddress + kLangOffset)), quint8(5));
+        QCOMPARE(quint8(m_bed.flash()->externalFlash().at(kProfileAddress + kLangOffset)), quint8(5));
     }
 
     void languageWithoutKeyOrProfile()
     {
         // The obsolete page has no language key: the empty text is appended.
-        m_flash->setExternalFlash(deviceFlash(profileBlock(false)));
+        m_bed.flash()->setExternalFlash(deviceFlash(profileBlock(false)));
         auto client = makeClient();
         QStringList codes;
         QVERIFY(!client->getLanguageOnDevice(codes));
@@ -571,7 +542,7 @@ private slots:
 
         // No profile object yet: setDefLanguage makes it first.
         auto fresh = makeClient(QStringLiteral("Hemlar35"));
-        m_flash->setExternalFlash(deviceFlash(profileBlock(true, 1)));
+        m_bed.flash()->setExternalFlash(deviceFlash(profileBlock(true, 1)));
         QStringList chosen{"4"};
         QVERIFY(fresh->setDefLanguage(&chosen, 0));
         QVERIFY(fresh->profile());
@@ -579,7 +550,7 @@ private slots:
 
         // ... and refuses when the device cannot give one.
         auto unreadable = makeClient(QStringLiteral("Hemlar35"));
-        m_flash->setFailOnOpen(true);
+        m_bed.flash()->setFailOnOpen(true);
         QVERIFY(!unreadable->setDefLanguage(&chosen, 0));
         QVERIFY(!unreadable->isDirtyProfile());
         QStringList none;
@@ -589,17 +560,17 @@ private slots:
 
     void clockBlockCarriesTheLocalDate()
     {
-        m_clock->setLocalDateTime(QDateTime(QDate(2024, 2, 29), QTime(13, 45, 56)));
+        m_bed.clock()->setLocalDateTime(QDateTime(QDate(2024, 2, 29), QTime(13, 45, 56)));
         auto client = makeClient();
         QVERIFY(client->setLocaleTimeFromePC());
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(log.size(), 1);
         QCOMPARE(commandBytes(log.first()), cdb(0x2A, 0, 0x06, 4));
         QByteArray expected(2048, '\0');
         expected.replace(0, 7, QByteArray::fromHex("382d0d1d02e807"));
-        QCOMPARE(m_flash->storedBlock(0x06, 0).toHex(), expected.toHex());
+        QCOMPARE(m_bed.flash()->storedBlock(0x06, 0).toHex(), expected.toHex());
 
-        m_flash->setFailAtCommand(1);
+        m_bed.flash()->setFailAtCommand(1);
         QVERIFY(!client->setLocaleTimeFromePC());
     }
 

@@ -8,6 +8,7 @@
 #include "device/jxpsfdevice.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
@@ -62,21 +63,12 @@ class TestJXPSFDevice : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
 
     JXMacSCSIService* rawFlashService()
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1004");
-        info.modelName = QStringLiteral("Zelto40");
-        info.matchText = QStringLiteral("MIRDO");
-        service->setRegistryDevInfo(&info);
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1004"), QStringLiteral("Zelto40"), QStringLiteral("MIRDO"));
         return service;
     }
 
@@ -87,15 +79,15 @@ class TestJXPSFDevice : public QObject
         client->setDeviceService(rawFlashService());
         if (!client->initial())
             return nullptr;
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         return client;
     }
 
     void seedFlash(int offset, const QByteArray& bytes)
     {
-        QByteArray flash = m_flash->externalFlash();
+        QByteArray flash = m_bed.flash()->externalFlash();
         flash.replace(offset, bytes.size(), bytes);
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
     }
 
     void seed32(int offset, quint32 value)
@@ -108,27 +100,11 @@ class TestJXPSFDevice : public QObject
 private slots:
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlash(JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A));
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
+        QVERIFY(m_bed.setUp());
+        m_bed.flash()->setExternalFlash(JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A));
     }
 
-    void cleanup()
-    {
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     void startUpOpensTheStore()
     {
@@ -146,18 +122,18 @@ private slots:
         QVERIFY(client->isSupportMassStorage());
 
         // The UUID is asked for once; a device that does not answer gives an empty one.
-        m_flash->setUuid(QByteArray("0123456789ABCDEF"));
+        m_bed.flash()->setUuid(QByteArray("0123456789ABCDEF"));
         QString uuid;
         QVERIFY(client->getUUID(uuid));
         QVERIFY(!uuid.isEmpty());
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QString again;
         QVERIFY(client->getUUID(again));
         QCOMPARE(again, uuid);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
         std::unique_ptr<PSFDeviceUnder> silent = makeClient();
         QVERIFY(silent);
-        m_flash->setFailOnOpen(true);
+        m_bed.flash()->setFailOnOpen(true);
         QString none = QStringLiteral("old");
         QVERIFY(!silent->getUUID(none));
         QVERIFY(none.isEmpty());
@@ -170,32 +146,32 @@ private slots:
 
         // The last page: block number high byte then low byte.
         QVERIFY(client->loadPSFFrame(kFlashSize - kPage, kPage));
-        const auto commands = m_flash->commands();
+        const auto commands = m_bed.flash()->commands();
         QCOMPARE(commands.size(), 1);
         const char expected[10] = {0x28, 0, 0, 0, 0x01, char(0xFF), 0x10, 0, 8, 0};
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(commands.at(0).record.command), 10),
                  QByteArray(expected, 10));
 
         // Pages read before, and empty ranges, cost no command.
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QVERIFY(client->loadPSFFrame(kFlashSize - 16, 16));
         QVERIFY(client->loadPSFFrame(0x100000, 0));
-        QCOMPARE(m_flash->commands().size(), 0);
+        QCOMPARE(m_bed.flash()->commands().size(), 0);
 
         // A page changed in memory survives a later range that covers it: only the unread pages around it are read.
         QVERIFY(client->loadPSFFrame(0x100000, 16));
         client->image()[0x100010] = 'x';
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QVERIFY(client->loadPSFFrame(0xFF000, 3 * kPage));
-        QCOMPARE(blocksOfArea(m_flash->commands(), 0x10), (QList<int>{0xFF, 0x101}));
+        QCOMPARE(blocksOfArea(m_bed.flash()->commands(), 0x10), (QList<int>{0xFF, 0x101}));
         QCOMPARE(client->image().at(0x100010), 'x');
 
         // A read that fails leaves its pages unread, so the next request tries again.
-        m_flash->clearCommands();
-        m_flash->setFailAtCommand(1);
+        m_bed.flash()->clearCommands();
+        m_bed.flash()->setFailAtCommand(1);
         QVERIFY(!client->loadPSFFrame(0x120000, kPage));
         QVERIFY(client->loadPSFFrame(0x120000, kPage));
-        QCOMPARE(blocksOfArea(m_flash->commands(), 0x10), (QList<int>{0x120, 0x120}));
+        QCOMPARE(blocksOfArea(m_bed.flash()->commands(), 0x10), (QList<int>{0x120, 0x120}));
     }
 
     void eraseWaitsForTheFlash_data()
@@ -215,11 +191,11 @@ private slots:
         QFETCH(bool, ready);
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         QVERIFY(client);
-        m_flash->setBusyPolls(busyPolls);
-        m_clock->clear();
+        m_bed.flash()->setBusyPolls(busyPolls);
+        m_bed.clock()->clear();
 
         QCOMPARE(client->eraseFlash(), ready);
-        const auto commands = m_flash->commands();
+        const auto commands = m_bed.flash()->commands();
         QCOMPARE(commands.size(), 1 + polls);
         const char erase[10] = {0x2A, 0, 0, 0, 0, 0, 0x0E, 0, 1, 0};
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(commands.at(0).record.command), 10), QByteArray(erase, 10));
@@ -230,8 +206,8 @@ private slots:
                      QByteArray(status, 10));
         // Each poll follows a ten-second wait, all on the virtual clock.
         const JXVirtualClock::Wait wait{JXVirtualClock::Wait::TimedWait, 10000};
-        QCOMPARE(m_clock->waits(), QVector<JXVirtualClock::Wait>(polls, wait));
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        QCOMPARE(m_bed.clock()->waits(), QVector<JXVirtualClock::Wait>(polls, wait));
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
     }
 
     void saveWritesEveryUsedRange()
@@ -245,10 +221,10 @@ private slots:
         QVERIFY(client->load());
         client->image()[int(route.tableStart)] = 'R';
         client->image()[0x1F9000] = 'p';
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
 
         QVERIFY(client->save());
-        const QByteArray flash = m_flash->externalFlash();
+        const QByteArray flash = m_bed.flash()->externalFlash();
         QCOMPARE(flash.mid(int(route.tableStart), 20), QByteArray("R") + QByteArray(19, 'r'));
         QCOMPARE(flash.at(0x1F9000), 'p');
         QCOMPARE(flash.mid(0x6000, 0x1000), client->image().mid(0x6000, 0x1000));
@@ -257,11 +233,11 @@ private slots:
         QCOMPARE(flash.left(8192), client->image().left(8192));
 
         // Each page once; the lap range is empty and not written.
-        const QList<int> written = blocksOfArea(m_flash->commands(), 0x0F);
+        const QList<int> written = blocksOfArea(m_bed.flash()->commands(), 0x0F);
         QCOMPARE(QSet<int>(written.begin(), written.end()).size(), written.size());
         QVERIFY(!written.contains(0x89000 / kPage));
         QVERIFY(written.contains(511));
-        QCOMPARE(blocksOfArea(m_flash->commands(), 0x0E).size(), 1);
+        QCOMPARE(blocksOfArea(m_bed.flash()->commands(), 0x0E).size(), 1);
     }
 
     void failedWriteGoesOnAndFails_data()
@@ -280,17 +256,17 @@ private slots:
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         QVERIFY(client);
         QVERIFY(client->load());
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QVERIFY(client->save());
-        const int commandsOfSave = m_flash->commands().size();
-        m_flash->clearCommands();
+        const int commandsOfSave = m_bed.flash()->commands().size();
+        m_bed.flash()->clearCommands();
 
-        m_flash->setFailAtCommand(failAt ? failAt : commandsOfSave);
+        m_bed.flash()->setFailAtCommand(failAt ? failAt : commandsOfSave);
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QRegularExpression::escape(message)));
         QVERIFY(!client->save());
         // Every later frame was still written.
-        QCOMPARE(m_flash->commands().size(), commandsOfSave);
-        QVERIFY(blocksOfArea(m_flash->commands(), 0x0F).contains(511));
+        QCOMPARE(m_bed.flash()->commands().size(), commandsOfSave);
+        QVERIFY(blocksOfArea(m_bed.flash()->commands(), 0x0F).contains(511));
     }
 
     void deviceGoneFailsTheSave()
@@ -298,9 +274,9 @@ private slots:
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         QVERIFY(client);
         QVERIFY(client->load());
-        m_flash->setGoneAtCommand(1);
+        m_bed.flash()->setGoneAtCommand(1);
         QVERIFY(!client->save());
-        QVERIFY(blocksOfArea(m_flash->commands(), 0x0F).isEmpty());
+        QVERIFY(blocksOfArea(m_bed.flash()->commands(), 0x0F).isEmpty());
     }
 
     void headerEndsOutsideTheFlashAreRefused_data()
@@ -322,11 +298,11 @@ private slots:
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         QVERIFY(client);
         QVERIFY(!client->load());
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QVERIFY(!client->save());
         // The flash was not touched: no erase, no write.
-        QVERIFY(blocksOfArea(m_flash->commands(), 0x0E).isEmpty());
-        QVERIFY(blocksOfArea(m_flash->commands(), 0x0F).isEmpty());
+        QVERIFY(blocksOfArea(m_bed.flash()->commands(), 0x0E).isEmpty());
+        QVERIFY(blocksOfArea(m_bed.flash()->commands(), 0x0F).isEmpty());
     }
 
     void finalizeKeepsABackup_data()
@@ -343,13 +319,13 @@ private slots:
         QFETCH(qint64, oldSize);
         QFETCH(qint64, sizeAfter);
         const QString path =
-            m_folder->path() + QStringLiteral("/zelto40flash.jx%1.dat").arg(JXEnv::getInstance()->getVersion());
+            m_bed.folder()->path() + QStringLiteral("/zelto40flash.jx%1.dat").arg(JXEnv::getInstance()->getVersion());
         if (oldSize >= 0) {
             QFile old(path);
             QVERIFY(old.open(QIODevice::WriteOnly));
             QVERIFY(old.resize(oldSize));
         }
-        const QByteArray before = m_flash->externalFlash();
+        const QByteArray before = m_bed.flash()->externalFlash();
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         QVERIFY(client);
         QVERIFY(client->load());
@@ -362,8 +338,8 @@ private slots:
         // The flash as it was before the write-back, then as it is after it.
         QVERIFY(backup.seek(sizeAfter - 2 * kFlashSize));
         QCOMPARE(backup.read(kFlashSize), before);
-        QCOMPARE(backup.read(kFlashSize), m_flash->externalFlash());
-        QCOMPARE(m_flash->externalFlash().at(0x1F9000), 'p');
+        QCOMPARE(backup.read(kFlashSize), m_bed.flash()->externalFlash());
+        QCOMPARE(m_bed.flash()->externalFlash().at(0x1F9000), 'p');
     }
 
     void finalizeWithoutBackupDoesNotErase()
@@ -371,10 +347,10 @@ private slots:
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         QVERIFY(client);
         QVERIFY(client->load());
-        m_flash->setFailAtCommand(10);
+        m_bed.flash()->setFailAtCommand(10);
         QVERIFY(!client->_finalize());
-        QVERIFY(blocksOfArea(m_flash->commands(), 0x0E).isEmpty());
-        QVERIFY(blocksOfArea(m_flash->commands(), 0x0F).isEmpty());
+        QVERIFY(blocksOfArea(m_bed.flash()->commands(), 0x0E).isEmpty());
+        QVERIFY(blocksOfArea(m_bed.flash()->commands(), 0x0F).isEmpty());
     }
 
     void uploadProfileKeepsAgeAndSex()
@@ -389,7 +365,7 @@ private slots:
         profile.insert(QStringLiteral("User Sex"), QStringLiteral("0"));
         QVERIFY(client->saveProfile(profile));
         client->setToday(QDate(2014, 3, 1));
-        const QString path = m_folder->path() + QStringLiteral("/profile.xml");
+        const QString path = m_bed.folder()->path() + QStringLiteral("/profile.xml");
         QVERIFY(client->prepareUploadProfile(path));
         QCOMPARE(client->userAge(), 33);
         QCOMPARE(client->userSex(), QStringLiteral("0"));
@@ -416,7 +392,7 @@ private slots:
         QFETCH(bool, externalFile);
         QFETCH(int, busyPolls);
         QFETCH(bool, result);
-        const QString folder = m_folder->path();
+        const QString folder = m_bed.folder()->path();
         auto writeFile = [](const QString& path, const QByteArray& bytes) {
             QFile file(path);
             return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -427,16 +403,16 @@ private slots:
             QVERIFY(writeFile(folder + QStringLiteral("/MIRDOExData.bin"), QByteArray(2 * kPage, 'e')));
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         QVERIFY(client);
-        m_flash->setBusyPolls(busyPolls);
+        m_bed.flash()->setBusyPolls(busyPolls);
 
         QCOMPARE(client->_restoreFactory(folder), result);
         int code = 0;
         QCOMPARE(client->getError(&code), !result);
-        QCOMPARE(m_flash->internalFlash().left(4096) == QByteArray(4096, 'i'), internalFile);
+        QCOMPARE(m_bed.flash()->internalFlash().left(4096) == QByteArray(4096, 'i'), internalFile);
         // The external flash is erased only after the internal image went in, and written only after the erase.
         const bool erased = internalFile && busyPolls == 0;
-        QCOMPARE(blocksOfArea(m_flash->commands(), 0x0E).size(), internalFile ? 1 : 0);
-        const QByteArray flash = m_flash->externalFlash();
+        QCOMPARE(blocksOfArea(m_bed.flash()->commands(), 0x0E).size(), internalFile ? 1 : 0);
+        const QByteArray flash = m_bed.flash()->externalFlash();
         QCOMPARE(flash.left(2 * kPage) == QByteArray(2 * kPage, 'e'), erased && externalFile);
         if (erased)
             QCOMPARE(flash.mid(2 * kPage), QByteArray(kFlashSize - 2 * kPage, char(0xFF)));
@@ -447,7 +423,7 @@ private slots:
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         QVERIFY(client);
         // A file longer than the flash: only the image's length is taken.
-        const QString longer = m_folder->path() + QStringLiteral("/longer.bin");
+        const QString longer = m_bed.folder()->path() + QStringLiteral("/longer.bin");
         QFile file(longer);
         QVERIFY(file.open(QIODevice::WriteOnly));
         QByteArray content(kFlashSize + 100, 'a');
@@ -459,14 +435,14 @@ private slots:
         QCOMPARE(client->image().at(kFlashSize - 1), 'z');
         // Loaded from a file, the frames are not read from the device again.
         QVERIFY(client->loadPSFRouteFrame());
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
 
-        const QString copy = m_folder->path() + QStringLiteral("/copy.bin");
+        const QString copy = m_bed.folder()->path() + QStringLiteral("/copy.bin");
         QVERIFY(client->saveToFile(copy));
         QFile saved(copy);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), content.left(kFlashSize));
-        QVERIFY(!client->loadFromFile(m_folder->path() + QStringLiteral("/missing.bin")));
+        QVERIFY(!client->loadFromFile(m_bed.folder()->path() + QStringLiteral("/missing.bin")));
     }
 };
 

@@ -10,6 +10,7 @@
 #include "ghtestxml.h"
 #include "jxenv.h"
 #include "jxpsftrackimage.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "psf/jxpsf_1_5.h"
@@ -95,22 +96,14 @@ class TestJXPSFDeviceExport : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
+    JXSimulatedFlashBed m_bed;
     QString m_previousFolder;
 
     std::unique_ptr<PSFDeviceUnder> makeClient(const QByteArray& image)
     {
-        m_flash->setExternalFlash(image);
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1004");
-        info.modelName = QStringLiteral("Zelto40");
-        info.matchText = QStringLiteral("MIRDO");
-        service->setRegistryDevInfo(&info);
+        m_bed.flash()->setExternalFlash(image);
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1004"), QStringLiteral("Zelto40"), QStringLiteral("MIRDO"));
         std::unique_ptr<PSFDeviceUnder> client(new PSFDeviceUnder);
         client->setDeviceService(service);
         if (!client->initial())
@@ -161,26 +154,15 @@ class TestJXPSFDeviceExport : public QObject
 private slots:
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
+        QVERIFY(m_bed.setUp(0, JXSimulatedFlashBed::NoClock));
         m_previousFolder = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_folder->path()));
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->registerWithLayer();
+        QVERIFY(QDir::setCurrent(m_bed.folder()->path()));
     }
 
     void cleanup()
     {
         QDir::setCurrent(m_previousFolder);
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
+        m_bed.reset();
     }
 
     // A cycling track with everything the store can hold for it, through the file and back.
@@ -612,7 +594,7 @@ private slots:
         profile.insert(QStringLiteral("User Sex"), QStringLiteral("0"));
         QVERIFY(client->saveProfile(profile));
         client->setToday(QDate(2014, 3, 1));
-        QVERIFY(client->prepareUploadProfile(m_folder->path() + QStringLiteral("/profile.xml")));
+        QVERIFY(client->prepareUploadProfile(m_bed.folder()->path() + QStringLiteral("/profile.xml")));
 
         JXPSFRoute_1_5* stored = client->tracks().value(0);
         QVERIFY(stored);

@@ -9,6 +9,7 @@
 #include "device/jxpsfdevice.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxtestfiles.h"
@@ -75,21 +76,13 @@ class TestJXPSFDeviceLanguage : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
+    JXSimulatedFlashBed m_bed;
     QString m_package;
 
     std::unique_ptr<PSFDeviceUnder> makeClient()
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1004");
-        info.modelName = QStringLiteral("Zelto40");
-        info.matchText = QStringLiteral("MIRDO");
-        service->setRegistryDevInfo(&info);
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1004"), QStringLiteral("Zelto40"), QStringLiteral("MIRDO"));
         std::unique_ptr<PSFDeviceUnder> client(new PSFDeviceUnder);
         client->setDeviceService(service);
         return client;
@@ -99,10 +92,10 @@ class TestJXPSFDeviceLanguage : public QObject
     {
         QByteArray area(kAreaSize, char(0xFF));
         area.replace(offset, bytes.size(), bytes);
-        m_flash->setInternalFlash(area);
+        m_bed.flash()->setInternalFlash(area);
     }
 
-    QByteArray area() const { return m_flash->internalFlash().left(kAreaSize); }
+    QByteArray area() const { return m_bed.flash()->internalFlash().left(kAreaSize); }
 
     void put(const QString& name, const QByteArray& bytes) { JXTestFiles::writeFile(m_package + '/' + name, bytes); }
 
@@ -115,28 +108,14 @@ class TestJXPSFDeviceLanguage : public QObject
 private slots:
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlash(JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A));
-        m_flash->setInternalFlash(QByteArray(kAreaSize, char(0xFF)));
-        m_flash->registerWithLayer();
+        QVERIFY(m_bed.setUp(0, JXSimulatedFlashBed::NoClock));
+        m_bed.flash()->setExternalFlash(JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A));
+        m_bed.flash()->setInternalFlash(QByteArray(kAreaSize, char(0xFF)));
         m_package = JXEnv::getInstance()->getTmpFolder() + QStringLiteral("/langpack");
         QVERIFY(QDir().mkpath(m_package));
     }
 
-    void cleanup()
-    {
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     void languagesOnDevice_data()
     {
@@ -173,29 +152,29 @@ private slots:
         QFETCH(QByteArray, area);
         QFETCH(bool, result);
         QFETCH(QStringList, codes);
-        m_flash->setInternalFlash(area);
+        m_bed.flash()->setInternalFlash(area);
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
 
         QStringList listed{"kept"};
         QCOMPARE(client->getLanguageOnDevice(listed), result);
         QCOMPARE(listed, QStringList{"kept"} + codes);
         // The whole area in 2048-byte blocks of area 13, once.
-        const auto commands = m_flash->commands();
+        const auto commands = m_bed.flash()->commands();
         QCOMPARE(commands.size(), kBlocks);
         const char last[10] = {0x28, 0, 0, 0, 0x01, char(0xF0), 0x0D, 0, 4, 0};
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(commands.last().record.command), 10), QByteArray(last, 10));
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QStringList again;
         QCOMPARE(client->getLanguageOnDevice(again), result);
         QCOMPARE(again, codes);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     void failedAreaReadIsReadAgain()
     {
         seedArea(0x80000, tableWithCodes("ger"));
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
-        m_flash->setFailAtCommand(200);
+        m_bed.flash()->setFailAtCommand(200);
         QStringList codes;
         QVERIFY(!client->getLanguageOnDevice(codes));
         QVERIFY(codes.isEmpty());
@@ -220,7 +199,7 @@ private slots:
 
         // A code without a file is skipped.
         QStringList codes{"ger", "ita", "eng"};
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QVERIFY(client->setDefLanguage(&codes, 0));
 
         QByteArray header(229, '\0');
@@ -233,7 +212,7 @@ private slots:
         // 1000 bytes of base image and 8 zero bytes make 1008, a multiple of 16.
         const QByteArray image = base + QByteArray(8, '\0') + header + ger + eng;
         QCOMPARE(area(), image + QByteArray(kAreaSize - image.size(), '\0'));
-        const auto commands = m_flash->commands();
+        const auto commands = m_bed.flash()->commands();
         QCOMPARE(countOfArea(commands, 0x0C), kBlocks);
         QCOMPARE(countOfArea(commands, 0x0D), kBlocks);
         QCOMPARE(commands.size(), 2 * kBlocks);
@@ -244,10 +223,10 @@ private slots:
         QCOMPARE(after, (QStringList{"ger", "eng"}));
 
         // The same image, not extended, as a file.
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QVERIFY(client->writeLanguageFile(&codes, 0));
         QCOMPARE(JXTestFiles::readAll(JXEnv::getInstance()->getTmpFolder() + "/lanfile.txt"), image);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     void unusableListsAndFilesAreRefused()
@@ -263,7 +242,7 @@ private slots:
             many.append(QStringLiteral("eng"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("21 languages asked for"));
         QVERIFY(!client->setDefLanguage(&many, 0));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
 
         // A file of six bytes has no code: left out; seven bytes are enough.
         QStringList codes{"ger", "eng"};
@@ -276,16 +255,16 @@ private slots:
 
         // Without a base image nothing goes to the device.
         QVERIFY(QFile::remove(m_package + "/fendir.bin"));
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("image is empty"));
         QVERIFY(!client->setDefLanguage(&codes, 0));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
 
         // An image larger than the area.
         put("savolk.bin", QByteArray(kAreaSize - 229, 'B'));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(" img_temp size > \"1017856\""));
         QVERIFY(!client->setDefLanguage(&codes, 0));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
 
         QVERIFY(QDir(m_package).removeRecursively());
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("do not exist langpack folder"));
@@ -315,12 +294,12 @@ private slots:
         put("fendir.bin", QByteArray(1000, 'B'));
         put("a_eng_.lng", languageFile("\x05\x06\x07\x08", "eng", 50));
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
-        m_flash->setFailAtCommand(failAt);
-        m_flash->setFlipOnInternalRead(flipAt, flipAt >= 0 ? -1 : 0);
+        m_bed.flash()->setFailAtCommand(failAt);
+        m_bed.flash()->setFlipOnInternalRead(flipAt, flipAt >= 0 ? -1 : 0);
 
         QStringList codes{"eng"};
         QCOMPARE(client->setDefLanguage(&codes, 0), result);
-        const auto commands = m_flash->commands();
+        const auto commands = m_bed.flash()->commands();
         // A failed write stops at its first block.
         const int failedWrites = failAt == 1 ? 1 : 0;
         QCOMPARE(countOfArea(commands, 0x0C), (attempts - failedWrites) * kBlocks + failedWrites);
@@ -333,7 +312,7 @@ private slots:
         put("fendir.bin", QByteArray(32, 'B'));
         put("a_eng_.lng", languageFile("\x05\x06\x07\x08", "eng", 50));
         setModelSetting("savelangeageimage", "1");
-        const QString target = m_folder->path() + "/Fendir.bin";
+        const QString target = m_bed.folder()->path() + "/Fendir.bin";
         setModelSetting("savelangeageimagefile", target);
         std::unique_ptr<PSFDeviceUnder> client = makeClient();
         const QByteArray before = area();
@@ -343,11 +322,11 @@ private slots:
         const QByteArray saved = JXTestFiles::readAll(target);
         QCOMPARE(saved.size(), kAreaSize);
         QCOMPARE(saved.mid(32, 4), kMagic);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
         QCOMPARE(area(), before);
 
         // A file that cannot be written is a failure, not a success.
-        setModelSetting("savelangeageimagefile", m_folder->path() + "/missing/folder/Fendir.bin");
+        setModelSetting("savelangeageimagefile", m_bed.folder()->path() + "/missing/folder/Fendir.bin");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cannot open file for writing!"));
         QVERIFY(!client->setDefLanguage(&codes, 0));
     }
@@ -355,7 +334,7 @@ private slots:
     void supportedLanguagesOfAPackage()
     {
         put("stale_fra_.lng", "left from an earlier package");
-        const QString package = m_folder->path() + "/pack.zip";
+        const QString package = m_bed.folder()->path() + "/pack.zip";
         JXTestFiles::writeFile(package, JXTestPackage::zipBytes({{"Fendir.bin", "base"},
                                                                  {"x_ger_.lng", "\x01\x02\x03\x04gerT"},
                                                                  {"Y_ENG_.lng", "\x01\x02\x03\x04engT"}}));
@@ -367,7 +346,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_package + "/stale_fra_.lng"));
 
         QStringList none;
-        QVERIFY(!client->getSupportLanguage(m_folder->path() + "/absent.zip", none));
+        QVERIFY(!client->getSupportLanguage(m_bed.folder()->path() + "/absent.zip", none));
         QVERIFY(none.isEmpty());
     }
 
@@ -398,7 +377,7 @@ private slots:
         if (!deviceCodes.isEmpty())
             seedArea(0x800, tableWithCodes(deviceCodes));
         const QByteArray before = area();
-        const QString package = m_folder->path() + "/Total.zip";
+        const QString package = m_bed.folder()->path() + "/Total.zip";
         QByteArray zip = JXTestPackage::zipBytes({{"release.ini", "[Update]\nMinJXVer=2.9.0.1\n"},
                                                  {"Fendir.bin", QByteArray(16, 'B')},
                                                  {"p_eng_.lng", languageFile("\x05\x06\x07\x08", "eng", 30)},
@@ -420,7 +399,7 @@ private slots:
         QSettings settings(JXEnv::getInstance()->getJXSettingPath(), QSettings::IniFormat);
         if (writtenCodes.isEmpty()) {
             QCOMPARE(written, before);
-            QCOMPARE(countOfArea(m_flash->commands(), 0x0C), 0);
+            QCOMPARE(countOfArea(m_bed.flash()->commands(), 0x0C), 0);
             QVERIFY(!settings.contains("Zelto40/MinJXVer"));
             return;
         }

@@ -13,6 +13,7 @@
 #include "ghtestxml.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
@@ -235,28 +236,19 @@ class TestJXPSFDeviceLists : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
     QString m_dumpName;
 
     JXMacSCSIService* rawFlashService()
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1004");
-        info.modelName = QStringLiteral("Zelto40");
-        info.matchText = QStringLiteral("MIRDO");
-        service->setRegistryDevInfo(&info);
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1004"), QStringLiteral("Zelto40"), QStringLiteral("MIRDO"));
         return service;
     }
 
     std::unique_ptr<PSFDeviceUnder> makeClient(const DeviceImage& image, bool start = true)
     {
-        m_flash->setExternalFlash(image.bytes());
+        m_bed.flash()->setExternalFlash(image.bytes());
         std::unique_ptr<PSFDeviceUnder> client(new PSFDeviceUnder);
         client->setDeviceService(rawFlashService());
         if (start && !client->initial())
@@ -264,38 +256,22 @@ class TestJXPSFDeviceLists : public QObject
         return client;
     }
 
-    QString backupPath() const { return m_folder->filePath(m_dumpName); }
+    QString backupPath() const { return m_bed.folder()->filePath(m_dumpName); }
     QString tmpFolder() const { return JXEnv::getInstance()->getTmpFolder(); }
 
 private slots:
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
+        QVERIFY(m_bed.setUp());
         JXEnv* env = JXEnv::getInstance();
-        env->setUserDataBaseFolder(m_folder->path());
         m_dumpName = QStringLiteral("zelto40flash.jx%1.dat").arg(env->getVersion());
         QFile log(env->getLogFile());
         QVERIFY(log.open(QIODevice::WriteOnly));
         log.write("a line of the log\n");
         log.close();
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
     }
 
-    void cleanup()
-    {
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     void routeAndTrackLists()
     {
@@ -469,7 +445,7 @@ private slots:
         std::unique_ptr<PSFDeviceUnder> client = makeClient(uploadImage());
         QVERIFY(client);
         const QString before = QDir::currentPath();
-        QString path = givenPath ? m_folder->filePath(QStringLiteral("out.zip")) : QString();
+        QString path = givenPath ? m_bed.folder()->filePath(QStringLiteral("out.zip")) : QString();
 
         QVERIFY(client->prepareUploadData(path, all));
         QCOMPARE(QDir::currentPath(), before);
@@ -488,7 +464,7 @@ private slots:
         if (GHTestXml::available())
             QCOMPARE(GHTestXml::lint(unpacked.filePath(QStringLiteral("Hills20.wrk"))), QString());
         QVERIFY(readFile(unpacked.filePath(QStringLiteral("Hills20.wrk"))).contains("Hills: 2"));
-        QCOMPARE(readFile(unpacked.filePath(m_dumpName)), m_flash->externalFlash());
+        QCOMPARE(readFile(unpacked.filePath(m_dumpName)), m_bed.flash()->externalFlash());
         QCOMPARE(readFile(unpacked.filePath(QStringLiteral("jx.log"))), QByteArray("a line of the log\n"));
         QVERIFY(!QFileInfo::exists(backupPath()));
     }
@@ -504,14 +480,14 @@ private slots:
         QCOMPARE(files, (QStringList{"earlier", m_dumpName, m_dumpName}));
         QCOMPARE(QFileInfo(backupPath()).size(), qint64(2 * kFlashSize));
 
-        QString path = m_folder->filePath(QStringLiteral("out.zip"));
+        QString path = m_bed.folder()->filePath(QStringLiteral("out.zip"));
         QVERIFY(client->prepareUploadData(path, false));
         QTemporaryDir unpacked;
         QCOMPARE(unpack(path, unpacked.path()), (QStringList{"jx.log", m_dumpName}));
         const QByteArray dumps = readFile(unpacked.filePath(m_dumpName));
         QCOMPARE(dumps.size(), 3 * kFlashSize);
         for (int dump = 0; dump < 3; ++dump)
-            QVERIFY(dumps.mid(dump * kFlashSize, kFlashSize) == m_flash->externalFlash());
+            QVERIFY(dumps.mid(dump * kFlashSize, kFlashSize) == m_bed.flash()->externalFlash());
         QVERIFY(!QFileInfo::exists(backupPath()));
     }
 
@@ -521,7 +497,7 @@ private slots:
         QVERIFY(client);
         QStringList files;
         client->exportData(QString(), files);
-        QFile blocker(m_folder->filePath(QStringLiteral("file")));
+        QFile blocker(m_bed.folder()->filePath(QStringLiteral("file")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         const QString before = QDir::currentPath();
@@ -532,7 +508,7 @@ private slots:
         // The dump of this attempt joins the earlier one; neither is lost.
         QCOMPARE(QFileInfo(backupPath()).size(), qint64(2 * kFlashSize));
 
-        QString good = m_folder->filePath(QStringLiteral("out.zip"));
+        QString good = m_bed.folder()->filePath(QStringLiteral("out.zip"));
         QVERIFY(client->prepareUploadData(good, true));
         QVERIFY(!QFileInfo::exists(backupPath()));
     }
@@ -557,7 +533,7 @@ private slots:
         signal(SIGXFSZ, previous);
 
         QCOMPARE(QFileInfo(backupPath()).size(), qint64(kFlashSize));
-        QCOMPARE(readFile(backupPath()), m_flash->externalFlash());
+        QCOMPARE(readFile(backupPath()), m_bed.flash()->externalFlash());
     }
 
     void unreadableFlashLeavesTheDumpOut()
@@ -568,15 +544,15 @@ private slots:
         client->getTracks(tracks);
         QCOMPARE(tracks.size(), 3);
         QStringList files;
-        m_flash->setFailAtCommand(1);
+        m_bed.flash()->setFailAtCommand(1);
         client->exportData(QString(), files);
         QVERIFY(files.isEmpty());
         QVERIFY(!QFileInfo::exists(backupPath()));
 
         // The device is gone: the tracks come from the image in memory (their workout log was never read), the
         // package goes without a dump.
-        m_flash->setFailOnOpen(true);
-        QString path = m_folder->filePath(QStringLiteral("out.zip"));
+        m_bed.flash()->setFailOnOpen(true);
+        QString path = m_bed.folder()->filePath(QStringLiteral("out.zip"));
         QVERIFY(client->prepareUploadData(path, false));
         QTemporaryDir unpacked;
         QCOMPARE(unpack(path, unpacked.path()), (QStringList{"Ride10.pmz", "Ride11.pmz", "jx.log"}));
@@ -586,7 +562,7 @@ private slots:
     {
         std::unique_ptr<PSFDeviceUnder> client = makeClient(uploadImage());
         QVERIFY(client);
-        const QString folder = m_folder->filePath(QStringLiteral("raw"));
+        const QString folder = m_bed.folder()->filePath(QStringLiteral("raw"));
         QVERIFY(QDir().mkpath(folder));
         for (int counter = 0; counter < 100; ++counter) {
             QFile taken(folder + QStringLiteral("/Ride1%1.gpx").arg(counter));

@@ -11,11 +11,12 @@
 #include "jxenv.h"
 #include "jxprofiledata.h"
 #include "jxpsfimagefixture.h"
-#include "psf/jxpsf.h"
 #include "jxrealmount.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
+#include "psf/jxpsf.h"
 #include "system/jxmacscsiservice.h"
 #include "system/jxoperatingsystem.h"
 
@@ -128,21 +129,11 @@ class TestJXZelto30 : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
 
     JXMacSCSIService* rawFlashService(const QString& model)
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1003");
-        info.modelName = model;
-        info.matchText = QStringLiteral("FENDIR");
-        service->setRegistryDevInfo(&info);
+        auto* service = JXSimulatedFlashBed::service(QStringLiteral("1003"), model, QStringLiteral("FENDIR"));
         return service;
     }
 
@@ -153,7 +144,7 @@ class TestJXZelto30 : public QObject
         JXMacSCSIService* service = rawFlashService(model);
         service->setVersions(QString(), totalVersion);
         std::unique_ptr<Zelto30Under> client(static_cast<Zelto30Under*>(Zelto30Under::create(service)));
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         return client;
     }
 
@@ -165,35 +156,15 @@ class TestJXZelto30 : public QObject
 
     void seedFlash(int offset, const QByteArray& bytes)
     {
-        QByteArray flash = m_flash->externalFlash();
+        QByteArray flash = m_bed.flash()->externalFlash();
         flash.replace(offset, bytes.size(), bytes);
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
     }
 
 private slots:
-    void init()
-    {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlashSize(kFlashSize);
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
-    }
+    void init() { QVERIFY(m_bed.setUp(kFlashSize)); }
 
-    void cleanup()
-    {
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     void blockReadSendsOneCommandPerBlock_data()
     {
@@ -221,12 +192,12 @@ private slots:
         QByteArray flash(kFlashSize, '\0');
         for (int i = 0; i < flash.size(); ++i)
             flash[i] = char(i / 4096 + i % 251);
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
 
         QByteArray out("kept");
         QCOMPARE(client->readData(out, uchar(area), byteCount, blockSize, firstBlock), result);
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(log.size(), commands);
         for (int i = 0; i < log.size(); ++i)
             QCOMPARE(commandBytes(log.at(i)), cdb(0x28, firstBlock + i, uchar(area), uchar(blockSize / 512)));
@@ -235,7 +206,7 @@ private slots:
         QCOMPARE(out.size(), 4 + blocksRead * blockSize);
         if (area == 0x10)
             QCOMPARE(out.mid(4), flash.mid(firstBlock * blockSize, blocksRead * blockSize));
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
     }
 
     void blockNumberTravelsBigEndian()
@@ -243,7 +214,7 @@ private slots:
         std::unique_ptr<Zelto30Under> client = makeClient();
         QByteArray out;
         QVERIFY(client->readData(out, 0x10, 512, 512, 300));
-        const QByteArray command = commandBytes(m_flash->commands().value(0));
+        const QByteArray command = commandBytes(m_bed.flash()->commands().value(0));
         QCOMPARE(command.mid(4, 2), QByteArray::fromHex("012C"));
     }
 
@@ -253,7 +224,7 @@ private slots:
         QByteArray content(5000, '\0');
         for (int i = 0; i < content.size(); ++i)
             content[i] = char(1 + i % 200);
-        const QString path = m_folder->filePath(QStringLiteral("image.bin"));
+        const QString path = m_bed.folder()->filePath(QStringLiteral("image.bin"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
@@ -261,7 +232,7 @@ private slots:
         std::unique_ptr<Zelto30Under> client = makeClient();
 
         QVERIFY(client->writeData(path, 0x0C, 2048));
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(log.size(), 3);
         QByteArray lastBlock = content.mid(4096) + QByteArray(2048 - 904, '\0');
         const QByteArray expected[3] = {content.left(2048), content.mid(2048, 2048), lastBlock};
@@ -270,18 +241,18 @@ private slots:
             QCOMPARE(log.at(i).record.dataLength, quint32(2048));
             QCOMPARE(log.at(i).block.left(2048), expected[i]);
         }
-        QCOMPARE(m_flash->internalFlash().left(3 * 2048), content + QByteArray(2048 - 904, '\0'));
+        QCOMPARE(m_bed.flash()->internalFlash().left(3 * 2048), content + QByteArray(2048 - 904, '\0'));
 
         // A failed block ends the write there.
-        m_flash->clearCommands();
-        m_flash->setFailAtCommand(2);
+        m_bed.flash()->clearCommands();
+        m_bed.flash()->setFailAtCommand(2);
         QVERIFY(!client->writeData(path, 0x0C, 2048));
-        QCOMPARE(m_flash->commands().size(), 2);
+        QCOMPARE(m_bed.flash()->commands().size(), 2);
         // A missing file sends nothing.
-        m_flash->clearCommands();
-        QVERIFY(!client->writeData(m_folder->filePath(QStringLiteral("missing.bin")), 0x0C, 2048));
-        QVERIFY(m_flash->commands().isEmpty());
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        m_bed.flash()->clearCommands();
+        QVERIFY(!client->writeData(m_bed.folder()->filePath(QStringLiteral("missing.bin")), 0x0C, 2048));
+        QVERIFY(m_bed.flash()->commands().isEmpty());
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
     }
 
     void byteArrayWriteOfTheWholeFlashPadsWithErasedBytes()
@@ -290,19 +261,19 @@ private slots:
         QByteArray data("first-generation image");
         QVERIFY(client->writeData(&data, 0x0F, 4096, 0));
         QCOMPARE(data.size(), kFlashSize);
-        QCOMPARE(m_flash->commands().size(), 256);
-        QCOMPARE(commandBytes(m_flash->commands().at(255)), cdb(0x2A, 255, 0x0F, 8));
+        QCOMPARE(m_bed.flash()->commands().size(), 256);
+        QCOMPARE(commandBytes(m_bed.flash()->commands().at(255)), cdb(0x2A, 255, 0x0F, 8));
         const QByteArray expected = QByteArray("first-generation image").leftJustified(kFlashSize, char(0xFF));
         QCOMPARE(data, expected);
-        QCOMPARE(m_flash->externalFlash(), expected);
+        QCOMPARE(m_bed.flash()->externalFlash(), expected);
         // The temporary file stays behind.
         QVERIFY(QFile::exists(JXEnv::getInstance()->getTmpFolder() + QLatin1String("/Zelto30flash.tmp")));
 
         // More bytes than the array holds: nothing is sent.
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QByteArray shortData(100, 'x');
         QVERIFY(!client->writeData(&shortData, 0x0F, 4096, 200));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     void byteArrayWriteOnAFullDiskSendsNothing()
@@ -316,32 +287,32 @@ private slots:
 
         QByteArray data(kFlashSize, 'd');
         QVERIFY(!client->writeData(&data, 0x0F, 4096, 0));
-        QVERIFY(m_flash->commands().isEmpty());
-        QCOMPARE(m_flash->externalFlash(), QByteArray(kFlashSize, char(0xFF)));
+        QVERIFY(m_bed.flash()->commands().isEmpty());
+        QCOMPARE(m_bed.flash()->externalFlash(), QByteArray(kFlashSize, char(0xFF)));
     }
 
     void eraseWaitsOnlyAfterASuccessfulErase()
     {
-        m_flash->setExternalFlash(QByteArray(kFlashSize, 'a'));
+        m_bed.flash()->setExternalFlash(QByteArray(kFlashSize, 'a'));
         std::unique_ptr<Zelto30Under> client = makeClient();
 
         QVERIFY(client->eraseExtFlash());
-        QCOMPARE(m_flash->commands().size(), 1);
-        const JXSimulatedFlashDevice::Command erase = m_flash->commands().at(0);
+        QCOMPARE(m_bed.flash()->commands().size(), 1);
+        const JXSimulatedFlashDevice::Command erase = m_bed.flash()->commands().at(0);
         QCOMPARE(commandBytes(erase), cdb(0x2A, 0, 0x0E, 1));
         QCOMPARE(erase.record.dataLength, quint32(512));
         QCOMPARE(erase.block.left(512), QByteArray(512, '\0'));
-        QCOMPARE(m_flash->externalFlash(), QByteArray(kFlashSize, char(0xFF)));
-        QCOMPARE(m_clock->sleeps(), QVector<qint64>{5000});
+        QCOMPARE(m_bed.flash()->externalFlash(), QByteArray(kFlashSize, char(0xFF)));
+        QCOMPARE(m_bed.clock()->sleeps(), QVector<qint64>{5000});
 
         // A refused erase is reported and not waited for.
-        m_clock->clear();
-        m_flash->setFailAtCommand(1);
+        m_bed.clock()->clear();
+        m_bed.flash()->setFailAtCommand(1);
         QVERIFY(!client->eraseExtFlash());
-        m_flash->setFailOnOpen(true);
+        m_bed.flash()->setFailOnOpen(true);
         QVERIFY(!client->eraseExtFlash());
-        QVERIFY(m_clock->waits().isEmpty());
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        QVERIFY(m_bed.clock()->waits().isEmpty());
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
     }
 
     void resetsWriteOneBlockOfZeros()
@@ -349,13 +320,13 @@ private slots:
         std::unique_ptr<Zelto30Under> client = makeClient();
         QVERIFY(client->reset());
         QVERIFY(client->resetWithIAPFlag());
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(log.size(), 2);
         QCOMPARE(commandBytes(log.at(0)), cdb(0x2A, 0, 0x00, 1));
         QCOMPARE(commandBytes(log.at(1)), cdb(0x2A, 0, 0x01, 1));
         QCOMPARE(log.at(0).block.left(512), QByteArray(512, '\0'));
-        QCOMPARE(m_flash->resets(), (QList<int>{0, 1}));
-        QCOMPARE(m_flash->externalFlash(), QByteArray(kFlashSize, char(0xFF)));
+        QCOMPARE(m_bed.flash()->resets(), (QList<int>{0, 1}));
+        QCOMPARE(m_bed.flash()->externalFlash(), QByteArray(kFlashSize, char(0xFF)));
     }
 
     void layoutTable()
@@ -405,20 +376,20 @@ private slots:
             QCOMPARE(record, QByteArray(212, '\0'));
         else
             QCOMPARE(record, headerSlot(expectedMark).left(212));
-        QCOMPARE(m_flash->commands().size(), 6);
+        QCOMPARE(m_bed.flash()->commands().size(), 6);
     }
 
     void unreadableHeaderAreaLeavesAZeroRecord()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
         client->record().fill('x');
-        m_flash->setFailAtCommand(3);
+        m_bed.flash()->setFailAtCommand(3);
         QByteArray unused;
         QVERIFY(!client->getFlashInfo(nullptr, 212, unused));
         QCOMPARE(client->getFlashHeaderRecord(), QByteArray(212, '\0'));
         qint64 total = -1;
         qint64 free = -1;
-        m_flash->setFailOnOpen(true);
+        m_bed.flash()->setFailOnOpen(true);
         QVERIFY(!client->getInternalStorage(total, free));
     }
 
@@ -539,14 +510,14 @@ private slots:
 
     void uuid()
     {
-        m_flash->setUuid("0123456789ABCDEF");
+        m_bed.flash()->setUuid("0123456789ABCDEF");
         std::unique_ptr<Zelto30Under> client = makeClient();
         QString uuid;
         QVERIFY(client->getUUID(uuid));
         QCOMPARE(uuid, QStringLiteral("0123456789ABCDEF"));
         // Asked of the device once.
         QVERIFY(client->getUUID(uuid));
-        QCOMPARE(m_flash->commands().size(), 1);
+        QCOMPARE(m_bed.flash()->commands().size(), 1);
 
         setModelValue(QStringLiteral("Zelto35"), QStringLiteral("specifyextflash"), QStringLiteral("1"));
         QVERIFY(client->getUUID(uuid));
@@ -554,7 +525,7 @@ private slots:
         setModelValue(QStringLiteral("Zelto35"), QStringLiteral("specifyextflash"), QStringLiteral("0"));
 
         std::unique_ptr<Zelto30Under> unreachable = makeClient();
-        m_flash->setFailOnOpen(true);
+        m_bed.flash()->setFailOnOpen(true);
         uuid = QStringLiteral("old");
         QVERIFY(!unreachable->getUUID(uuid));
         QVERIFY(uuid.isEmpty());
@@ -601,9 +572,9 @@ private slots:
         std::unique_ptr<Zelto30Under> client = makeClient(model);
         QVERIFY(client);
 
-        const QString path = m_folder->filePath(QStringLiteral("profile.xml"));
+        const QString path = m_bed.folder()->filePath(QStringLiteral("profile.xml"));
         QVERIFY(client->prepareUploadProfile(path));
-        QCOMPARE(commandBytes(m_flash->commands().value(0)), cdb(0x28, 248, 0x10, 8));
+        QCOMPARE(commandBytes(m_bed.flash()->commands().value(0)), cdb(0x28, 248, 0x10, 8));
         QByteArray name = path.toLocal8Bit();
         JXProfileData written(name, ProfileFormat::XML);
         QVERIFY(written.readAll());
@@ -616,8 +587,8 @@ private slots:
     void unreadableProfileWritesNoFile()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
-        m_flash->setFailOnOpen(true);
-        const QString path = m_folder->filePath(QStringLiteral("profile.xml"));
+        m_bed.flash()->setFailOnOpen(true);
+        const QString path = m_bed.folder()->filePath(QStringLiteral("profile.xml"));
         QVERIFY(!client->prepareUploadProfile(path));
         QVERIFY(!QFile::exists(path));
         QVERIFY(!client->loadProfile());
@@ -674,9 +645,9 @@ private slots:
     {
         // What later write-back tests lean on: a flipped byte on one read only, dropped writes, a device that goes.
         QByteArray flash(kFlashSize, '\0');
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
-        m_flash->setFlipOnRead(0x2003, 2);
+        m_bed.flash()->setFlipOnRead(0x2003, 2);
         QByteArray first;
         QByteArray second;
         QByteArray third;
@@ -687,20 +658,20 @@ private slots:
         QCOMPARE(second.at(3), char(0xFF));
         QCOMPARE(third, first);
 
-        m_flash->setDropWrites(true);
+        m_bed.flash()->setDropWrites(true);
         QByteArray data(4096, 'w');
         QVERIFY(client->writeData(&data, 0x0F, 4096, 4096));
-        QCOMPARE(m_flash->externalFlash(), flash);
-        m_flash->setDropWrites(false);
+        QCOMPARE(m_bed.flash()->externalFlash(), flash);
+        m_bed.flash()->setDropWrites(false);
 
-        m_flash->clearCommands();
-        m_flash->setGoneAtCommand(2);
+        m_bed.flash()->clearCommands();
+        m_bed.flash()->setGoneAtCommand(2);
         QByteArray out;
         QVERIFY(!client->readData(out, 0x10, 3 * 4096, 4096, 0));
-        QCOMPARE(m_flash->commands().size(), 2);
+        QCOMPARE(m_bed.flash()->commands().size(), 2);
         QVERIFY(!client->readData(out, 0x10, 4096, 4096, 0));
-        QCOMPARE(m_flash->commands().size(), 2);
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        QCOMPARE(m_bed.flash()->commands().size(), 2);
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
     }
 
     void readPSFFirstUseAndIntegrity_data()
@@ -733,7 +704,7 @@ private slots:
         putU32(flash, 0, firstWord);
         if (firstWord == 0xFFFFFFFF)
             flash.replace(0, kHeaderAreaSize, QByteArray(kHeaderAreaSize, char(0xFF)));
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient(model, total);
         QVERIFY(client);
 
@@ -743,8 +714,8 @@ private slots:
         if (parsed)
             QCOMPARE(client->psf()->getPOIFrame()->POICount(), 1);
         // Whole flash, header area, profile block.
-        QCOMPARE(m_flash->commands().size(), 256 + 6 + 1);
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        QCOMPARE(m_bed.flash()->commands().size(), 256 + 6 + 1);
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
     }
 
     void readPSFCopiesTheUserFields_data()
@@ -772,10 +743,10 @@ private slots:
         user.insert(QStringLiteral("User Weight.Metric"), QStringLiteral("72.25"));
         user.insert(QStringLiteral("User MHR"), QStringLiteral("188"));
         user.insert(QStringLiteral("User MLSS"), QStringLiteral("161"));
-        QByteArray path = m_folder->filePath(QStringLiteral("user.xml")).toLocal8Bit();
+        QByteArray path = m_bed.folder()->filePath(QStringLiteral("user.xml")).toLocal8Bit();
         JXProfileReaderXML writer(nullptr);
         QVERIFY(writer.save(path, &user));
-        m_flash->setExternalFlash(deviceFlash());
+        m_bed.flash()->setExternalFlash(deviceFlash());
         std::unique_ptr<Zelto30Under> client = makeClient();
         client->xmlProfile = QString::fromLocal8Bit(path);
         client->setToday(today);
@@ -792,20 +763,20 @@ private slots:
 
     void failedReadKeepsTheRootAndEmptiesTheImage()
     {
-        m_flash->setExternalFlash(deviceFlash());
+        m_bed.flash()->setExternalFlash(deviceFlash());
         std::unique_ptr<Zelto30Under> client = makeClient();
         client->readPSF();
         JXPSF* root = client->psf();
         QVERIFY(root);
 
-        m_flash->setFailAtCommand(100);
+        m_bed.flash()->setFailAtCommand(100);
         client->readPSF();
         QCOMPARE(client->psf(), root);
         QVERIFY(client->image().isEmpty());
         // A later failure of the read leaves no root.
         QByteArray flash = deviceFlash();
         putU32(flash, 0, 0x77A0B2C3);
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         client->readPSF();
         QVERIFY(!client->psf());
     }
@@ -818,7 +789,7 @@ private slots:
         JXRealMount mount;
         QVERIFY(mount.mountTmpfs(tmp, QStringLiteral("64k")));
         const QByteArray flash = deviceFlash();
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
         client->readPSF();
         QVERIFY(client->psf());
@@ -828,21 +799,21 @@ private slots:
 
     void loadExtFlashReadsOnlyWithoutARoot()
     {
-        m_flash->setExternalFlash(deviceFlash());
+        m_bed.flash()->setExternalFlash(deviceFlash());
         std::unique_ptr<Zelto30Under> client = makeClient();
         QVERIFY(client->loadExtFlash());
         QVERIFY(client->psf());
         QVERIFY(QFile::exists(JXEnv::getInstance()->getTmpFolder() + QLatin1String("/flash.tmp")));
 
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         client->setErrorFlag();
         QVERIFY(!client->loadExtFlash());
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
         int code = -1;
         QVERIFY(!client->getError(&code));
         QCOMPARE(code, 0);
         QCOMPARE(client->getExtFlash()->size(), kFlashSize);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
 
         // An error pending before the read makes it false even though the root was made.
         client->deletePSF();
@@ -854,7 +825,7 @@ private slots:
     void profileOnlyWriteBackLeavesTheDataStoreAlone()
     {
         const QByteArray flash = deviceFlash();
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
         QVERIFY(client->loadExtFlash());
         QMap<QString, QString> user = client->profile()->getData();
@@ -863,46 +834,46 @@ private slots:
         QVERIFY(client->isDirtyProfile());
         const QByteArray profileBlock = client->profile()->getRawData().left(4096);
         QVERIFY(profileBlock != flash.mid(0xF8000, 4096));
-        m_flash->clearCommands();
-        const int opensBefore = m_flash->openCount();
+        m_bed.flash()->clearCommands();
+        const int opensBefore = m_bed.flash()->openCount();
 
         QVERIFY(client->runFinalize());
         QByteArray expected = flash;
         expected.replace(0xF8000, 4096, profileBlock);
-        QCOMPARE(m_flash->externalFlash(), expected);
+        QCOMPARE(m_bed.flash()->externalFlash(), expected);
         QVector<QByteArray> sent = attemptCommands(false);
         sent.append(cdb(0x28, 248, 0x10, 8)); // the profile made anew from the device
-        QCOMPARE(commandList(m_flash->commands()), sent);
-        QCOMPARE(m_clock->sleeps(), (QVector<qint64>{5000, 2000}));
+        QCOMPARE(commandList(m_bed.flash()->commands()), sent);
+        QCOMPARE(m_bed.clock()->sleeps(), (QVector<qint64>{5000, 2000}));
         QVERIFY(!client->isDirty());
         QVERIFY(!client->isDirtyProfile());
         QCOMPARE(client->profile()->getData().value(QStringLiteral("User MHR")), QStringLiteral("177"));
         // Each transfer opens the device once: erase, image, read-back, profile.
-        QCOMPARE(m_flash->openCount() - opensBefore, 4);
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        QCOMPARE(m_bed.flash()->openCount() - opensBefore, 4);
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
 
         // Nothing changed: nothing is sent.
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         QVERIFY(client->runFinalize());
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     void dirtyWriteBackRebuildsAndWritesTheHeaderBlockLast()
     {
         const QByteArray flash = deviceFlash();
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
         QVERIFY(client->loadExtFlash());
         QVERIFY(client->psf()->deletePOIs({0}));
         client->setDirty();
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
 
         QVERIFY(client->runFinalize());
         QVector<QByteArray> sent = attemptCommands(true);
         sent.append(cdb(0x28, 248, 0x10, 8));
-        QCOMPARE(commandList(m_flash->commands()), sent);
-        QCOMPARE(m_clock->sleeps(), (QVector<qint64>{5000, 2000}));
-        const QByteArray written = m_flash->externalFlash();
+        QCOMPARE(commandList(m_bed.flash()->commands()), sent);
+        QCOMPARE(m_bed.clock()->sleeps(), (QVector<qint64>{5000, 2000}));
+        const QByteArray written = m_bed.flash()->externalFlash();
         QCOMPARE(written, client->image());
         QCOMPARE(qFromLittleEndian<quint16>(written.constData()), quint16(0xAA55));
         QCOMPARE(qFromLittleEndian<quint32>(written.constData() + 0x1000), 0x44332211u);
@@ -929,17 +900,17 @@ private slots:
     void specifiedFlashIsPreparedButNotWritten()
     {
         const QByteArray flash = deviceFlash();
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
         QVERIFY(client->loadExtFlash());
         QVERIFY(client->psf()->deletePOIs({0}));
         client->setDirty();
         setModelValue(QStringLiteral("Zelto35"), QStringLiteral("specifyextflash"), QStringLiteral("1"));
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
 
         QVERIFY(!client->runFinalize());
-        QVERIFY(m_flash->commands().isEmpty());
-        QCOMPARE(m_flash->externalFlash(), flash);
+        QVERIFY(m_bed.flash()->commands().isEmpty());
+        QCOMPARE(m_bed.flash()->externalFlash(), flash);
         QVERIFY(client->image() != flash);
         QVERIFY(client->isDirty());
         QVERIFY(!QFile::exists(client->flashBackupPath()));
@@ -957,12 +928,12 @@ private slots:
     {
         QFETCH(int, address);
         QFETCH(int, read);
-        m_flash->setExternalFlash(deviceFlash());
+        m_bed.flash()->setExternalFlash(deviceFlash());
         std::unique_ptr<Zelto30Under> client = makeClient();
         QVERIFY(client->loadExtFlash());
         client->setDirty();
-        m_flash->clearCommands();
-        m_flash->setFlipOnRead(address, read);
+        m_bed.flash()->clearCommands();
+        m_bed.flash()->setFlipOnRead(address, read);
 
         QVERIFY(client->runFinalize());
         QVector<QByteArray> sent = attemptCommands(true);
@@ -970,49 +941,49 @@ private slots:
             sent = sent.mid(0, 1 + 256 + 256); // the first attempt ends at the image read-back
         sent += attemptCommands(true);
         sent.append(cdb(0x28, 248, 0x10, 8));
-        QCOMPARE(commandList(m_flash->commands()), sent);
-        QCOMPARE(m_clock->sleeps(), (QVector<qint64>{5000, 2000, 5000, 2000}));
-        QCOMPARE(m_flash->externalFlash(), client->image());
+        QCOMPARE(commandList(m_bed.flash()->commands()), sent);
+        QCOMPARE(m_bed.clock()->sleeps(), (QVector<qint64>{5000, 2000, 5000, 2000}));
+        QCOMPARE(m_bed.flash()->externalFlash(), client->image());
         QVERIFY(!client->isDirty());
     }
 
     void droppedWritesFailAfterTenAttempts()
     {
-        m_flash->setExternalFlash(deviceFlash());
+        m_bed.flash()->setExternalFlash(deviceFlash());
         std::unique_ptr<Zelto30Under> client = makeClient();
         QVERIFY(client->loadExtFlash());
         client->setDirty();
         QVERIFY(client->saveProfile(client->profile()->getData()));
-        m_flash->clearCommands();
-        m_flash->setDropWrites(true);
+        m_bed.flash()->clearCommands();
+        m_bed.flash()->setDropWrites(true);
 
         QVERIFY(!client->runFinalize());
         QVector<QByteArray> attempt = attemptCommands(true).mid(0, 1 + 256 + 256);
         QVector<QByteArray> sent;
         for (int i = 0; i < 10; ++i)
             sent += attempt;
-        QCOMPARE(commandList(m_flash->commands()), sent);
-        QCOMPARE(m_clock->sleeps().size(), 20);
+        QCOMPARE(commandList(m_bed.flash()->commands()), sent);
+        QCOMPARE(m_bed.clock()->sleeps().size(), 20);
         QVERIFY(client->isDirty());
         QVERIFY(client->isDirtyProfile());
         // The prepared image is kept for the next try.
         QCOMPARE(qFromLittleEndian<quint32>(client->image().constData() + 0x1000), 0x44332211u);
-        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+        QCOMPARE(m_bed.flash()->openCount(), m_bed.flash()->closeCount());
     }
 
     void goneDeviceStopsTheWriteBackAtOnce()
     {
         const QByteArray flash = deviceFlash();
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
         QVERIFY(client->loadExtFlash());
         client->setDirty();
-        m_flash->clearCommands();
-        m_flash->setGoneAtCommand(100);
+        m_bed.flash()->clearCommands();
+        m_bed.flash()->setGoneAtCommand(100);
 
         QVERIFY(!client->runFinalize());
-        QCOMPARE(m_flash->commands().size(), 100);
-        QCOMPARE(m_clock->sleeps(), QVector<qint64>{5000});
+        QCOMPARE(m_bed.flash()->commands().size(), 100);
+        QCOMPARE(m_bed.clock()->sleeps(), QVector<qint64>{5000});
         QVERIFY(client->isDirty());
         QFile backup(client->flashBackupPath());
         QVERIFY(backup.open(QIODevice::ReadOnly));
@@ -1022,10 +993,10 @@ private slots:
     void flashImageFileAndShareDataList()
     {
         const QByteArray flash = deviceFlash();
-        m_flash->setExternalFlash(flash);
+        m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
         QCOMPARE(client->SimualteFinalize(), 3);
-        const QString path = m_folder->filePath(QStringLiteral("flash.bin"));
+        const QString path = m_bed.folder()->filePath(QStringLiteral("flash.bin"));
         client->saveExtFlashToFile(path);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -1034,7 +1005,7 @@ private slots:
 
         // Runs on this thread: the signal has been emitted when the call returns.
         QSignalSpy done(client.get(), &JXClient::getShareDataListDone);
-        const QString listPath = m_folder->filePath(QStringLiteral("list.xml"));
+        const QString listPath = m_bed.folder()->filePath(QStringLiteral("list.xml"));
         QVERIFY(client->getShareDataList({listPath, QStringLiteral("a"), QStringLiteral("b")}));
         QCOMPARE(done.size(), 1);
         QCOMPARE(done.at(0).at(0).value<JXClientShareDataList>().param2, QStringLiteral("b"));
@@ -1044,8 +1015,8 @@ private slots:
 
         // Nothing to write from an unreadable device: no file is left.
         std::unique_ptr<Zelto30Under> unreadable = makeClient();
-        m_flash->setFailOnOpen(true);
-        const QString missing = m_folder->filePath(QStringLiteral("none.bin"));
+        m_bed.flash()->setFailOnOpen(true);
+        const QString missing = m_bed.folder()->filePath(QStringLiteral("none.bin"));
         unreadable->saveExtFlashToFile(missing);
         QVERIFY(!QFile::exists(missing));
     }

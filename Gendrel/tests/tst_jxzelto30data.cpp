@@ -12,6 +12,7 @@
 #include "jxcurrentfolder.h"
 #include "jxenv.h"
 #include "jxpsfimagefixture.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
@@ -139,52 +140,26 @@ class TestJXZelto30Data : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
 
     std::unique_ptr<Zelto30Under> makeClient(const Image& store = listImage())
     {
-        m_flash->setExternalFlash(deviceFlash(store));
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1003");
-        info.modelName = QStringLiteral("Zelto35");
-        info.matchText = QStringLiteral("FENDIR");
-        service->setRegistryDevInfo(&info);
+        m_bed.flash()->setExternalFlash(deviceFlash(store));
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1003"), QStringLiteral("Zelto35"), QStringLiteral("FENDIR"));
         return std::unique_ptr<Zelto30Under>(static_cast<Zelto30Under*>(Zelto30Under::create(service)));
     }
 
 private slots:
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlashSize(kFlashSize);
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
+        QVERIFY(m_bed.setUp(kFlashSize));
         QFile log(JXEnv::getInstance()->getLogFile());
         QVERIFY(log.open(QIODevice::WriteOnly));
         log.write("a line of the log\n");
     }
 
-    void cleanup()
-    {
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     void routesAndTracksShareOneIndex()
     {
@@ -256,7 +231,7 @@ private slots:
     void noDataStoreListsNothing()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
-        m_flash->setExternalFlash(QByteArray(kFlashSize, char(0xFF)));
+        m_bed.flash()->setExternalFlash(QByteArray(kFlashSize, char(0xFF)));
         QVector<JXClientData> items;
         client->getRoutes(items);
         client->getTracks(items);
@@ -279,7 +254,7 @@ private slots:
         std::unique_ptr<Zelto30Under> client = makeClient();
         const QString tmp = JXEnv::getInstance()->getTmpFolder();
         const QString before = QDir::currentPath();
-        QString path = givenPath ? m_folder->filePath(QStringLiteral("out.zip")) : QString();
+        QString path = givenPath ? m_bed.folder()->filePath(QStringLiteral("out.zip")) : QString();
 
         QVERIFY(client->prepareUploadData(path, true));
         QVERIFY(!client->getError(nullptr));
@@ -295,13 +270,13 @@ private slots:
         // The files stay in the temporary folder; flash.dat is the whole image.
         QFile flash(tmp + QLatin1String("/flash.dat"));
         QVERIFY(flash.open(QIODevice::ReadOnly));
-        QCOMPARE(flash.readAll(), m_flash->externalFlash());
+        QCOMPARE(flash.readAll(), m_bed.flash()->externalFlash());
     }
 
     void uploadedMarksLeaveRecordsOut()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
-        const QString path = m_folder->filePath(QStringLiteral("out.zip"));
+        const QString path = m_bed.folder()->filePath(QStringLiteral("out.zip"));
         const int expected[3][2] = {{1, 1}, {0, 0}, {2, 2}}; // tracks, workouts
         const bool all[3] = {false, false, true};
         for (int call = 0; call < 3; ++call) {
@@ -317,7 +292,7 @@ private slots:
     void unwritableTargetFails()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
-        QFile blocker(m_folder->filePath(QStringLiteral("file")));
+        QFile blocker(m_bed.folder()->filePath(QStringLiteral("file")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         const QString before = QDir::currentPath();
@@ -331,7 +306,7 @@ private slots:
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
         const QString before = QDir::currentPath();
-        const QString folder = m_folder->filePath(QStringLiteral("raw/inner"));
+        const QString folder = m_bed.folder()->filePath(QStringLiteral("raw/inner"));
         const QStringList paths = client->saveDeviceRawData(folder);
         QCOMPARE(paths.size(), 2);
         for (const QString& path : paths) {
@@ -342,7 +317,7 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
         QCOMPARE(QDir::currentPath(), before);
 
-        const QString blocked = m_folder->filePath(QStringLiteral("raw/inner/") + QFileInfo(paths[0]).fileName());
+        const QString blocked = m_bed.folder()->filePath(QStringLiteral("raw/inner/") + QFileInfo(paths[0]).fileName());
         QVERIFY(client->saveDeviceRawData(blocked + QLatin1String("/below")).isEmpty());
         QCOMPARE(QDir::currentPath(), before);
     }
@@ -378,7 +353,7 @@ private slots:
     void deletesWithoutAnImage()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
-        m_flash->setExternalFlash(QByteArray(kFlashSize, char(0xFF)));
+        m_bed.flash()->setExternalFlash(QByteArray(kFlashSize, char(0xFF)));
         QVERIFY(!client->deleteRoutes({0}));
         QVERIFY(!client->deleteWorkouts({0}));
         QVERIFY(!client->deletePOIs({0}));
@@ -412,9 +387,9 @@ private slots:
         QVERIFY(client->deleteAll());
         QVERIFY(!client->isDirty());
 
-        const QByteArray written = m_flash->externalFlash();
+        const QByteArray written = m_bed.flash()->externalFlash();
         std::unique_ptr<Zelto30Under> reader = makeClient();
-        m_flash->setExternalFlash(written);
+        m_bed.flash()->setExternalFlash(written);
         QVector<JXClientData> items;
         reader->getRoutes(items);
         reader->getTracks(items);
@@ -426,24 +401,24 @@ private slots:
     void deleteAllReportsAFailedWriteBack()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
-        const QByteArray before = m_flash->externalFlash();
+        const QByteArray before = m_bed.flash()->externalFlash();
         QVERIFY(client->getExtFlash());
-        m_flash->setGoneAtCommand(1);
+        m_bed.flash()->setGoneAtCommand(1);
         QVERIFY(!client->deleteAll());
         QVERIFY(client->isDirty());
-        QCOMPARE(m_flash->externalFlash(), before);
+        QCOMPARE(m_bed.flash()->externalFlash(), before);
     }
 
     void shareDataImportsByTheLastThreeCharacters()
     {
         std::unique_ptr<Zelto30Under> client = makeClient(emptyImage());
-        const QString source = m_folder->filePath(QStringLiteral("share"));
+        const QString source = m_bed.folder()->filePath(QStringLiteral("share"));
         QVERIFY(QDir().mkpath(source));
         QVERIFY(writeFile(source + QLatin1String("/a.pmz"), kRouteGpx));
         QVERIFY(writeFile(source + QLatin1String("/b.WRK"), kCourse));
         QVERIFY(writeFile(source + QLatin1String("/c.txt"), kRouteGpx));
         QVERIFY(writeFile(source + QLatin1String("/d.PMZ"), kRouteGpx));
-        const QString package = m_folder->filePath(QStringLiteral("share.zip"));
+        const QString package = m_bed.folder()->filePath(QStringLiteral("share.zip"));
         QStringList files;
         for (const char* name : {"a.pmz", "b.WRK", "c.txt", "d.PMZ"})
             files << source + QLatin1Char('/') + QLatin1String(name);
@@ -480,7 +455,7 @@ private slots:
         QFETCH(QByteArray, package);
         QFETCH(bool, result);
         std::unique_ptr<Zelto30Under> client = makeClient();
-        const QString path = m_folder->filePath(QStringLiteral("share.zip"));
+        const QString path = m_bed.folder()->filePath(QStringLiteral("share.zip"));
         if (package.isNull())
             QVERIFY(JXZipUtil().compress(path, QStringList()));
         else
@@ -493,9 +468,9 @@ private slots:
     void shareDataWithoutAnImage()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
-        m_flash->setExternalFlash(QByteArray(kFlashSize, char(0xFF)));
+        m_bed.flash()->setExternalFlash(QByteArray(kFlashSize, char(0xFF)));
         client->setErrorFlag(true);
-        QVERIFY(!client->setShareData(m_folder->filePath(QStringLiteral("missing.zip"))));
+        QVERIFY(!client->setShareData(m_bed.folder()->filePath(QStringLiteral("missing.zip"))));
         QVERIFY(client->getError(nullptr));
         QVERIFY(!QFileInfo::exists(JXEnv::getInstance()->getTmpFolder() + QLatin1String("/zelto30tmp")));
         QVERIFY(!client->setShareDataGPX(QStringLiteral("x.gpx")));

@@ -10,6 +10,7 @@
 #include "device/jxzelto30.h"
 #include "jxenv.h"
 #include "jxlanguagemap.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxtestfiles.h"
@@ -75,29 +76,20 @@ class TestJXZelto30Language : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
 
     std::unique_ptr<LanguageClient> makeClient()
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1003");
-        info.modelName = QStringLiteral("Zelto30");
-        info.matchText = QStringLiteral("FENDIR");
-        service->setRegistryDevInfo(&info);
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1003"), QStringLiteral("Zelto30"), QStringLiteral("FENDIR"));
         std::unique_ptr<LanguageClient> client(static_cast<LanguageClient*>(LanguageClient::create(service)));
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         return client;
     }
 
     QString writePackage(const JXTestPackage::Entries& entries)
     {
-        const QString path = m_folder->path() + QLatin1String("/Total.zip");
+        const QString path = m_bed.folder()->path() + QLatin1String("/Total.zip");
         JXTestFiles::writeFile(path, JXTestPackage::zipBytes(entries));
         return path;
     }
@@ -114,34 +106,14 @@ class TestJXZelto30Language : public QObject
         QStringList names;
         if (!client.getSupportLanguage(writePackage(entries), names))
             return false;
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         return client.setDefLanguage(&codes, 0);
     }
 
 private slots:
-    void init()
-    {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlashSize(kFlashSize);
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
-    }
+    void init() { QVERIFY(m_bed.setUp(kFlashSize)); }
 
-    void cleanup()
-    {
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     // Base image padded from 1000 to 1008 bytes, the table with two languages at 229 and 229 + 300, the stamp of
     // the last language added, the files, zeros to 0x79000; written once and read back once.
@@ -164,8 +136,8 @@ private slots:
         QByteArray expected = base + QByteArray(8, '\0') + table + english + german;
         expected += QByteArray(kImageSize - expected.size(), '\0');
 
-        QCOMPARE(m_flash->internalFlash().left(kImageSize), expected);
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        QCOMPARE(m_bed.flash()->internalFlash().left(kImageSize), expected);
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(countCommands(log, 0x2A, kAreaWrite), kImageBlocks);
         QCOMPARE(countCommands(log, 0x28, kAreaRead), kImageBlocks);
     }
@@ -183,7 +155,7 @@ private slots:
                                            names));
         // In the language map's code order, one name per file; the 6-byte file carries no language.
         QCOMPARE(names, (QStringList{"English", "English", "German"}));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     // Which languages the table holds for a list of codes.
@@ -210,7 +182,7 @@ private slots:
                          {"a_fra_.bin", languageFile(QByteArray(4, '\0'), "fra", 6)},
                          {"a_ger_.bin", languageFile("\x33\x33\x33\x33", "ger", 60)}},
                         codes));
-        const QByteArray image = m_flash->internalFlash();
+        const QByteArray image = m_bed.flash()->internalFlash();
         QCOMPARE(tableCodes(image, 32), entered);
         if (entered == QStringList{"eng"}) {
             QCOMPARE(image.mid(36, 4), QByteArray("\x22\x22\x22\x22"));
@@ -257,9 +229,9 @@ private slots:
         std::unique_ptr<LanguageClient> client = makeClient();
 
         QCOMPARE(install(*client, entries, codes), accepted);
-        QCOMPARE(m_flash->commands().isEmpty(), !accepted);
+        QCOMPARE(m_bed.flash()->commands().isEmpty(), !accepted);
         if (accepted)
-            QCOMPARE(tableCodes(m_flash->internalFlash(), (baseSize + 15) / 16 * 16), codes);
+            QCOMPARE(tableCodes(m_bed.flash()->internalFlash(), (baseSize + 15) / 16 * 16), codes);
     }
 
     // The image is written again until the read-back matches, 51 times at most.
@@ -287,15 +259,15 @@ private slots:
         QVERIFY(client->getSupportLanguage(
             writePackage({{"fendir.bin", QByteArray(100, 'B')}, {"x_eng_.bin", languageFile("\1\1\1\1", "eng", 30)}}),
             names));
-        m_flash->setFlipOnInternalRead(50, flips);
-        m_flash->setFailAtCommand(failAt);
+        m_bed.flash()->setFlipOnInternalRead(50, flips);
+        m_bed.flash()->setFailAtCommand(failAt);
         if (failAt)
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
                                                    "^write fendir image failed  \".*/Zelto30flash.tmp\"  retry  0$")));
         QStringList codes{"eng"};
 
         QCOMPARE(client->setDefLanguage(&codes, 0), result);
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         // A failed write stops at its first block.
         QCOMPARE(countCommands(log, 0x2A, kAreaWrite), writePasses * kImageBlocks - (failAt ? kImageBlocks - 1 : 0));
         QCOMPARE(countCommands(log, 0x28, kAreaRead), readPasses * kImageBlocks);
@@ -331,18 +303,18 @@ private slots:
         QFETCH(bool, result);
         QFETCH(QStringList, codes);
         QByteArray internal = area + QByteArray(0x80000 - area.size(), char(0xFF));
-        m_flash->setInternalFlash(internal);
+        m_bed.flash()->setInternalFlash(internal);
         std::unique_ptr<LanguageClient> client = makeClient();
 
         QStringList found{"kept"};
         QCOMPARE(client->getLanguageOnDevice(found), result);
         QCOMPARE(found, QStringList{"kept"} + codes);
-        QCOMPARE(countCommands(m_flash->commands(), 0x28, kAreaRead), kImageBlocks);
+        QCOMPARE(countCommands(m_bed.flash()->commands(), 0x28, kAreaRead), kImageBlocks);
         // The area is read once per client.
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         found.clear();
         client->getLanguageOnDevice(found);
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     // The update keeps the device's languages (English when it has none) and takes the package's minimum companion
@@ -361,7 +333,7 @@ private slots:
         QFETCH(QStringList, entered);
         QByteArray internal(0x80000, char(0xFF));
         internal.replace(0x400, deviceTable.size(), deviceTable);
-        m_flash->setInternalFlash(internal);
+        m_bed.flash()->setInternalFlash(internal);
         const QString package = writePackage({{"release.ini", "[Update]\nMinJXVer=2.9.1\n"},
                                               {"fendir.bin", QByteArray(48, 'B')},
                                               {"a_eng_.bin", languageFile("\1\1\1\1", "eng", 30)},
@@ -369,18 +341,18 @@ private slots:
         std::unique_ptr<LanguageClient> client = makeClient();
 
         QVERIFY(client->runUpdateTotal(package));
-        QCOMPARE(tableCodes(m_flash->internalFlash(), 48), entered);
+        QCOMPARE(tableCodes(m_bed.flash()->internalFlash(), 48), entered);
         QSettings settings(JXEnv::getInstance()->getJXSettingPath(), QSettings::IniFormat);
         QCOMPARE(settings.value("Zelto30/MinJXVer").toString(), QStringLiteral("2.9.1"));
     }
 
     void updateStopsWhenThePackageDoesNotUnpack()
     {
-        const QString package = m_folder->path() + QLatin1String("/Total.zip");
+        const QString package = m_bed.folder()->path() + QLatin1String("/Total.zip");
         JXTestFiles::writeFile(package, "PK\x03\x04 damaged");
         std::unique_ptr<LanguageClient> client = makeClient();
         QVERIFY(!client->runUpdateTotal(package));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     // With "savelangeageimage" set the image goes to the file the settings name, never to the device.
@@ -394,7 +366,7 @@ private slots:
     void imageToFile()
     {
         QFETCH(bool, fileNamed);
-        const QString path = m_folder->path() + QLatin1String("/out/Fendir.bin");
+        const QString path = m_bed.folder()->path() + QLatin1String("/out/Fendir.bin");
         QDir().mkpath(QFileInfo(path).absolutePath());
         setModelValue("savelangeageimage", "1");
         if (fileNamed)
@@ -404,8 +376,8 @@ private slots:
 
         QCOMPARE(install(*client, {{"fendir.bin", base}, {"a_eng_.bin", languageFile("\1\1\1\1", "eng", 30)}}, {"eng"}),
                  fileNamed);
-        QVERIFY(m_flash->commands().isEmpty());
-        QCOMPARE(m_flash->internalFlash(), QByteArray(0x80000, char(0xFF)));
+        QVERIFY(m_bed.flash()->commands().isEmpty());
+        QCOMPARE(m_bed.flash()->internalFlash(), QByteArray(0x80000, char(0xFF)));
         const QByteArray saved = JXTestFiles::readAll(path);
         if (fileNamed) {
             QCOMPARE(saved.size(), kImageSize);

@@ -8,6 +8,7 @@
 #include "device/jxdeviceimpl.h"
 #include "device/jxzelto30.h"
 #include "jxenv.h"
+#include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxtestfiles.h"
@@ -93,29 +94,20 @@ class TestJXZelto30Update : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_folder;
-    std::unique_ptr<JXSimulatedSystem> m_system;
-    std::unique_ptr<JXSimulatedFlashDevice> m_flash;
-    std::unique_ptr<JXVirtualClock> m_clock;
+    JXSimulatedFlashBed m_bed;
 
     std::unique_ptr<IapClient> makeClient()
     {
-        JXScsiDevice device;
-        device.genericName = QStringLiteral("sg1");
-        auto* service = new JXMacSCSIService(device);
-        stRegDevInfo info;
-        info.code = QStringLiteral("1003");
-        info.modelName = QStringLiteral("Zelto30");
-        info.matchText = QStringLiteral("FENDIR");
-        service->setRegistryDevInfo(&info);
+        auto* service =
+            JXSimulatedFlashBed::service(QStringLiteral("1003"), QStringLiteral("Zelto30"), QStringLiteral("FENDIR"));
         std::unique_ptr<IapClient> client(static_cast<IapClient*>(IapClient::create(service)));
-        m_flash->clearCommands();
+        m_bed.flash()->clearCommands();
         return client;
     }
 
     QString writePackage(const JXTestPackage::Entries& entries)
     {
-        const QString path = m_folder->path() + QLatin1String("/iap.zip");
+        const QString path = m_bed.folder()->path() + QLatin1String("/iap.zip");
         JXTestFiles::writeFile(path, JXTestPackage::zipBytes(entries));
         return path;
     }
@@ -123,28 +115,11 @@ class TestJXZelto30Update : public QObject
 private slots:
     void init()
     {
-        m_folder.reset(new QTemporaryDir);
-        QVERIFY(m_folder->isValid());
-        JXEnv::getInstance()->setUserDataBaseFolder(m_folder->path());
+        QVERIFY(m_bed.setUp(kFlashSize));
         JXEnv::getInstance()->setCloseOnRemoveDevice(true);
-        m_system.reset(new JXSimulatedSystem(m_folder->path() + QLatin1String("/root")));
-        QVERIFY(m_system->addDisk(JXSimulatedSystem::Disk()));
-        JXOperatingSystem::setSystemRoot(m_system->root());
-        m_flash.reset(new JXSimulatedFlashDevice);
-        m_flash->setExternalFlashSize(kFlashSize);
-        m_flash->registerWithLayer();
-        m_clock.reset(new JXVirtualClock);
     }
 
-    void cleanup()
-    {
-        m_clock.reset();
-        JXOperatingSystem::setSimulatedScsiProvider(nullptr);
-        JXOperatingSystem::setSystemRoot(QString());
-        m_flash.reset();
-        m_system.reset();
-        m_folder.reset();
-    }
+    void cleanup() { m_bed.reset(); }
 
     // Which entry is the loader and which the firmware, and what reaches the device in which order.
     void firmwareUpdateByEntryNames_data()
@@ -204,7 +179,7 @@ private slots:
 
         QCOMPARE(client->updateLaunchsec(package), result);
 
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QList<int> areas;
         if (!loader.isEmpty())
             areas << kAreaInternalWrite << 1;
@@ -215,8 +190,8 @@ private slots:
             QCOMPARE(bytesTo(log, kAreaInternalWrite), padded(contents.value(loader), 2048, '\0'));
         if (!firmware.isEmpty())
             QCOMPARE(bytesTo(log, kAreaFirmware), padded(contents.value(firmware), 2048, '\0'));
-        QCOMPARE(m_flash->resets(), resets);
-        QCOMPARE(m_clock->sleeps(), QVector<qint64>(sleeps, 5000));
+        QCOMPARE(m_bed.flash()->resets(), resets);
+        QCOMPARE(m_bed.clock()->sleeps(), QVector<qint64>(sleeps, 5000));
         QVERIFY(client->busyWhileWaiting);
         QVERIFY(JXEnv::getInstance()->isCloseOnRemoveDevice());
         QCOMPARE(client->getState(), JXClient::State_Idle);
@@ -241,8 +216,8 @@ private slots:
         std::unique_ptr<IapClient> client = makeClient();
 
         QVERIFY(!client->updateLaunchsec(package));
-        QVERIFY(m_flash->commands().isEmpty());
-        QVERIFY(m_clock->sleeps().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
+        QVERIFY(m_bed.clock()->sleeps().isEmpty());
         QVERIFY(JXEnv::getInstance()->isCloseOnRemoveDevice());
     }
 
@@ -254,8 +229,8 @@ private slots:
 
         QVERIFY(!client->updateLaunchsec(package));
         QCOMPARE(client->existQuestions, 20);
-        QCOMPARE(m_clock->sleeps(), QVector<qint64>(20, 5000));
-        QCOMPARE(writtenAreas(m_flash->commands()), (QList<int>{kAreaInternalWrite, 1}));
+        QCOMPARE(m_bed.clock()->sleeps(), QVector<qint64>(20, 5000));
+        QCOMPARE(writtenAreas(m_bed.flash()->commands()), (QList<int>{kAreaInternalWrite, 1}));
         // The application must notice the next removal again.
         QVERIFY(JXEnv::getInstance()->isCloseOnRemoveDevice());
         QCOMPARE(client->getState(), JXClient::State_Idle);
@@ -279,7 +254,7 @@ private slots:
             QVERIFY(client->setStateWithMatch(JXClient::State_Idle, JXClient::State_InService));
 
         QVERIFY(!client->updateLaunchsec(package));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
         // What the running action holds stays its own.
         QCOMPARE(client->pendingAction(), actionPending ? int(JXClient::Action_ReadData) : int(JXClient::Action_None));
         QCOMPARE(client->getState(), actionPending ? JXClient::State_Idle : JXClient::State_InService);
@@ -289,12 +264,12 @@ private slots:
 
     void damagedPackage()
     {
-        const QString package = m_folder->path() + QLatin1String("/iap.zip");
+        const QString package = m_bed.folder()->path() + QLatin1String("/iap.zip");
         JXTestFiles::writeFile(package, "PK\x03\x04 not a zip");
         std::unique_ptr<IapClient> client = makeClient();
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^uncompress iap package failed  ")));
         QVERIFY(!client->updateLaunchsec(package));
-        QVERIFY(m_flash->commands().isEmpty());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
     }
 
     // Internal image to area 12, erase, external image to area 15 unless the folder's release.ini says no.
@@ -312,26 +287,26 @@ private slots:
     {
         QFETCH(QByteArray, releaseIni);
         QFETCH(bool, external);
-        const QString folder = m_folder->path() + QLatin1String("/restore");
+        const QString folder = m_bed.folder()->path() + QLatin1String("/restore");
         const QByteArray internal = JXTestPackage::seededBytes(5000, 7);
         const QByteArray externalImage = JXTestPackage::seededBytes(9000, 8);
         JXTestFiles::writeFile(folder + QLatin1String("/FENDIR.bin"), internal);
         JXTestFiles::writeFile(folder + QLatin1String("/FENDIRExData.bin"), externalImage);
         if (!releaseIni.isEmpty())
             JXTestFiles::writeFile(folder + QLatin1String("/release.ini"), releaseIni);
-        m_flash->setExternalFlash(QByteArray(kFlashSize, 'x'));
+        m_bed.flash()->setExternalFlash(QByteArray(kFlashSize, 'x'));
         std::unique_ptr<IapClient> client = makeClient();
 
         QVERIFY(client->runRestore(folder));
 
-        const QVector<JXSimulatedFlashDevice::Command> log = m_flash->commands();
+        const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QList<int> areas{kAreaInternalWrite, kAreaErase};
         if (external)
             areas << kAreaExternalWrite;
         QCOMPARE(writtenAreas(log), areas);
-        QCOMPARE(m_flash->internalFlash().left(6144), padded(internal, 2048, char(0xFF)));
+        QCOMPARE(m_bed.flash()->internalFlash().left(6144), padded(internal, 2048, char(0xFF)));
         const QByteArray expected = external ? padded(externalImage, 4096, char(0xFF)) : QByteArray();
-        QCOMPARE(m_flash->externalFlash(), expected + QByteArray(kFlashSize - expected.size(), char(0xFF)));
+        QCOMPARE(m_bed.flash()->externalFlash(), expected + QByteArray(kFlashSize - expected.size(), char(0xFF)));
         QVERIFY(!client->getError(nullptr));
     }
 
@@ -353,15 +328,15 @@ private slots:
         QFETCH(int, failAtCommand);
         QFETCH(bool, externalFile);
         QFETCH(QList<int>, areas);
-        const QString folder = m_folder->path() + QLatin1String("/restore");
+        const QString folder = m_bed.folder()->path() + QLatin1String("/restore");
         JXTestFiles::writeFile(folder + QLatin1String("/FENDIR.bin"), JXTestPackage::seededBytes(5000, 7));
         if (externalFile)
             JXTestFiles::writeFile(folder + QLatin1String("/FENDIRExData.bin"), JXTestPackage::seededBytes(9000, 8));
         std::unique_ptr<IapClient> client = makeClient();
-        m_flash->setFailAtCommand(failAtCommand);
+        m_bed.flash()->setFailAtCommand(failAtCommand);
 
         QVERIFY(!client->runRestore(folder));
-        QCOMPARE(writtenAreas(m_flash->commands()), areas);
+        QCOMPARE(writtenAreas(m_bed.flash()->commands()), areas);
         QVERIFY(client->getError(nullptr));
     }
 };
