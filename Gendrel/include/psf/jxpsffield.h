@@ -31,6 +31,9 @@ public:
     static QString altFromPSF(int delta, int base, bool baseEncoded);
     static int coordinateToPSF(double degrees);
     static QString coordinateFromPSF(int value);
+    // The text of units / 10^decimals (decimals 0..6) with exactly that many decimals, made without a double:
+    // exports make one for every point and sample.
+    static QString fixedUnits(qint64 units, int decimals);
     static qint64 speedToPSF(double kmh);
     static QString speedFromPSF(int value);
     // Text that does not parse gives 0xFFFFFFFF, the "not set" time that the drivers test for.

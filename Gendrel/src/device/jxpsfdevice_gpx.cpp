@@ -7,6 +7,7 @@
 #include "jxlog.h"
 #include "location/ghlatlng.h"
 #include "psf/jxpsf_1_5.h"
+#include "psf/jxpsffield.h"
 #include "psf/jxpsfinterval_1_5.h"
 #include "psf/jxpsfintervallog_1_5.h"
 #include "psf/jxpsfintervaltype.h"
@@ -49,22 +50,7 @@ QString fixed2(double value)
 // as every track point takes two.
 QString degrees(int millionths)
 {
-    const bool negative = millionths < 0;
-    quint32 magnitude = negative ? quint32(0) - quint32(millionths) : quint32(millionths);
-    char buffer[16];
-    int at = sizeof buffer;
-    for (int digit = 0; digit < 6; ++digit) {
-        buffer[--at] = char('0' + magnitude % 10);
-        magnitude /= 10;
-    }
-    buffer[--at] = '.';
-    do {
-        buffer[--at] = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
-    if (negative)
-        buffer[--at] = '-';
-    return QString::fromLatin1(buffer + at, int(sizeof buffer) - at);
+    return JXPSFField::fixedUnits(millionths, 6);
 }
 
 QString timeText(unsigned int seconds)

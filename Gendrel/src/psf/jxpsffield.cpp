@@ -44,30 +44,6 @@ QString fixed(double value, int decimals)
     return QString::number(value, 'f', decimals);
 }
 
-// The text of units / 10^decimals with exactly that many decimals. For values that have no more decimals than
-// that, it is the text fixed() gives, without formatting a double: exports make one for every point and sample.
-QString fixedUnits(qint64 units, int decimals)
-{
-    static const quint64 scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-    const bool negative = units < 0;
-    quint64 magnitude = negative ? quint64(-(units + 1)) + 1 : quint64(units);
-    quint64 fraction = magnitude % scale[decimals];
-    magnitude /= scale[decimals];
-    char buffer[32];
-    int at = sizeof buffer;
-    for (int i = 0; i < decimals; ++i) {
-        buffer[--at] = char('0' + fraction % 10);
-        fraction /= 10;
-    }
-    buffer[--at] = '.';
-    do {
-        buffer[--at] = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
-    if (negative)
-        buffer[--at] = '-';
-    return QString::fromLatin1(buffer + at, int(sizeof buffer) - at);
-}
 
 QFont bitFont()
 {
@@ -113,6 +89,29 @@ QImage monoImage(const unsigned char* rows, int available, int rowBytes, int wid
 }
 
 } // namespace
+
+QString JXPSFField::fixedUnits(qint64 units, int decimals)
+{
+    static const quint64 scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    const bool negative = units < 0;
+    quint64 magnitude = negative ? quint64(-(units + 1)) + 1 : quint64(units);
+    quint64 fraction = magnitude % scale[decimals];
+    magnitude /= scale[decimals];
+    char buffer[32];
+    int at = sizeof buffer;
+    for (int i = 0; i < decimals; ++i) {
+        buffer[--at] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    buffer[--at] = '.';
+    do {
+        buffer[--at] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (negative)
+        buffer[--at] = '-';
+    return QString::fromLatin1(buffer + at, int(sizeof buffer) - at);
+}
 
 JXPSFField::JXPSFField() : QObject(nullptr) {}
 
