@@ -72,6 +72,10 @@ namespace JXLanguageImageFile {
 bool isRequested(JXClient& client);
 // Writes the image whole or not at all; false, logged, when no path is set or the file cannot be written.
 bool save(JXClient& client, const QByteArray& image);
+// A file of a language package, read whole when it holds at most limit bytes; its size is looked at first, so that
+// a huge file is never read. False when it cannot be read (logged) or is larger (tooLarge set, logging left to the
+// caller).
+bool readPackageFile(const QString& path, qint64 limit, QByteArray& bytes, bool& tooLarge);
 
 } // namespace JXLanguageImageFile
 

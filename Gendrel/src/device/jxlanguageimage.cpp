@@ -1,5 +1,6 @@
 #include "device/jxlanguageimage.h"
 
+#include <QFile>
 #include <QSaveFile>
 #include <QtEndian>
 
@@ -86,6 +87,30 @@ bool JXLanguageImageFile::save(JXClient& client, const QByteArray& image)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.commit()) {
         JX_WARNING << "Cannot open file for writing!" << path << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool JXLanguageImageFile::readPackageFile(const QString& path, qint64 limit, QByteArray& bytes, bool& tooLarge)
+{
+    tooLarge = false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        JX_WARNING << "can not read" << path << ":" << file.errorString();
+        return false;
+    }
+    if (file.size() > limit) {
+        tooLarge = true;
+        return false;
+    }
+    bytes = file.read(limit + 1);
+    if (bytes.size() > limit) {
+        tooLarge = true;
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        JX_WARNING << "can not read" << path << ":" << file.errorString();
         return false;
     }
     return true;

@@ -57,26 +57,6 @@ QString sizeLimitMessage()
     return QStringLiteral(" img_temp size > \"%1\"").arg(kLanguageAreaSize);
 }
 
-// The whole file, when it fits in limit bytes; measured first so that a huge file is never read.
-bool readPackageFile(const QString& path, qint64 limit, QByteArray& bytes, bool& tooLarge)
-{
-    tooLarge = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        JX_WARNING << "can not read" << path << ":" << file.errorString();
-        return false;
-    }
-    if (file.size() > limit) {
-        tooLarge = true;
-        return false;
-    }
-    bytes = file.read(limit + 1);
-    if (bytes.size() > limit) {
-        tooLarge = true;
-        return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -155,7 +135,7 @@ bool JXPSFDevice::buildLanguageImage(const QStringList* codes, const char* calle
         const QString path = folder + QLatin1Char('/') + name;
         QByteArray bytes;
         bool tooLarge = false;
-        if (!readPackageFile(path, room, bytes, tooLarge)) {
+        if (!JXLanguageImageFile::readPackageFile(path, room, bytes, tooLarge)) {
             if (tooLarge) {
                 JX_CRITICAL << caller << qUtf8Printable(sizeLimitMessage());
                 return false;
@@ -176,7 +156,7 @@ bool JXPSFDevice::buildLanguageImage(const QStringList* codes, const char* calle
             continue;
         const QString path = folder + QLatin1Char('/') + name;
         bool tooLarge = false;
-        if (!readPackageFile(path, room, base, tooLarge) && tooLarge) {
+        if (!JXLanguageImageFile::readPackageFile(path, room, base, tooLarge) && tooLarge) {
             JX_CRITICAL << caller << qUtf8Printable(sizeLimitMessage());
             return false;
         }

@@ -41,14 +41,6 @@ bool isUsableLanguageFile(const QFileInfo& entry)
     return entry.size() >= JXLanguageHeader::MIN_FILE_SIZE;
 }
 
-bool readWhole(const QString& path, QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    bytes = file.readAll();
-    return file.error() == QFileDevice::NoError && bytes.size() == file.size();
-}
 
 } // namespace
 
@@ -130,8 +122,9 @@ bool JXZelto30::setDefLanguage(QStringList* codes, int)
             return false;
         }
         QByteArray file;
-        if (!readWhole(path, file) || !header.add(file)) {
-            JX_WARNING << "can not read language file" << path;
+        bool tooLarge = false;
+        if (!JXLanguageImageFile::readPackageFile(path, InternalImageSize, file, tooLarge) || !header.add(file)) {
+            JX_WARNING << "can not read language file" << path << (tooLarge ? "(larger than the image)" : "");
             return false;
         }
     }
@@ -146,7 +139,13 @@ bool JXZelto30::setDefLanguage(QStringList* codes, int)
         }
     }
     QByteArray image;
-    if (basePath.isEmpty() || !readWhole(basePath, image)) {
+    bool tooLarge = false;
+    if (!basePath.isEmpty() && !JXLanguageImageFile::readPackageFile(basePath, InternalImageSize, image, tooLarge) &&
+        tooLarge) {
+        qWarning() << " img_temp size > " << int(InternalImageSize);
+        return false;
+    }
+    if (image.isEmpty()) {
         JX_WARNING << "no readable base image in the language package" << folder;
         return false;
     }
