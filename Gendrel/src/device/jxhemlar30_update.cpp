@@ -62,20 +62,18 @@ bool JXHemlar30::_updateTotal(QString package, QString)
         qWarning() << "mirdo image not found in unzipd folder " << folder;
         return false;
     }
+    // What lies past the area is cut anyway, so it is never read.
+    const int imageSize = int(InternalImageSize);
     QFile file(imagePath);
     QByteArray image;
     if (file.open(QIODevice::ReadOnly))
-        image = file.readAll();
-    if (image.isEmpty()) {
+        image = file.read(imageSize);
+    if (image.isEmpty() || file.error() != QFileDevice::NoError) {
         qWarning() << "mirdo image can not be read or is empty " << imagePath;
         return false;
     }
-    // A longer file is cut to the area; a shorter one is padded.
-    const int imageSize = int(InternalImageSize);
-    if (image.size() > imageSize)
-        image.truncate(imageSize);
-    else
-        image.append(QByteArray(imageSize - image.size(), kImagePadding));
+    // A longer file was cut to the area; a shorter one is padded.
+    image.append(QByteArray(imageSize - image.size(), kImagePadding));
 
     if (needsFormatFirst(model, version))
         formatDevice();
