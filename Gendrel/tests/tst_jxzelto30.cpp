@@ -916,6 +916,27 @@ private slots:
         QVERIFY(!QFile::exists(client->flashBackupPath()));
     }
 
+    // A data store whose POI table lies on the route table is not written back: nothing reaches the device, the image
+    // stays as read and the change stays pending.
+    void misplacedDataStoreIsNotWrittenBack()
+    {
+        QByteArray flash = deviceFlash();
+        putU32(flash, int(PSF1::kFlashBase + PSF1::kPOIFrame + 4), PSF1::kRouteFrame + PSF1::kRouteTable - PSF1::kPOIFrame);
+        m_bed.flash()->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        QCOMPARE(client->psf()->getPOIFrame()->POICount(), 1);
+        QVERIFY(client->psf()->deletePOIs({0}));
+        client->setDirty();
+        m_bed.flash()->clearCommands();
+
+        QVERIFY(!client->runFinalize());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
+        QCOMPARE(m_bed.flash()->externalFlash(), flash);
+        QCOMPARE(client->image(), flash);
+        QVERIFY(client->isDirty());
+    }
+
     void writeBackRetriesAfterAMismatch_data()
     {
         QTest::addColumn<int>("address");
