@@ -584,6 +584,28 @@ private slots:
             QCOMPARE(written.value(QStringLiteral("User Lang")), QStringLiteral("9"));
     }
 
+    // The profile goes to the file the path names, and the result is the save's.
+    void uploadProfileWritesTheNamedFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("Latin-1") << QStringLiteral("Jos\u00E9.xml") << true;
+        QTest::newRow("Cyrillic") << QStringLiteral("\u041F\u0440\u043E\u0444\u0438\u043B\u044C.xml") << true;
+        QTest::newRow("missing folder") << QStringLiteral("missing/profile.xml") << false;
+    }
+
+    void uploadProfileWritesTheNamedFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, saved);
+        seedFlash(0xF8000, QByteArray(4096, '\0'));
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        const QString path = m_bed.folder()->filePath(name);
+        QCOMPARE(client->prepareUploadProfile(path), saved);
+        QCOMPARE(QFileInfo::exists(path), saved);
+        QCOMPARE(QDir(m_bed.folder()->path()).entryList(QDir::Files).size(), saved ? 1 : 0);
+    }
+
     void unreadableProfileWritesNoFile()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();

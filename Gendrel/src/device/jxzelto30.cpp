@@ -517,15 +517,15 @@ bool JXZelto30::loadProfile()
 
 bool JXZelto30::prepareUploadProfile(QString path)
 {
-    const bool loaded = loadProfile();
-    if (loaded) {
-        QByteArray file = path.toLocal8Bit();
-        QMap<QString, QString> map = m_profile->getData();
-        JXProfileReaderXML writer(nullptr);
-        if (!writer.save(file, &map))
-            JX_WARNING << "can not write the profile to" << path;
+    if (!loadProfile()) {
+        JX_WARNING << "the profile can not be read for" << path;
+        return false;
     }
-    return loaded;
+    QByteArray file = JXProfileReaderXML::pathBytes(path);
+    QMap<QString, QString> map = m_profile->getData();
+    JXProfileReaderXML writer(nullptr);
+    // The writer logs why a file could not be written.
+    return writer.save(file, &map);
 }
 
 void JXZelto30::convertProfile(QMap<QString, QString> profile, HRUPPreData& record)
