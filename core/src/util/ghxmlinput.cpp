@@ -83,7 +83,7 @@ public:
 
     bool isSequential() const override { return true; }
     // Empty while the file has passed.
-    QString refusal() const { return m_refusal; }
+    const QString& refusal() const { return m_refusal; }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override
