@@ -262,6 +262,24 @@ private slots:
         if (!result)
             QVERIFY2(s_logged > 0, "the failure gave no reason");
     }
+
+    // A read-only file or folder of the volume gets its owner's write bit, and no other bit changes.
+    void readOnlyAttributeAddsOwnerWriteOnly()
+    {
+        writeFile(onVolume(QStringLiteral("locked/map.bin")), "map");
+        const QByteArray file = QFile::encodeName(onVolume(QStringLiteral("locked/map.bin")));
+        const QByteArray folder = QFile::encodeName(onVolume(QStringLiteral("locked")));
+        QCOMPARE(::chmod(file.constData(), 0440), 0);
+        QCOMPARE(::chmod(folder.constData(), 0555), 0);
+        auto device = mapDevice();
+        device->removeReadOnlyAttribute(onVolume(QStringLiteral("locked/map.bin")));
+        device->removeReadOnlyAttribute(onVolume(QStringLiteral("locked")));
+        struct stat info = {};
+        QCOMPARE(::stat(file.constData(), &info), 0);
+        QCOMPARE(int(info.st_mode & 07777), 0640);
+        QCOMPARE(::stat(folder.constData(), &info), 0);
+        QCOMPARE(int(info.st_mode & 07777), 0755);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestJXDeviceLinks)
