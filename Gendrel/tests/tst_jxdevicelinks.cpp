@@ -10,6 +10,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "device/jxfitdevice.h"
 #include "device/jxfsdeviceservice.h"
@@ -261,6 +262,22 @@ private slots:
         QCOMPARE(result, works);
         if (!result)
             QVERIFY2(s_logged > 0, "the failure gave no reason");
+    }
+
+    // A leftover at the hidden name a copy is written under that is another name of an outside file keeps that file.
+    void hardLinkAtThePartName()
+    {
+        galPackage();
+        const QString part = onVolume(QStringLiteral("Lang/.Dolvrane_eng_.bft.part"));
+        QCOMPARE(::link(QFile::encodeName(m_outside + QLatin1String("/file.txt")).constData(),
+                        QFile::encodeName(part).constData()),
+                 0);
+        const QMap<QString, QString> before = stateOf(m_outside);
+        const QString source = JXGalDevice::packageFolder() + QLatin1String("/Dolvrane_eng_.bft");
+        QVERIFY(fileDevice<JXGalDevice>(QStringLiteral("Zelto20"))
+                    ->copyFile(source, onVolume(QStringLiteral("Lang/Dolvrane_eng_.bft"))));
+        QCOMPARE(stateOf(m_outside), before);
+        QCOMPARE(readAll(onVolume(QStringLiteral("Lang/Dolvrane_eng_.bft"))), QByteArray("STMPengfont"));
     }
 
     // A read-only file or folder of the volume gets its owner's write bit, and no other bit changes.

@@ -449,13 +449,23 @@ bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const Sour
     const int folder = where.folder.get();
     const QByteArray part = partNameOf(where.name);
     const QString partPath = partPathOf(where.path);
-    // A leftover of an earlier try goes first. What cannot go (a folder) makes the create below fail.
-    ::unlinkat(folder, part.constData(), 0);
-    Fd output(retryOpenAt(folder, part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644));
+    Fd output(retryOpenAt(folder, part.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW, 0644));
     struct stat written = {};
+    const bool linked = !output.isOpen() && errno == ELOOP;
+    if (linked || (output.isOpen() && ::fstat(output.get(), &written) == 0 && S_ISREG(written.st_mode) &&
+                   written.st_nlink > 1)) {
+        // A link, or a leftover that shares its data with another name: that name keeps it, this one starts afresh.
+        output.reset(-1);
+        ::unlinkat(folder, part.constData(), 0);
+        output.reset(retryOpenAt(folder, part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644));
+    }
     if (!output.isOpen() || ::fstat(output.get(), &written) != 0) {
         JX_CRITICAL << "failed to write" << quoted(where.path) << ": cannot create" << quoted(partPath) << ":"
                     << errorText(errno);
+        return false;
+    }
+    if (!S_ISREG(written.st_mode)) {
+        JX_CRITICAL << "failed to write" << quoted(where.path) << ":" << quoted(partPath) << "is no file";
         return false;
     }
     bool result = false;
@@ -464,6 +474,11 @@ bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const Sour
             removeWritten(folder, part, written, partPath);
     });
 
+    if (::ftruncate(output.get(), 0) != 0) {
+        JX_CRITICAL << "failed to write" << quoted(where.path) << ": emptying" << quoted(partPath) << ":"
+                    << errorText(errno);
+        return false;
+    }
     std::vector<char> buffer(size_t(qMin(kBlockSize, qMax<qint64>(size, 1))));
     for (qint64 offset = 0; offset < size;) {
         const qint64 count = read(buffer.data(), qMin(qint64(buffer.size()), size - offset), offset);
