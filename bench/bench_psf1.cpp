@@ -156,6 +156,10 @@ flash_header_def definition()
         0,       0,       0xF2000, 0xF2018, 0xF8000, 0x5FE8,  0x6000,  0,       0,       0};
     for (int i = 0; i < 46; ++i)
         def.words[i] = words[i];
+    // The full image's segment list starts 4 bytes into the track frame: the track table follows it, since the
+    // write-back keeps to the definition's areas.
+    def.words[25] = 0x2A004;
+    def.words[28] = 0x7DFFC;
     return def;
 }
 

@@ -4,7 +4,8 @@
 // The 48-byte head of the image is not part of the store, so its first bytes choose the sizes of the route, track,
 // workout and interval areas, letting the fuzzer make the trims bite. Checks: no record is read past the image, so
 // the counts stay within what the bytes can hold; the trims keep to their areas; the write-back neither grows the
-// image nor touches the flash header outside its eleven fields; and the written image reads again.
+// image, nor changes a byte outside the areas of the definition, nor touches the flash header outside its eleven
+// fields; and the written image reads again, with every record when the write-back reports success.
 
 #include "psf/jxpsf.h"
 #include "psf/jxpsfdistheader.h"
@@ -30,23 +31,45 @@ const int kFlashHeaderSize = 256;
 const int kWrittenFields[][2] = {{0x42, 2}, {0x48, 4}, {0x4C, 4}, {0x50, 4}, {0x54, 4}, {0x58, 4},
                                  {0x60, 4}, {0x70, 4}, {0x78, 4}, {0x88, 4}, {0x90, 4}};
 
+// A small layout around the seeds' frames (POI 0xC0, route 0x200, track 0x400, sensor log 0x500, workout 0x580 with
+// its intervals from 0x6C0, workout log 0x700), as flash addresses from 0x6000. The first eight bytes of the image
+// choose the sizes of the route, track, workout and interval tables, each kept within its group so that no two
+// areas overlap.
 flash_header_def definition(const QByteArray& image)
 {
+    const unsigned int base = 0x6000;
+    const unsigned int layout[][2] = {{0, 0},       {1, 0xC0},     {2, 0xC0},     {3, 0xDC},     {4, 0x200},
+                                      {5, 0x124},   {6, 0x580},    {7, 0x590},    {8, 0x6C0},    {9, 0x130},
+                                      {10, 0x200},  {11, 0x218},   {12, 0x400},   {13, 0x1E8},   {14, 0x1000},
+                                      {15, 0x11000}, {16, 0x10000}, {17, 0x6C0},  {18, 0x700},   {19, 0x40},
+                                      {20, 0x700},  {21, 0x704},   {22, 0x800},   {23, 0xFC},    {24, 0x400},
+                                      {25, 0x404},  {26, 0x500},   {28, 0xFC},    {30, 0x500},   {31, 0x504},
+                                      {32, 0x580},  {33, 0x7C},    {42, 0}};
     flash_header_def def = {};
-    const unsigned int words[46] = {
-        0x6000,  0x7000,  0x6154,  0x6170,  0x6D00,  0xB90,   0x6D00,  0x6D10,  0x7F78,  0x1268,  0x7F78,  0x8000,
-        0x101CC, 0x81CC,  0x11000, 0x21000, 0x10000, 0x21000, 0x23000, 0x2000,  0x23000, 0x23010, 0x2A000, 0x6FF0,
-        0x2A000, 0x2A024, 0xA8000, 0,       0x7DFDC, 0,       0xA8000, 0xA8018, 0xF5000, 0x4CFE8, 0,       0,
-        0,       0,       0xF2000, 0xF2018, 0xF8000, 0x5FE8,  0x6000,  0,       0,       0};
-    for (int i = 0; i < 46; ++i)
-        def.words[i] = words[i];
+    for (const auto& entry : layout) {
+        const bool size = entry[0] == 5 || entry[0] == 9 || entry[0] == 13 || entry[0] == 16 || entry[0] == 19 ||
+                          entry[0] == 23 || entry[0] == 28 || entry[0] == 33;
+        def.words[entry[0]] = size ? entry[1] : base + entry[1];
+    }
     if (image.size() >= 8) {
-        def.words[13] = qFromLittleEndian<quint16>(image.constData());
-        def.words[28] = qFromLittleEndian<quint16>(image.constData() + 2);
-        def.words[9] = qFromLittleEndian<quint16>(image.constData() + 4);
-        def.words[19] = qFromLittleEndian<quint16>(image.constData() + 6);
+        const int sizes[][2] = {{13, 0}, {28, 2}, {9, 4}, {19, 6}};
+        for (const auto& entry : sizes)
+            def.words[entry[0]] = qFromLittleEndian<quint16>(image.constData() + entry[1]) % (def.words[entry[0]] + 1);
     }
     return def;
+}
+
+// The image positions the write-back may change: the POI, workout and route groups, the interval area and the
+// track table, from the definition's words less its image address.
+bool insideAreas(const flash_header_def& def, qint64 pos)
+{
+    const int areas[][3] = {{2, 3, 5}, {6, 7, 9}, {10, 11, 13}, {17, 17, 19}, {25, 25, 28}};
+    const qint64 flash = pos + def.words[42];
+    for (const auto& area : areas) {
+        if (flash >= qint64(def.words[area[0]]) && flash < qint64(def.words[area[1]]) + def.words[area[2]])
+            return true;
+    }
+    return false;
 }
 
 // Walks every record and its derived values; returns the number of records.
@@ -137,8 +160,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkTrims(root.get(), def);
 
     QByteArray copy = image;
-    require(root->finalize(copy), "finalize failed");
+    const bool written = root->finalize(copy);
     require(copy.size() == image.size(), "the write-back changed the image size");
+    for (int pos = 0; pos < image.size(); ++pos) {
+        if (copy.at(pos) != image.at(pos))
+            require(insideAreas(def, pos), "the write-back changed a byte outside the areas of the definition");
+    }
     for (int offset = 0; offset < kFlashHeaderSize; ++offset) {
         if (!writtenField(offset))
             require(flashHeader.at(offset) == char(0xA5), "the flash header was written outside its fields");
@@ -147,5 +174,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::unique_ptr<JXPSF> again(
         JXPSFReader::getPSF(&copy, nullptr, def, QStringLiteral("1.4.x.x"), JXPSFReader::AllLists));
     walk(again.get(), copy.size());
+    // The counts written are those of the records written: all of them when the write-back says so.
+    if (written) {
+        require(again->getPOIFrame()->POICount() == root->getPOIFrame()->POICount(), "POIs lost in the write-back");
+        require(again->getRouteFrame()->getRoutes()->size() == root->getRouteFrame()->getRoutes()->size(),
+                "routes lost in the write-back");
+        require(again->getWorkoutFrame()->getWorkouts()->size() == root->getWorkoutFrame()->getWorkouts()->size(),
+                "workouts lost in the write-back");
+    }
     return 0;
 }

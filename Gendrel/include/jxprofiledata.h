@@ -40,13 +40,16 @@ private:
 };
 
 // The XML profile file: root "settings", one "property" element per key with the attributes "name" and "value".
-// The raw bytes name the file (Latin-1, up to the first zero byte).
+// The raw bytes name the file (UTF-8, up to the first zero byte).
 class JXProfileReaderXML : public JXProfileReader
 {
     Q_OBJECT
 
 public:
     explicit JXProfileReaderXML(QObject* parent = nullptr) : JXProfileReader(parent) {}
+
+    // The raw bytes that name the file at path, whatever letters it holds.
+    static QByteArray pathBytes(const QString& path) { return path.toUtf8(); }
 
     // False when the file cannot be opened (the map is untouched) or is not well-formed XML (the entries read before
     // the error stay in the map).

@@ -27,7 +27,7 @@ QString JXProfileReader::birthdayFromAge(qint64 age) const
 static QString xmlPath(const QByteArray& raw)
 {
     const int end = raw.indexOf('\0');
-    return QString::fromLatin1(end < 0 ? raw : raw.left(end));
+    return QString::fromUtf8(end < 0 ? raw : raw.left(end));
 }
 
 bool JXProfileReaderXML::readAll(QByteArray& raw, QMap<QString, QString>* map)

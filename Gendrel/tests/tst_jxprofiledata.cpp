@@ -71,6 +71,28 @@ private slots:
         QCOMPARE(read, expected);
     }
 
+    // The file is the one the path names, letters outside Latin-1 included.
+    void xmlPathsOutsideAscii_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Latin-1") << QStringLiteral("Jos\u00E9.xml");
+        QTest::newRow("Cyrillic") << QStringLiteral("\u041F\u0440\u043E\u0444\u0438\u043B\u044C.xml");
+    }
+
+    void xmlPathsOutsideAscii()
+    {
+        QFETCH(QString, name);
+        const QString file = m_folder.path() + QLatin1Char('/') + name;
+        QByteArray raw = JXProfileReaderXML::pathBytes(file);
+        Profile saved{{"User Name", "Ann"}};
+        JXProfileReaderXML codec;
+        QVERIFY(codec.save(raw, &saved));
+        QVERIFY(QDir(m_folder.path()).entryList(QDir::Files).contains(name));
+        Profile read;
+        QVERIFY(codec.readAll(raw, &read));
+        QCOMPARE(read, saved);
+    }
+
     void xmlRead_data()
     {
         QTest::addColumn<QByteArray>("xml");

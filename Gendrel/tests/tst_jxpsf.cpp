@@ -133,6 +133,24 @@ JXPSFRoute* newRoute(const QVector<int>& segmentPoints, bool recorded = true)
     return route;
 }
 
+// The image stretches the write-back may change, from the 1 MB model's layout table less its image address: the
+// POI, workout and route groups (frame heads and tables), the interval area and the track table.
+bool sameOutsideAreas(const QByteArray& before, const QByteArray& after)
+{
+    static const qint64 areas[][2] = {
+        {0x154, 0xD00}, {0xD00, 0x1F78}, {0x1F78, 0xA1CC}, {0x1B000, 0x1D000}, {0x24024, 0xA2000}};
+    if (before.size() != after.size())
+        return false;
+    qint64 from = 0;
+    for (const auto& area : areas) {
+        const qint64 to = qMin<qint64>(area[0], before.size());
+        if (from < to && before.mid(int(from), int(to - from)) != after.mid(int(from), int(to - from)))
+            return false;
+        from = qMax(from, area[1]);
+    }
+    return from >= before.size() || before.mid(int(from)) == after.mid(int(from));
+}
+
 } // namespace
 
 using Mutation = std::function<void(Image&)>;
@@ -158,6 +176,12 @@ private slots:
     void concurrentFinalize();
     void badImages_data();
     void badImages();
+    void misplacedOffsets_data();
+    void misplacedOffsets();
+    void recordsThatDoNotFit_data();
+    void recordsThatDoNotFit();
+    void selfLinksKeepTheOthers_data();
+    void selfLinksKeepTheOthers();
 };
 
 void TestJXPSF::versions_data()
@@ -562,47 +586,50 @@ void TestJXPSF::concurrentFinalize()
 void TestJXPSF::badImages_data()
 {
     QTest::addColumn<Mutation>("mutate");
-    // Expected record counts; -1 where only the bound matters (a loop read until the bytes are used up).
+    // Expected record counts; -1 where only the bound matters (a count read until the bytes are used up).
     QTest::addColumn<QVector<int>>("expected");
+    // Whether the write-back writes everything it holds.
+    QTest::addColumn<bool>("written");
 
     const auto cut = [](qint64 size) { return Mutation([size](Image& image) { image.bytes.truncate(int(size)); }); };
-    QTest::newRow("cut in the distribution header") << cut(100) << QVector<int>{0, 0, 0, 0, 0, 0, 0};
-    QTest::newRow("cut in the route table") << cut(kRoutes + 200) << QVector<int>{3, 1, 0, 0, 2, 0, 0};
-    QTest::newRow("cut in a segment") << cut(kSegments + 60) << QVector<int>{3, 3, 1, 0, 2, 2, 1};
-    QTest::newRow("cut in a sample") << cut(kSensorLogs + 18) << QVector<int>{3, 3, 3, 0, 2, 2, 1};
-    QTest::newRow("cut in an interval log") << cut(kWorkoutLogs + 30) << QVector<int>{3, 3, 0, 0, 2, 2, 0};
+    QTest::newRow("cut in the distribution header") << cut(100) << QVector<int>{0, 0, 0, 0, 0, 0, 0} << false;
+    QTest::newRow("cut in the route table") << cut(kRoutes + 200) << QVector<int>{3, 1, 0, 0, 2, 0, 0} << false;
+    QTest::newRow("cut in a segment") << cut(kSegments + 60) << QVector<int>{3, 3, 1, 0, 2, 2, 1} << true;
+    QTest::newRow("cut in a sample") << cut(kSensorLogs + 18) << QVector<int>{3, 3, 3, 0, 2, 2, 1} << true;
+    QTest::newRow("cut in an interval log") << cut(kWorkoutLogs + 30) << QVector<int>{3, 3, 0, 0, 2, 2, 0} << false;
     QTest::newRow("segment links to itself")
-        << Mutation([](Image& image) { image.put32(kSegments + 52 + 28, 52); }) << QVector<int>{3, 3, -1, -1, 2, 2, 1};
+        << Mutation([](Image& image) { image.put32(kSegments + 52 + 28, 52); }) << QVector<int>{3, 3, 3, 1, 2, 2, 1}
+        << true;
     QTest::newRow("sensor log links to itself")
-        << Mutation([](Image& image) { image.put32(kSensorLogs + 4, 0); }) << QVector<int>{3, 3, 3, -1, 2, 2, 1};
+        << Mutation([](Image& image) { image.put32(kSensorLogs + 4, 0); }) << QVector<int>{3, 3, 3, 1, 2, 2, 1} << true;
     QTest::newRow("interval links back") << Mutation([](Image& image) { image.put32(kIntervals + 20 + 4, 0); })
-                                         << QVector<int>{3, 3, 3, 1, 2, -1, 1};
+                                         << QVector<int>{3, 3, 3, 1, 2, 2, 1} << true;
     QTest::newRow("workout log links to itself")
-        << Mutation([](Image& image) { image.put32(kWorkoutLogs + 8, 0); }) << QVector<int>{3, 3, 3, 1, 2, 2, -1};
+        << Mutation([](Image& image) { image.put32(kWorkoutLogs + 8, 0); }) << QVector<int>{3, 3, 3, 1, 2, 2, 1} << true;
     QTest::newRow("frames past the image") << Mutation([](Image& image) {
         image.setFrame(POI, 0x7FFFFFFF);
         image.setFrame(Route, kImageSize);
         image.setFrame(Workout, 0xFFFFFFF0);
-    }) << QVector<int>{0, 0, 0, 0, 0, 0, 0};
+    }) << QVector<int>{0, 0, 0, 0, 0, 0, 0} << false;
     QTest::newRow("tables past their frames") << Mutation([](Image& image) {
         image.put32(kRouteFrame, 0xFFFFFF00);
         image.put32(kPOIFrame + 4, 0xFFFFFFF0);
         image.put32(kTrackFrame, 0x80000000);
         image.put32(kWorkoutFrame + 4, kImageSize);
-    }) << QVector<int>{0, 0, 0, 0, 2, 0, 1};
+    }) << QVector<int>{0, 0, 0, 0, 2, 0, 1} << false;
     QTest::newRow("links past their lists") << Mutation([](Image& image) {
         image.put32(kSegments + 52 + 28, 0xFFFFFFF0);
         image.put32(kSegments + 52 + 36, 0xCDCDCDCE);
         image.put32(kIntervals + 4, 0x7FFFFFFF);
         image.put32(kWorkouts + 140, kImageSize);
-    }) << QVector<int>{3, 3, 3, 0, 2, 1, 0};
+    }) << QVector<int>{3, 3, 3, 0, 2, 1, 0} << true;
     QTest::newRow("huge counts") << Mutation([](Image& image) {
         image.put32(kPOIFrame, 0xFFFFFFF0);
         image.put16(kRouteFrame + 8, 0xFFFE);
         image.put32(kSegments + 32, 0xFFFD);
         image.put(kSensorLogs + 9, u8(0x00) + le16(0x7FFF));
         image.put16(kWorkoutLogs + 16, 0xFFFE);
-    }) << QVector<int>{-1, -1, -1, -1, 2, 2, 1};
+    }) << QVector<int>{-1, -1, -1, -1, 2, 2, 1} << true;
 }
 
 // Damaged images give fewer records, and a write-back of what was read stays inside the image.
@@ -610,6 +637,7 @@ void TestJXPSF::badImages()
 {
     QFETCH(Mutation, mutate);
     QFETCH(QVector<int>, expected);
+    QFETCH(bool, written);
 
     Image image = recordedImage();
     mutate(image);
@@ -630,9 +658,128 @@ void TestJXPSF::badImages()
     root->removeOverSizeRoutes();
     root->removeOverWorkouts();
     QByteArray copy = image.bytes;
-    QVERIFY(root->finalize(copy));
-    QCOMPARE(copy.size(), image.bytes.size());
+    QCOMPARE(root->finalize(copy), written);
+    QVERIFY(sameOutsideAreas(image.bytes, copy));
     QCOMPARE(field32(block, 0x94), 0x11111111u);
+}
+
+// Offsets of the image that put records over another area: nothing is written, and the result says so.
+void TestJXPSF::misplacedOffsets_data()
+{
+    QTest::addColumn<Mutation>("mutate");
+
+    QTest::newRow("route table on the lap table")
+        << Mutation([](Image& image) { image.put32(kRouteFrame, kLapTable); });
+    QTest::newRow("route frame on the sensor-log frame") << Mutation([](Image& image) {
+        image.setFrame(Route, kSensorLogFrame);
+        image.put(kSensorLogFrame, le32(kSensorLogList) + le32(0x40) + le16(1));
+    });
+    QTest::newRow("POI table on the route table")
+        << Mutation([](Image& image) { image.put32(kPOIFrame + 4, kRoutes - kPOIFrame); });
+    QTest::newRow("interval table on the workout-log frame")
+        << Mutation([](Image& image) { image.put32(kWorkoutFrame + 4, kWorkoutLogFrame - kWorkoutFrame); });
+    QTest::newRow("segment list before the track area")
+        << Mutation([](Image& image) { image.put32(kTrackFrame, 0); });
+}
+
+void TestJXPSF::misplacedOffsets()
+{
+    QFETCH(Mutation, mutate);
+
+    Image image = recordedImage();
+    mutate(image);
+    QByteArray block(256, char(0x11));
+    std::unique_ptr<JXPSF> root = read(image.bytes, block.data());
+    QVERIFY(root);
+    QByteArray copy = image.bytes;
+    QVERIFY(!root->finalize(copy));
+    QCOMPARE(copy, image.bytes);
+    QCOMPARE(block, QByteArray(256, char(0x11)));
+}
+
+// Records their areas cannot hold are left out; the counts written are those of the records on the image, and
+// nothing outside the areas changes.
+void TestJXPSF::recordsThatDoNotFit_data()
+{
+    QTest::addColumn<Mutation>("mutate");
+    QTest::addColumn<int>("sizeWord");
+    QTest::addColumn<unsigned int>("size");
+    // POIs, routes, workouts read back
+    QTest::addColumn<QVector<int>>("expected");
+
+    const Mutation none([](Image&) {});
+    QTest::newRow("POI table for two") << none << 5 << 2u * 148 << QVector<int>{2, 4, 2};
+    QTest::newRow("route table for one") << none << 13 << 156u << QVector<int>{3, 1, 2};
+    QTest::newRow("workout table for one") << none << 9 << 152u << QVector<int>{3, 4, 1};
+    QTest::newRow("interval area for one") << none << 19 << 20u << QVector<int>{3, 4, 0};
+    // The 50-point ride would run from the track area into the sensor-log frame.
+    QTest::newRow("segment list 100 bytes before the track area's end")
+        << Mutation([](Image& image) { image.put32(kTrackFrame, 0xA2000 - 100 - kTrackFrame); }) << 28 << 0x7DFDCu
+        << QVector<int>{3, 0, 2};
+}
+
+void TestJXPSF::recordsThatDoNotFit()
+{
+    QFETCH(Mutation, mutate);
+    QFETCH(int, sizeWord);
+    QFETCH(unsigned int, size);
+    QFETCH(QVector<int>, expected);
+
+    Image image = recordedImage();
+    mutate(image);
+    flash_header_def def = definition();
+    def.words[sizeWord] = size;
+    std::unique_ptr<JXPSF> root = read(image.bytes, nullptr, def);
+    root->getRouteFrame()->getRoutes()->prepend(newRoute({50}));
+    root->getRouteFrame()->getHeader()->setRouteCount(4);
+    QByteArray copy = image.bytes;
+    QVERIFY(!root->finalize(copy));
+    QVERIFY(sameOutsideAreas(image.bytes, copy));
+
+    std::unique_ptr<JXPSF> again = read(copy, nullptr, def);
+    const Counts counts = count(again.get());
+    QCOMPARE(counts.pois, expected[0]);
+    QCOMPARE(counts.routes, expected[1]);
+    QCOMPARE(counts.workouts, expected[2]);
+}
+
+// A chain that links back to itself ends there; every other record is written back and reads again.
+void TestJXPSF::selfLinksKeepTheOthers_data()
+{
+    QTest::addColumn<Mutation>("mutate");
+    QTest::addColumn<int>("segments");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("intervals");
+
+    QTest::newRow("segment") << Mutation([](Image& image) { image.put32(kSegments + 28, 0); }) << 2 << 0 << 2;
+    QTest::newRow("sensor log") << Mutation([](Image& image) { image.put32(kSensorLogs + 4, 0); }) << 3 << 1 << 2;
+    QTest::newRow("interval") << Mutation([](Image& image) { image.put32(kIntervals + 4, 0); }) << 3 << 1 << 1;
+}
+
+void TestJXPSF::selfLinksKeepTheOthers()
+{
+    QFETCH(Mutation, mutate);
+    QFETCH(int, segments);
+    QFETCH(int, samples);
+    QFETCH(int, intervals);
+
+    Image image = recordedImage();
+    mutate(image);
+    std::unique_ptr<JXPSF> root = read(image.bytes);
+    root->removeOverSizePois();
+    root->removeOverSizeRoutes();
+    root->removeOverWorkouts();
+    QByteArray copy = image.bytes;
+    QVERIFY(root->finalize(copy));
+
+    std::unique_ptr<JXPSF> again = read(copy);
+    const Counts counts = count(again.get());
+    QCOMPARE(counts.pois, 3);
+    QCOMPARE(counts.routes, 3);
+    QCOMPARE(counts.segments, segments);
+    QCOMPARE(counts.samples, samples);
+    QCOMPARE(counts.workouts, 2);
+    QCOMPARE(counts.intervals, intervals);
 }
 
 QTEST_GUILESS_MAIN(TestJXPSF)

@@ -411,6 +411,61 @@ private slots:
         QCOMPARE(second->getIntervals()->at(0)->getIntervalType(), quint8(7));
         QCOMPARE(second->getIntervals()->at(0)->getDurationValue(), quint16(600));
     }
+
+    // Course values too large for their bits stay in them: none reaches the daily, picture or uploaded bits of the
+    // workout, the repeat count the type beside it, or the target type the interval's type and flag.
+    void outOfRangeCourseFields_data()
+    {
+        QTest::addColumn<QString>("acttype");
+        QTest::addColumn<QString>("repeat");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("target");
+        // Stored activity type, repeat, type and target type.
+        QTest::addColumn<QVector<int>>("stored");
+
+        QTest::newRow("largest that fit") << "15" << "31" << "7" << "15" << QVector<int>{15, 31, 7, 15};
+        QTest::newRow("activity type 16") << "16" << "5" << "2" << "2" << QVector<int>{0, 5, 2, 2};
+        QTest::newRow("activity type 255") << "255" << "5" << "2" << "2" << QVector<int>{15, 5, 2, 2};
+        QTest::newRow("activity type 4096") << "4096" << "5" << "2" << "2" << QVector<int>{0, 5, 2, 2};
+        QTest::newRow("repeat 32") << "3" << "32" << "2" << "2" << QVector<int>{3, 0, 2, 2};
+        QTest::newRow("repeat 255") << "3" << "255" << "2" << "2" << QVector<int>{3, 31, 2, 2};
+        QTest::newRow("type 8") << "3" << "5" << "8" << "2" << QVector<int>{3, 5, 0, 2};
+        QTest::newRow("type 255") << "3" << "5" << "255" << "2" << QVector<int>{3, 5, 7, 2};
+        QTest::newRow("target type 16") << "3" << "5" << "2" << "16" << QVector<int>{3, 5, 2, 0};
+        QTest::newRow("target type 300") << "3" << "5" << "2" << "300" << QVector<int>{3, 5, 2, 12};
+    }
+
+    void outOfRangeCourseFields()
+    {
+        QFETCH(QString, acttype);
+        QFETCH(QString, repeat);
+        QFETCH(QString, type);
+        QFETCH(QString, target);
+        QFETCH(QVector<int>, stored);
+
+        const QString course =
+            QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                           "<trncrs xmlns=\"http://www.vexmor.example/WRK/1/3\" creator=\"vexmor\" version=\"1.0\">"
+                           "<metadata><name>Odd</name></metadata>"
+                           "<wrk id=\"1\" daily=\"0\" repeat=\"%1\" type=\"%2\"><acttype>%3</acttype><name>Odd</name>"
+                           "<itv id=\"1\"><name>work</name><target type=\"%4\" low=\"1\" high=\"2\"/>"
+                           "<duration type=\"1\" value=\"60\"/></itv></wrk></trncrs>\n")
+                .arg(repeat, type, acttype, target);
+        QVERIFY(writeFile("odd.wrk", course.toUtf8()));
+        auto root = read(m_image.bytes);
+        QVERIFY(root->TrnFromGPX("odd.wrk"));
+        QVERIFY(root->finalize(m_image.bytes));
+
+        const qint64 record = kWorkoutFrame + kWorkoutTable;
+        const quint8 flags = m_image.at8(record + 144);
+        QCOMPARE(flags & 0xF0, 0x40); // not daily, a text name, uploaded
+        QCOMPARE(flags & 0x0F, stored[0]);
+        QCOMPARE(m_image.at8(record + 145) & 0x1F, stored[1]);
+        QCOMPARE(m_image.at8(record + 145) >> 5, stored[2]);
+        const quint8 types = m_image.at8(kWorkoutFrame + kIntervalTable);
+        QCOMPARE(types & 0x0F, 2); // "work", flag clear
+        QCOMPARE(types >> 4, stored[3]);
+    }
 };
 
 // Bitmap names need fonts, so this test runs a GUI application. Qt 5.15's offscreen platform never frees what it

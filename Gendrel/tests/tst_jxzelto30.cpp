@@ -584,6 +584,28 @@ private slots:
             QCOMPARE(written.value(QStringLiteral("User Lang")), QStringLiteral("9"));
     }
 
+    // The profile goes to the file the path names, and the result is the save's.
+    void uploadProfileWritesTheNamedFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("Latin-1") << QStringLiteral("Jos\u00E9.xml") << true;
+        QTest::newRow("Cyrillic") << QStringLiteral("\u041F\u0440\u043E\u0444\u0438\u043B\u044C.xml") << true;
+        QTest::newRow("missing folder") << QStringLiteral("missing/profile.xml") << false;
+    }
+
+    void uploadProfileWritesTheNamedFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, saved);
+        seedFlash(0xF8000, QByteArray(4096, '\0'));
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        const QString path = m_bed.folder()->filePath(name);
+        QCOMPARE(client->prepareUploadProfile(path), saved);
+        QCOMPARE(QFileInfo::exists(path), saved);
+        QCOMPARE(QDir(m_bed.folder()->path()).entryList(QDir::Files).size(), saved ? 1 : 0);
+    }
+
     void unreadableProfileWritesNoFile()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
@@ -914,6 +936,27 @@ private slots:
         QVERIFY(client->image() != flash);
         QVERIFY(client->isDirty());
         QVERIFY(!QFile::exists(client->flashBackupPath()));
+    }
+
+    // A data store whose POI table lies on the route table is not written back: nothing reaches the device, the image
+    // stays as read and the change stays pending.
+    void misplacedDataStoreIsNotWrittenBack()
+    {
+        QByteArray flash = deviceFlash();
+        putU32(flash, int(PSF1::kFlashBase + PSF1::kPOIFrame + 4), PSF1::kRouteFrame + PSF1::kRouteTable - PSF1::kPOIFrame);
+        m_bed.flash()->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        QCOMPARE(client->psf()->getPOIFrame()->POICount(), 1);
+        QVERIFY(client->psf()->deletePOIs({0}));
+        client->setDirty();
+        m_bed.flash()->clearCommands();
+
+        QVERIFY(!client->runFinalize());
+        QVERIFY(m_bed.flash()->commands().isEmpty());
+        QCOMPARE(m_bed.flash()->externalFlash(), flash);
+        QCOMPARE(client->image(), flash);
+        QVERIFY(client->isDirty());
     }
 
     void writeBackRetriesAfterAMismatch_data()

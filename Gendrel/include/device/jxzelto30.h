@@ -301,8 +301,9 @@ protected:
     bool saveFlashBackup();
 
 private:
-    // Puts the data store's records back into the image, the emptied groups erased.
-    void rebuildDataStore();
+    // Puts the data store's records back into the image, the emptied groups erased. False (logged), with the image
+    // and the header record unchanged, when the data store cannot be written whole.
+    bool rebuildDataStore();
     // One write-back pass from the erase on; false at the first step that fails.
     bool writeBackAttempt(bool dirty);
     // Deletes the data-store root.

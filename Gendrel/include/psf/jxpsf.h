@@ -80,7 +80,10 @@ public:
     virtual void setDontCheckUploaded(bool dontCheck);
 
     // Writes routes with their tracks, workouts with their intervals and POIs back into image at their frames'
-    // offsets, and the accounting into the flash header block. Never writes outside image. Always true.
+    // offsets, and the accounting into the flash header block. Every record goes inside its area of the flash
+    // definition: when a frame or table of the image lies outside it, nothing is written and the result is false.
+    // A record its area cannot hold is left out with the ones after it, the counts written are those of the records
+    // written, and the result is false (logged); a caller then writes nothing to the device.
     virtual bool finalize(QByteArray& image);
     virtual bool finalizeRouteFrame(QByteArray& image);
     virtual bool finalizeTrackFrame(QByteArray& image);
@@ -126,7 +129,29 @@ public:
     int m_userAge = 0;
 
 private:
+    // Image positions [begin, end) of an area of the definition.
+    struct Span
+    {
+        qint64 begin = 0;
+        qint64 end = 0;
+        bool holds(qint64 pos, qint64 length) const
+        {
+            return pos >= begin && length >= 0 && pos <= end && length <= end - pos;
+        }
+    };
+
     unsigned int word(int index) const { return m_def.words[index]; }
+    Span span(int startWord, qint64 size) const;
+    Span between(int startWord, int endWord) const;
+    Span poiSpan() const;
+    Span routeSpan() const;
+    Span trackSpan() const;
+    Span workoutSpan() const;
+    Span intervalSpan() const;
+    // Image positions of a frame's head and tables; false (logged) when they lie outside their areas.
+    bool placeRouteFrame(qint64& frame, qint64& table, qint64& segments) const;
+    bool placeWorkoutFrame(qint64& frame, qint64& table, qint64& intervals) const;
+    bool placePOIFrame(qint64& frame, qint64& table) const;
 
     QPointer<JXPSFDistHeader> m_distHeader;
     QPointer<JXPSFPOIFrame> m_poiFrame;

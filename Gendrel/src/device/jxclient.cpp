@@ -353,7 +353,7 @@ bool JXClient::execute()
         return false;
     }
     case Action_WriteProfile: {
-        QByteArray path = m_arguments.value(0).toString().toLatin1();
+        QByteArray path = JXProfileReaderXML::pathBytes(m_arguments.value(0).toString());
         JXProfileData profile(path, ProfileFormat::XML);
         // The driver rewrites the device's whole profile from the map, so a missing or broken file sends nothing.
         const bool result = profile.readAll() && saveProfile(profile.getData());

@@ -124,10 +124,10 @@ bool JXPSFDevice::prepareUploadProfile(QString path)
         JX_WARNING << "the profile can not be read";
         return false;
     }
-    QByteArray file = path.toLocal8Bit();
+    QByteArray file = JXProfileReaderXML::pathBytes(path);
     JXProfileReaderXML writer;
-    if (!writer.save(file, &profile))
-        JX_WARNING << "can not write the profile to" << path;
+    // The writer logs why a file could not be written.
+    const bool saved = writer.save(file, &profile);
     const QDate birthday =
         QDate::fromString(profile.value(QStringLiteral("User Birthday")), QStringLiteral("yyyy/MM/dd"));
     const QDate today = m_today.isNull() ? QDate::currentDate() : m_today;
@@ -136,7 +136,7 @@ bool JXPSFDevice::prepareUploadProfile(QString path)
     else
         JX_WARNING << "no birthday in the profile: the age stays" << m_userAge;
     m_userSex = profile.value(QStringLiteral("User Sex"));
-    return true;
+    return saved;
 }
 
 void JXPSFDevice::formatDevice()

@@ -517,15 +517,15 @@ bool JXZelto30::loadProfile()
 
 bool JXZelto30::prepareUploadProfile(QString path)
 {
-    const bool loaded = loadProfile();
-    if (loaded) {
-        QByteArray file = path.toLocal8Bit();
-        QMap<QString, QString> map = m_profile->getData();
-        JXProfileReaderXML writer(nullptr);
-        if (!writer.save(file, &map))
-            JX_WARNING << "can not write the profile to" << path;
+    if (!loadProfile()) {
+        JX_WARNING << "the profile can not be read for" << path;
+        return false;
     }
-    return loaded;
+    QByteArray file = JXProfileReaderXML::pathBytes(path);
+    QMap<QString, QString> map = m_profile->getData();
+    JXProfileReaderXML writer(nullptr);
+    // The writer logs why a file could not be written.
+    return writer.save(file, &map);
 }
 
 void JXZelto30::convertProfile(QMap<QString, QString> profile, HRUPPreData& record)
@@ -727,9 +727,11 @@ bool JXZelto30::saveFlashBackup()
     return true;
 }
 
-void JXZelto30::rebuildDataStore()
+bool JXZelto30::rebuildDataStore()
 {
     const quint32* def = m_flashDef.words;
+    // Built on a copy: a data store that cannot be written whole leaves the image and the header record as read.
+    QByteArray rebuilt = m_image;
     // Groups 1, 2, 5, 3 and 7: their data areas, written anew from the records.
     static const int areas[][2] = {{DefGroup1Data, DefGroup1Size},
                                    {DefGroup2Data, DefGroup2Size},
@@ -739,15 +741,22 @@ void JXZelto30::rebuildDataStore()
     for (const auto& area : areas) {
         const qint64 start = def[area[0]];
         const qint64 size = def[area[1]];
-        if (start + size <= m_image.size())
-            std::memset(m_image.data() + start, 0xFF, size_t(size));
+        if (start + size <= rebuilt.size())
+            std::memset(rebuilt.data() + start, 0xFF, size_t(size));
     }
-    const int storeOffset = int(qMin<quint32>(def[DefHeaderAreaEnd], quint32(m_image.size())));
-    QByteArray dataStore = m_image.mid(storeOffset);
-    SimualteFinalize(); // what it drops is simply not written; its result only matters to the caller's preview
-    m_psf->finalize(dataStore);
-    m_image.replace(storeOffset, dataStore.size(), dataStore);
+    const int storeOffset = int(qMin<quint32>(def[DefHeaderAreaEnd], quint32(rebuilt.size())));
+    QByteArray dataStore = rebuilt.mid(storeOffset);
+    SimualteFinalize(); // drops what the areas cannot hold, as the caller's preview said
+    const QByteArray recordAsRead(m_flashHeaderRecord.constData(), m_flashHeaderRecord.size());
+    if (!m_psf->finalize(dataStore)) {
+        std::memcpy(m_flashHeaderRecord.data(), recordAsRead.constData(), size_t(recordAsRead.size()));
+        JX_CRITICAL << "the data store can not be written back whole; the device is left as it is";
+        return false;
+    }
+    rebuilt.replace(storeOffset, dataStore.size(), dataStore);
+    m_image = rebuilt;
     cleanUnusedFlashArea();
+    return true;
 }
 
 bool JXZelto30::_finalize()
@@ -767,7 +776,8 @@ bool JXZelto30::_finalize()
             JX_CRITICAL << "the data changed but no data store is held to write";
             return false;
         }
-        rebuildDataStore();
+        if (!rebuildDataStore())
+            return false;
     }
     if (specifyExtFlash())
         return false;

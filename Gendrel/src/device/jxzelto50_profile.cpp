@@ -14,7 +14,7 @@ const QString kDefaultsFile = QStringLiteral("default_settings.xml");
 
 bool readProfile(const QString& path, QMap<QString, QString>& map)
 {
-    QByteArray raw = path.toLatin1();
+    QByteArray raw = JXProfileReaderXML::pathBytes(path);
     JXProfileData data(raw, ProfileFormat::XML);
     if (!data.readAll())
         return false;
@@ -25,7 +25,7 @@ bool readProfile(const QString& path, QMap<QString, QString>& map)
 // The XML writer replaces the file as a whole, so a failure leaves the previous file.
 bool writeProfile(const QString& path, const QMap<QString, QString>& map)
 {
-    QByteArray raw = path.toLatin1();
+    QByteArray raw = JXProfileReaderXML::pathBytes(path);
     JXProfileData data(raw, ProfileFormat::XML);
     data.setData(map);
     return data.save();
@@ -144,7 +144,7 @@ bool JXZelto50::prepareUploadProfile(QString path)
     QMap<QString, QString> upload;
     for (const QString& key : keysOfProfileCompatibleWithServer())
         upload.insert(key, profile.value(key));
-    QByteArray raw = path.toLatin1();
+    QByteArray raw = JXProfileReaderXML::pathBytes(path);
     JXProfileData data(raw, ProfileFormat::XML);
     data.setData(upload);
     data.convertTrainingZoneHighLow();

@@ -17,10 +17,13 @@
 namespace {
 
 // Definition words
+const int kPOIArea = 2;
 const int kPOITable = 3;
 const int kPOISize = 5;
+const int kWorkoutArea = 6;
 const int kWorkoutTable = 7;
 const int kWorkoutSize = 9;
+const int kRouteArea = 10;
 const int kRouteTable = 11;
 const int kRouteSize = 13;
 const int kIntervalStart = 17;
@@ -46,6 +49,8 @@ const int kTrackEnd = 0x90;
 const int kHeadTable = 0;
 const int kHeadSecondTable = 4;
 const int kHeadCount = 8;
+const int kHeadSize = 10;
+const int kPOIHeadSize = 4;
 
 // Route record
 const int kRouteStartTime = 0;
@@ -108,6 +113,90 @@ void setField32(void* block, int offset, unsigned int value)
 
 } // namespace
 
+JXPSF::Span JXPSF::span(int startWord, qint64 size) const
+{
+    Span area;
+    area.begin = qint64(word(startWord)) - qint64(word(kImageAddress));
+    area.end = area.begin + qMax<qint64>(size, 0);
+    return area;
+}
+
+JXPSF::Span JXPSF::between(int startWord, int endWord) const
+{
+    return span(startWord, qint64(word(endWord)) - qint64(word(startWord)));
+}
+
+bool JXPSF::placeRouteFrame(qint64& frame, qint64& table, qint64& segments) const
+{
+    if (!m_routeFrame || !m_distHeader || !m_trackFrame || !m_routeFrame->getHeader())
+        return false;
+    frame = m_distHeader->RouteMHRData()->getManHeaderOffset();
+    table = frame + m_routeFrame->getHeader()->getRteTblOffset();
+    segments = qint64(m_distHeader->TracerDataMHRData()->getManHeaderOffset()) + m_trackFrame->getSegListOffset();
+    if (!between(kRouteArea, kRouteTable).holds(frame, kHeadSize) || !routeSpan().holds(table, 1) ||
+        !trackSpan().holds(segments, 1)) {
+        JX_CRITICAL << "the route frame at" << frame << "with its table at" << table << "and its segments at"
+                    << segments << "lies outside the areas of the flash definition";
+        return false;
+    }
+    return true;
+}
+
+bool JXPSF::placeWorkoutFrame(qint64& frame, qint64& table, qint64& intervals) const
+{
+    if (!m_workoutFrame || !m_distHeader)
+        return false;
+    frame = m_distHeader->WorkoutMHRData()->getManHeaderOffset();
+    table = frame + m_workoutFrame->getWorkoutTblOffset();
+    intervals = frame + m_workoutFrame->getIntervalTblOffset();
+    if (!between(kWorkoutArea, kWorkoutTable).holds(frame, kHeadSize) || !workoutSpan().holds(table, 1) ||
+        !intervalSpan().holds(intervals, 1)) {
+        JX_CRITICAL << "the workout frame at" << frame << "with its table at" << table << "and its intervals at"
+                    << intervals << "lies outside the areas of the flash definition";
+        return false;
+    }
+    return true;
+}
+
+bool JXPSF::placePOIFrame(qint64& frame, qint64& table) const
+{
+    if (!m_poiFrame || !m_distHeader || !m_poiFrame->getHeader())
+        return false;
+    frame = m_distHeader->POIMHRData()->getManHeaderOffset();
+    table = frame + m_poiFrame->getHeader()->getOffset();
+    if (!between(kPOIArea, kPOITable).holds(frame, kPOIHeadSize) || !poiSpan().holds(table, 1)) {
+        JX_CRITICAL << "the POI frame at" << frame << "with its table at" << table
+                    << "lies outside the areas of the flash definition";
+        return false;
+    }
+    return true;
+}
+
+JXPSF::Span JXPSF::poiSpan() const
+{
+    return span(kPOITable, word(kPOISize));
+}
+
+JXPSF::Span JXPSF::routeSpan() const
+{
+    return span(kRouteTable, word(kRouteSize));
+}
+
+JXPSF::Span JXPSF::trackSpan() const
+{
+    return span(kTrackTable, word(kTrackSize));
+}
+
+JXPSF::Span JXPSF::workoutSpan() const
+{
+    return span(kWorkoutTable, word(kWorkoutSize));
+}
+
+JXPSF::Span JXPSF::intervalSpan() const
+{
+    return span(kIntervalStart, word(kIntervalSize));
+}
+
 void JXPSF::initFlashHeader(void* flashHeader)
 {
     setField32(flashHeader, kPOIEnd, word(kPOITable));
@@ -127,45 +216,68 @@ bool JXPSF::finalize(QByteArray& image)
 {
     QMutexLocker locker(&s_finalizeLock);
     image.detach();
+    // Offsets of a damaged image that disagree with the definition would put records over other areas: refuse
+    // before anything is written.
+    qint64 frame = 0, table = 0, other = 0;
+    if ((m_routeFrame && !placeRouteFrame(frame, table, other)) ||
+        (m_workoutFrame && !placeWorkoutFrame(frame, table, other)) || (m_poiFrame && !placePOIFrame(frame, table))) {
+        JX_CRITICAL << "the data store is not written back";
+        return false;
+    }
     initFlashHeader(m_flashHeader);
-    finalizeRouteFrame(image);
-    finalizeWorkoutFrame(image);
-    finalizePOIFrame(image);
-    return true;
+    bool complete = true;
+    if (m_routeFrame && !finalizeRouteFrame(image))
+        complete = false;
+    if (m_workoutFrame && !finalizeWorkoutFrame(image))
+        complete = false;
+    if (m_poiFrame && !finalizePOIFrame(image))
+        complete = false;
+    return complete;
 }
 
 bool JXPSF::finalizeRouteFrame(QByteArray& image)
 {
-    if (!m_routeFrame || !m_distHeader || !m_trackFrame || !m_routeFrame->getHeader())
-        return false;
     QMutexLocker locker(&s_finalizeLock);
+    qint64 frame = 0, table = 0, segmentList = 0;
+    if (!placeRouteFrame(frame, table, segmentList))
+        return false;
     const JXPSFRouteHeader* header = m_routeFrame->getHeader();
-    const qint64 frame = m_distHeader->RouteMHRData()->getManHeaderOffset();
     JXPSFViewWriter writer(image);
-    if (!writer.contains(frame, JXPSFRouteHeader::HeaderSize)) {
+    if (!writer.contains(frame, kHeadSize)) {
         JX_WARNING << "route frame at" << frame << "lies outside the image";
         return false;
     }
     writer.u32(frame + kHeadTable, header->getRteTblOffset());
     writer.u32(frame + kHeadSecondTable, header->getLapTblOffset());
-    writer.u16(frame + kHeadCount, header->getRouteCount());
 
-    const unsigned int segmentList =
-        m_distHeader->TracerDataMHRData()->getManHeaderOffset() + m_trackFrame->getSegListOffset();
     JXPSFTrack::m_tail_offset_from_track_segmentlist = 0;
-    JXPSFTrack::m_head_offset_from_PSF = segmentList;
+    JXPSFTrack::m_head_offset_from_PSF = unsigned(segmentList);
 
+    const Span routeArea = routeSpan();
+    const Span trackArea = trackSpan();
     const QVector<QPointer<JXPSFRoute>>& routes = *m_routeFrame->getRoutes();
-    for (int i = 0; i < routes.size(); ++i) {
-        JXPSFRoute* route = routes.at(i);
+    int held = 0;
+    int written = 0;
+    bool full = false;
+    for (JXPSFRoute* route : routes) {
         if (!route)
             continue;
-        const qint64 pos = frame + qint64(header->getRteTblOffset()) + qint64(i) * JXPSFRoute::RecordSize;
-        if (!writer.contains(pos, JXPSFRoute::RecordSize)) {
-            JX_WARNING << "route" << i << "does not fit in the image";
-            break;
+        ++held;
+        if (full)
+            continue;
+        const qint64 pos = table + qint64(written) * JXPSFRoute::RecordSize;
+        qint64 trackBytes = 0;
+        for (const QPointer<JXPSFTrack>& segment : route->getTracks()) {
+            if (segment)
+                trackBytes += segment->writtenSize(route->getTrackFlag());
         }
-        const unsigned int trackOffset = finalizeTrack(image, segmentList, route);
+        const qint64 trackAt = segmentList + JXPSFTrack::m_tail_offset_from_track_segmentlist;
+        if (!routeArea.holds(pos, JXPSFRoute::RecordSize) || !writer.contains(pos, JXPSFRoute::RecordSize) ||
+            !trackArea.holds(trackAt, trackBytes) || !writer.contains(trackAt, trackBytes)) {
+            full = true;
+            continue;
+        }
+        const unsigned int trackOffset = finalizeTrack(image, unsigned(segmentList), route);
         route->setTrackOffset(trackOffset);
         writer.u32(pos + kRouteStartTime, route->getStartTime());
         writer.bytes(pos + kRouteName, route->getName(), JXPSFRoute::NameSize, 0);
@@ -178,10 +290,17 @@ bool JXPSF::finalizeRouteFrame(QByteArray& image)
         writer.u32(pos + kRouteLapOffset, route->getLapOffset());
         writer.u8(pos + kRouteLapCount, route->getLapCount());
         writer.fill(pos + kRouteFiller, JXPSFRoute::RecordSize - kRouteFiller, char(0xFF));
+        ++written;
 
         const unsigned int end = word(kImageAddress) + unsigned(pos) + JXPSFRoute::RecordSize;
         setField32(m_flashHeader, kRouteEnd, end);
         setField32(m_flashHeader, kRouteFree, word(kRouteTable) + word(kRouteSize) - end);
+    }
+    writer.u16(frame + kHeadCount, quint16(written));
+    if (written < held) {
+        JX_CRITICAL << held - written << "of" << held
+                    << "routes are left out: the route table or the track area cannot hold them";
+        return false;
     }
     return true;
 }
@@ -199,12 +318,17 @@ unsigned int JXPSF::finalizeTrack(QByteArray& image, unsigned int position, JXPS
     if (!route)
         return entry;
     const QVector<QPointer<JXPSFTrack>> segments = route->getTracks();
+    const Span trackArea = trackSpan();
     unsigned int pos = position + entry;
     int written = 0;
     for (int i = 0; i < segments.size(); ++i) {
         JXPSFTrack* segment = segments.at(i);
         if (!segment)
             continue;
+        if (!trackArea.holds(pos, segment->writtenSize(route->getTrackFlag()))) {
+            JX_WARNING << "track segment at" << pos << "does not fit in the track area";
+            break;
+        }
         const unsigned int next = segment->finalize(image, pos, i + 1 < segments.size(), route->getTrackFlag());
         if (next == pos)
             break;
@@ -220,37 +344,45 @@ unsigned int JXPSF::finalizeTrack(QByteArray& image, unsigned int position, JXPS
 
 bool JXPSF::finalizeWorkoutFrame(QByteArray& image)
 {
-    if (!m_workoutFrame || !m_distHeader)
+    qint64 frame = 0, table = 0, intervalTable = 0;
+    if (!placeWorkoutFrame(frame, table, intervalTable))
         return false;
-    const qint64 frame = m_distHeader->WorkoutMHRData()->getManHeaderOffset();
     JXPSFViewWriter writer(image);
-    if (!writer.contains(frame, kHeadCount + 2)) {
+    if (!writer.contains(frame, kHeadSize)) {
         JX_WARNING << "workout frame at" << frame << "lies outside the image";
         return false;
     }
     const QVector<QPointer<JXPSFWorkout>>& workouts = *m_workoutFrame->getWorkouts();
     writer.u32(frame + kHeadTable, m_workoutFrame->getWorkoutTblOffset());
     writer.u32(frame + kHeadSecondTable, m_workoutFrame->getIntervalTblOffset());
-    writer.u16(frame + kHeadCount, quint16(workouts.size()));
 
-    const qint64 intervalTable = frame + qint64(m_workoutFrame->getIntervalTblOffset());
+    const Span workoutArea = workoutSpan();
+    const Span intervalArea = intervalSpan();
     qint64 running = 0;
-    for (int i = 0; i < workouts.size(); ++i) {
-        JXPSFWorkout* workout = workouts.at(i);
+    int held = 0;
+    int written = 0;
+    bool full = false;
+    for (JXPSFWorkout* workout : workouts) {
         if (!workout)
             continue;
-        const qint64 pos = frame + qint64(m_workoutFrame->getWorkoutTblOffset()) + qint64(i) * JXPSFWorkout::RecordSize;
+        ++held;
+        if (full)
+            continue;
+        const qint64 pos = table + qint64(written) * JXPSFWorkout::RecordSize;
         const QVector<QPointer<JXPSFInterval>> intervals = *workout->getIntervals();
-        if (!writer.contains(pos, JXPSFWorkout::RecordSize) ||
-            !writer.contains(intervalTable + running, qint64(intervals.size()) * JXPSFInterval::RecordSize)) {
-            JX_WARNING << "workout" << i << "does not fit in the image";
-            break;
+        const qint64 intervalBytes = qint64(intervals.size()) * JXPSFInterval::RecordSize;
+        if (!workoutArea.holds(pos, JXPSFWorkout::RecordSize) || !writer.contains(pos, JXPSFWorkout::RecordSize) ||
+            !intervalArea.holds(intervalTable + running, intervalBytes) ||
+            !writer.contains(intervalTable + running, intervalBytes)) {
+            full = true;
+            continue;
         }
         writer.u32(pos + kWorkoutTime, workout->getTime());
         writer.bytes(pos + kWorkoutName, workout->getName(), JXPSFWorkout::NameSize, 0);
         writer.u32(pos + kWorkoutId, workout->getWorkoutId());
         writer.u32(pos + kWorkoutIntervalOffset, intervals.isEmpty() ? kNone : unsigned(running));
         writer.u32(pos + kWorkoutLogOffset, kNone);
+        // The setters keep each field to its bits, so none reaches the flags beside it.
         writer.u8(pos + kWorkoutFlags,
                   quint8(workout->getTypeValue() | (workout->getFlag() ? 0x10 : 0) |
                          (workout->getNameType() ? 0x20 : 0) | (workout->getUploaded() ? 0x40 : 0)));
@@ -281,36 +413,45 @@ bool JXPSF::finalizeWorkoutFrame(QByteArray& image)
             setField32(m_flashHeader, kIntervalEnd, end);
             setField32(m_flashHeader, kIntervalFree, word(kIntervalStart) + word(kIntervalSize) - end);
         }
+        ++written;
 
         const unsigned int end = word(kImageAddress) + unsigned(pos) + JXPSFWorkout::RecordSize;
         setField32(m_flashHeader, kWorkoutStart, word(kWorkoutTable));
         setField32(m_flashHeader, kWorkoutEnd, end);
         setField32(m_flashHeader, kWorkoutFree, word(kWorkoutTable) + word(kWorkoutSize) - end);
     }
+    writer.u16(frame + kHeadCount, quint16(written));
+    if (written < held) {
+        JX_CRITICAL << held - written << "of" << held
+                    << "workouts are left out: the workout table or the interval area cannot hold them";
+        return false;
+    }
     return true;
 }
 
 bool JXPSF::finalizePOIFrame(QByteArray& image)
 {
-    if (!m_poiFrame || !m_distHeader || !m_poiFrame->getHeader())
+    qint64 frame = 0, table = 0;
+    if (!placePOIFrame(frame, table))
         return false;
-    const qint64 frame = m_distHeader->POIMHRData()->getManHeaderOffset();
     JXPSFViewWriter writer(image);
-    if (!writer.contains(frame, 4)) {
+    if (!writer.contains(frame, kPOIHeadSize)) {
         JX_WARNING << "POI frame at" << frame << "lies outside the image";
         return false;
     }
     const QVector<QPointer<JXPSFPOI>>& pois = *m_poiFrame->getPOIs();
-    const qint64 table = frame + qint64(m_poiFrame->getHeader()->getOffset());
+    const Span poiArea = poiSpan();
+    int held = 0;
     int written = 0;
-    for (int i = 0; i < pois.size(); ++i) {
-        const JXPSFPOI* poi = pois.at(i);
+    bool full = false;
+    for (const JXPSFPOI* poi : pois) {
         if (!poi)
             continue;
-        const qint64 pos = table + qint64(i) * JXPSFPOI::RecordSize;
-        if (!writer.contains(pos, JXPSFPOI::RecordSize)) {
-            JX_WARNING << "POI" << i << "does not fit in the image";
-            break;
+        ++held;
+        const qint64 pos = table + qint64(written) * JXPSFPOI::RecordSize;
+        if (full || !poiArea.holds(pos, JXPSFPOI::RecordSize) || !writer.contains(pos, JXPSFPOI::RecordSize)) {
+            full = true;
+            continue;
         }
         writer.u32(pos + kPOILng, quint32(poi->getLng()));
         writer.u32(pos + kPOILat, quint32(poi->getLat()));
@@ -326,5 +467,9 @@ bool JXPSF::finalizePOIFrame(QByteArray& image)
         setField16(m_flashHeader, kPOIFree, word(kPOITable) + word(kPOISize) - end);
     }
     writer.u32(frame, unsigned(written));
+    if (written < held) {
+        JX_CRITICAL << held - written << "of" << held << "POIs are left out: the POI table cannot hold them";
+        return false;
+    }
     return true;
 }

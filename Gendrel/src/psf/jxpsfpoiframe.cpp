@@ -124,6 +124,8 @@ void JXPSFPOIFrame::loadPOIs(const char* frameStart, int size)
         }
         m_pois.append(new JXPSFPOI(frame.sub(offset, JXPSFPOI::RecordSize)));
     }
+    // The count written back is the count of POIs held, never one the table could not give.
+    m_header->setCount(unsigned(m_pois.size()));
 }
 
 QByteArray JXPSFPOIFrame::commit()

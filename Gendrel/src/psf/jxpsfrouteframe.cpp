@@ -303,6 +303,8 @@ void JXPSFRouteFrame::loadRoutes(const JXPSFView& table, JXPSFTrackFrame* tracks
         route->loadTrack(tracks, logs);
         m_routes.append(route);
     }
+    // The count written back is the count of routes held, never one the table could not give.
+    m_header->setRouteCount(quint16(m_routes.size()));
 }
 
 void JXPSFRouteFrame::loadLaps(const JXPSFView& table)

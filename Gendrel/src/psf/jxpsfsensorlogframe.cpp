@@ -1,6 +1,7 @@
 #include "psf/jxpsfsensorlogframe.h"
 
 #include "jxlog.h"
+#include "psf/jxpsfchain.h"
 
 namespace {
 
@@ -21,9 +22,6 @@ const quint8 kPower = 0x08;
 const quint8 kTemperature = 0x10;
 const quint8 kBrm = 0x20;
 const quint8 kBreak = 0x80;
-
-const unsigned int kChainEnd = 0xFFFFFFFFu;
-const unsigned int kChainUnset = 0xCDCDCDCDu;
 
 } // namespace
 
@@ -141,12 +139,8 @@ QVector<QPointer<JXPSFSensorLog>> JXPSFSensorLogFrame::loadChain(unsigned int of
 {
     QVector<QPointer<JXPSFSensorLog>> chain;
     const JXPSFView list(&m_raw);
-    const qint64 maxSteps = list.size() / JXPSFSensorLog::HeadSize;
-    for (qint64 step = 0; offset != kChainEnd && offset != kChainUnset; ++step) {
-        if (step >= maxSteps || !list.contains(offset, JXPSFSensorLog::HeadSize)) {
-            JX_WARNING << "sensor-log chain leaves its list at" << offset;
-            break;
-        }
+    JXPSFChain links(list.size(), JXPSFSensorLog::HeadSize, "sensor-log");
+    while (links.admits(offset)) {
         // Each byte of the list pays for one record at most, however often the chains cross it.
         if (m_budget < JXPSFSensorLog::HeadSize) {
             JX_WARNING << "sensor-log chains read more than their list holds";

@@ -1,6 +1,7 @@
 #include "psf/jxpsftrackframe.h"
 
 #include "jxlog.h"
+#include "psf/jxpsfchain.h"
 #include "psf/jxpsfsensorlogframe.h"
 
 namespace {
@@ -245,12 +246,8 @@ QVector<QPointer<JXPSFTrack>> JXPSFTrackFrame::loadChain(unsigned int offset, in
 {
     QVector<QPointer<JXPSFTrack>> chain;
     const JXPSFView list(&m_raw);
-    const qint64 maxSteps = list.size() / JXPSFTrack::HeadSize;
-    for (qint64 step = 0; offset != kChainEnd; ++step) {
-        if (step >= maxSteps || !list.contains(offset, JXPSFTrack::HeadSize)) {
-            JX_WARNING << "segment chain leaves its list at" << offset;
-            break;
-        }
+    JXPSFChain links(list.size(), JXPSFTrack::HeadSize, "segment");
+    while (links.admits(offset)) {
         // Each byte of the list pays for one record at most, however often the chains cross it.
         if (m_budget < JXPSFTrack::HeadSize) {
             JX_WARNING << "segment chains read more than their list holds";

@@ -1,6 +1,7 @@
 #include "psf/jxpsfworkoutframe.h"
 
 #include "jxlog.h"
+#include "psf/jxpsfchain.h"
 
 namespace {
 
@@ -45,14 +46,6 @@ const int kWord1 = 4;
 const int kNextLog = 8;
 const int kRouteOffset = 12;
 const int kIntervalCount = 16;
-
-const unsigned int kChainEnd = 0xFFFFFFFFu;
-const unsigned int kChainUnset = 0xCDCDCDCDu;
-
-bool endsChain(unsigned int offset)
-{
-    return offset == kChainEnd || offset == kChainUnset;
-}
 
 } // namespace
 
@@ -108,12 +101,8 @@ QVector<QPointer<JXPSFWorkoutLog>> JXPSFWorkoutLogFrame::loadChain(unsigned int 
 {
     QVector<QPointer<JXPSFWorkoutLog>> chain;
     const JXPSFView list(&m_raw);
-    const qint64 maxSteps = list.size() / JXPSFWorkoutLog::HeadSize;
-    for (qint64 step = 0; !endsChain(offset); ++step) {
-        if (step >= maxSteps || !list.contains(offset, JXPSFWorkoutLog::HeadSize)) {
-            JX_WARNING << "workout-log chain leaves its list at" << offset;
-            break;
-        }
+    JXPSFChain links(list.size(), JXPSFWorkoutLog::HeadSize, "workout-log");
+    while (links.admits(offset)) {
         // Each byte of the list pays for one record at most, however often the chains cross it.
         if (m_budget < JXPSFWorkoutLog::HeadSize) {
             JX_WARNING << "workout-log chains read more than their list holds";
@@ -207,9 +196,10 @@ void JXPSFWorkout::loadInterval(QByteArray* intervals)
 void JXPSFWorkout::loadInterval(const JXPSFView& intervals, qint64& budget)
 {
     unsigned int offset = m_intervalOffset;
-    while (!endsChain(offset)) {
-        if (budget <= 0 || !intervals.contains(offset, JXPSFInterval::ReadSize)) {
-            JX_WARNING << "interval chain stops at" << offset;
+    JXPSFChain links(intervals.size(), JXPSFInterval::ReadSize, "interval");
+    while (links.admits(offset)) {
+        if (budget <= 0) {
+            JX_WARNING << "interval chains read more than their table holds";
             break;
         }
         --budget;
