@@ -4,6 +4,7 @@
 //   bench_sqlcrud prepare FLASH   a device flash home whose favorite.dat has the table, its index and one row
 //   bench_sqlcrud script FILE     the tool's side: the inserts in one transaction, then the selects
 //   bench_sqlcrud run FLASH       this side: the same through GHSqlCRUD with FavoriteDbm
+//   bench_sqlcrud capi FLASH      the floor: the same through SQLite's C API, each statement prepared once
 
 #include "search/ghdevicedb.h"
 #include "sql/favoritedbm.h"
@@ -15,6 +16,8 @@
 #include <QSqlQuery>
 
 #include <cstdio>
+
+#include <sqlite3.h>
 
 #include "benchsupport.h"
 
@@ -124,6 +127,69 @@ bool run(const QString& flash)
     return true;
 }
 
+// The same work straight through SQLite, with the insert and the select prepared once and bound anew for each row.
+bool runCApi(const QString& flash)
+{
+    sqlite3* db = nullptr;
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_stmt* select = nullptr;
+    const auto fail = [&](const char* step) {
+        std::fprintf(stderr, "%s failed: %s\n", step, db ? sqlite3_errmsg(db) : "no database");
+        sqlite3_finalize(insert);
+        sqlite3_finalize(select);
+        sqlite3_close(db);
+        return false;
+    };
+    const QByteArray path = QFile::encodeName(flash + QStringLiteral("/data/poi/favorite.dat"));
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        return fail("open");
+    const QByteArray names = kColumns.join(QLatin1Char(',')).toUtf8();
+    const QByteArray insertText = "INSERT INTO MyFavorite (" + names + ") VALUES (?,?,?,?,?,?,?,?)";
+    const QByteArray selectText = "SELECT " + names + " FROM MyFavorite WHERE idMyFavorite=?";
+    if (sqlite3_prepare_v2(db, insertText.constData(), -1, &insert, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(db, selectText.constData(), -1, &select, nullptr) != SQLITE_OK)
+        return fail("prepare");
+    if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail("begin");
+    const auto bindText = [&](int column, const QString& text) {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(insert, column, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+    };
+    for (int index = 0; index < kRows; ++index) {
+        const Favorite row = favorite(index);
+        bindText(1, row.name);
+        bindText(2, row.tel);
+        bindText(3, row.place);
+        bindText(4, row.info);
+        sqlite3_bind_int(insert, 5, row.longitude);
+        sqlite3_bind_int(insert, 6, row.latitude);
+        bindText(7, row.country);
+        sqlite3_bind_int(insert, 8, row.recordTime);
+        if (sqlite3_step(insert) != SQLITE_DONE)
+            return fail("insert");
+        sqlite3_reset(insert);
+    }
+    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail("commit");
+
+    qint64 checksum = 0;
+    for (int lookup = 0; lookup < kRows; ++lookup) {
+        sqlite3_bind_int(select, 1, keyOfLookup(lookup));
+        if (sqlite3_step(select) != SQLITE_ROW)
+            return fail("select");
+        // Every value is read as text, as the library's side reads it.
+        for (int column = 0; column < kColumns.size(); ++column)
+            checksum += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(select, column)),
+                                          sqlite3_column_bytes(select, column))
+                            .size();
+        sqlite3_reset(select);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_finalize(select);
+    std::printf("%lld\n", checksum);
+    return sqlite3_close(db) == SQLITE_OK;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -142,8 +208,10 @@ int main(int argc, char* argv[])
         ok = writeScript(args[2]);
     } else if (command == "run" && args.size() == 3) {
         ok = run(args[2]);
+    } else if (command == "capi" && args.size() == 3) {
+        ok = runCApi(args[2]);
     } else {
-        std::fprintf(stderr, "usage: bench_sqlcrud prepare FLASH | script FILE | run FLASH\n");
+        std::fprintf(stderr, "usage: bench_sqlcrud prepare FLASH | script FILE | run FLASH | capi FLASH\n");
     }
     return ok ? 0 : 1;
 }

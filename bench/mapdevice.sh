@@ -2,11 +2,12 @@
 # Times the map device's transfers against the shell tools on the same files in
 # the same run: copyFiles with times kept against cp -r --preserve=timestamps
 # (2000 files of about 2 KB, and four files of 64 MB), and prepareUploadData of
-# 200 ten-minute rides against zip -j of the files its package holds (the
-# rides' logs into flash.dat, then the exported rides and flash.dat). The
-# library's upload also exports every ride from the database, which the
-# baseline does not; the last row times the packing alone. Prints the median
-# of each side and the ratio library/baseline. Goal: within 1.3x.
+# 200 ten-minute rides against the same work with plain tools: each ride
+# exported from the database by the data-model layer, then zip -j of the
+# files the package holds (the rides' logs into flash.dat, then the exported
+# rides and flash.dat). A second row compares with zip -j of ready exports
+# alone, the last row times the packing alone. Prints the median of each side
+# and the ratio library/baseline. Goal: within 1.3x of export + zip -j.
 #
 #   bash bench/mapdevice.sh
 #   RUNS=N (runs per side, default 5), BENCH_TMP=DIR (where the workloads go),

@@ -10,7 +10,7 @@ packages=(
   libqt5sql5-sqlite libqt5svg5
   libquazip1-qt5-dev zlib1g-dev
   clang libclang-rt-dev
-  unzip zip
+  unzip zip libarchive-tools
   sqlite3 libsqlite3-dev libxml2-utils gpsbabel
   dbus-daemon
   fonts-dejavu-core

@@ -188,6 +188,8 @@ private slots:
     void existingLinkInDestinationIsNotFollowed();
     void brokenArchive_data();
     void brokenArchive();
+    void declaredSizesAndChecksumAreChecked_data();
+    void declaredSizesAndChecksumAreChecked();
     void namesLikeTemporariesAreKept_data();
     void namesLikeTemporariesAreKept();
     void entryCountIsNotTrusted_data();
@@ -601,6 +603,53 @@ void TestJXZipUtil::brokenArchive()
     const QStringList written = listTree(path("dest"));
     QVERIFY2(written.filter(".bin").isEmpty(), qPrintable(written.join(' ')));
     QVERIFY2(written.filter(".jxunzip").isEmpty(), qPrintable(written.join(' ')));
+}
+
+void TestJXZipUtil::declaredSizesAndChecksumAreChecked_data()
+{
+    QTest::addColumn<int>("localOffset"); // of the field in the local header; the directory's is 2 further
+    QTest::addColumn<qint64>("change");
+    QTest::addColumn<bool>("result");
+
+    QTest::newRow("as packed") << 14 << qint64(0) << true;
+    QTest::newRow("checksum") << 14 << qint64(1) << false;
+    QTest::newRow("size one byte short") << 22 << qint64(-1) << false;
+    QTest::newRow("size one byte long") << 22 << qint64(1) << false;
+    QTest::newRow("size of two gigabytes") << 22 << qint64(0x7FFF0000) << false;
+    QTest::newRow("compressed size cut short") << 18 << qint64(-100) << false;
+    QTest::newRow("compressed size beyond the archive") << 18 << qint64(1 << 20) << false;
+    QTest::newRow("compressed size of two gigabytes") << 18 << qint64(0x7FFF0000) << false;
+}
+
+// An entry's sizes and checksum are the archive's claims, written in its local header and again in its directory
+// record: whichever claim is wrong, nothing is unpacked.
+void TestJXZipUtil::declaredSizesAndChecksumAreChecked()
+{
+    QFETCH(int, localOffset);
+    QFETCH(qint64, change);
+    QFETCH(bool, result);
+
+    const QString zipPath = path("claims.zip");
+    const QByteArray data = sampleData(300000, 5);
+    QVERIFY(makeArchive(zipPath, {{"entry.bin", data}}));
+    QByteArray bytes = readFile(zipPath);
+    const int directory = bytes.lastIndexOf(QByteArray("PK\x01\x02", 4));
+    QVERIFY(bytes.startsWith("PK\x03\x04") && directory > 0);
+    for (const int offset : {localOffset, directory + localOffset + 2}) {
+        quint32 value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = value << 8 | uchar(bytes[offset + i]);
+        value = quint32(qint64(value) + change);
+        for (int i = 0; i < 4; ++i)
+            bytes[offset + i] = char(value >> (8 * i));
+    }
+    QVERIFY(writeFile(zipPath, bytes));
+
+    QCOMPARE(JXZipUtil().decompress(zipPath, path("dest")), result);
+    const QStringList written = listTree(path("dest"));
+    QCOMPARE(written, result ? QStringList{"entry.bin"} : QStringList());
+    if (result)
+        QCOMPARE(readFile(path("dest/entry.bin")), data);
 }
 
 void TestJXZipUtil::namesLikeTemporariesAreKept_data()

@@ -2,6 +2,7 @@
 
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -14,6 +15,7 @@
 #include "sql/ghsqlcrud.h"
 #include "sql/ghworkoutmodel.h"
 #include "sql/routedbm.h"
+#include "sql/tracelogdbm.h"
 #include "util/ghtracelog.h"
 
 namespace {
@@ -64,6 +66,15 @@ private:
     }
     sqlite3* m_handle;
 };
+
+// The workouts whose wid is the first value, with wid and name, in list order.
+void selectByWid(GHWorkoutModel& model, QStringList& columns, QVector<QVariant>& values)
+{
+    model.setColumns(&columns);
+    model.setValues(&values);
+    model.setFilter(QStringLiteral("wid=?"));
+    model.setOrderby(QStringLiteral("order by listOrder"));
+}
 
 QStringList workoutNames(QSqlQuery& query)
 {
@@ -137,10 +148,7 @@ private slots:
         GHWorkoutModel model;
         QStringList columns{"wid", "name"};
         QVector<QVariant> values{7};
-        model.setColumns(&columns);
-        model.setValues(&values);
-        model.setFilter(QStringLiteral("wid=?"));
-        model.setOrderby(QStringLiteral("order by listOrder"));
+        selectByWid(model, columns, values);
         QSqlQuery query = GHSqlCRUD::select(&model);
         QCOMPARE(query.lastQuery(), QStringLiteral("select wid,name from Workout where wid=? order by listOrder"));
         QCOMPARE(workoutNames(query), (QStringList{"tempo", "hills"}));
@@ -280,6 +288,69 @@ private slots:
         values = {QStringLiteral("again")};
         QVERIFY(!GHSqlCRUD::update(&onFirst));
         QCOMPARE(GHTestSqlite::query(first, "select group_concat(Title) from Route;"), QStringLiteral("a,renamed,a"));
+    }
+
+    // Selects keep their prepared statements too: each run binds its own values, a select run again while a caller
+    // still reads the first one's rows leaves those rows alone, and a statement whose caller stopped reading holds
+    // no lock that keeps another program from writing.
+    void preparedSelectsStayFaithful()
+    {
+        GHWorkoutModel model;
+        QStringList columns{"wid", "name"};
+        QVector<QVariant> values{7};
+        selectByWid(model, columns, values);
+        const auto writeFromOutside = [this](int wid) {
+            return GHTestSqlite::run(routeDb(m_flash),
+                                     QStringLiteral("insert into Workout (wid) values (%1);").arg(wid).toUtf8());
+        };
+
+        for (const bool forwardOnly : {true, false}) {
+            values = {7};
+            {
+                QSqlQuery first = GHSqlCRUD::select(&model, forwardOnly);
+                QVERIFY(first.next());
+                QCOMPARE(first.value(1).toString(), QStringLiteral("tempo"));
+                QCOMPARE(first.record().fieldName(1), QStringLiteral("name"));
+
+                values = {8};
+                QSqlQuery nested = GHSqlCRUD::select(&model, forwardOnly);
+                QCOMPARE(workoutNames(nested), QStringList{"easy"});
+                QVERIFY(first.next());
+                QCOMPARE(first.value(1).toString(), QStringLiteral("hills"));
+            }
+            QVERIFY(writeFromOutside(40));
+
+            // Read in part, then finished by the caller, then dropped.
+            values = {7};
+            QSqlQuery partly = GHSqlCRUD::select(&model, forwardOnly);
+            QVERIFY(partly.next());
+            partly.finish();
+            QVERIFY(!partly.next());
+            QVERIFY(writeFromOutside(41));
+            QVERIFY(GHSqlCRUD::select(&model, forwardOnly).next());
+            QVERIFY(writeFromOutside(42));
+            QSqlQuery again = GHSqlCRUD::select(&model, forwardOnly);
+            QCOMPARE(workoutNames(again), (QStringList{"tempo", "hills"}));
+        }
+        QCOMPARE(GHTestSqlite::query(routeDb(m_flash), "select count(*) from Workout where wid>=40;"),
+                 QStringLiteral("6"));
+    }
+
+    void ridePathFollowsTheHomes()
+    {
+        TraceLogDbm model;
+        QCOMPARE(model.dbName(), routeDb(m_flash));
+        // Once found, the path stays while the home stays, even when the file goes away; letting the device's files
+        // go looks it up anew.
+        QVERIFY(QFile::remove(routeDb(m_flash)));
+        QCOMPARE(model.dbName(), routeDb(m_flash));
+        GHDeviceDB::closeStorageMapDb();
+        QCOMPARE(model.dbName(), QString());
+
+        const QString other = flashHome(QStringLiteral("second-device"));
+        QVERIFY(GHTestSqlite::build(routeDb(other), kWorkoutFixture));
+        GHDeviceDB::setHomeDir(other, QString(), QString());
+        QCOMPARE(model.dbName(), routeDb(other));
     }
 
     void workoutPathFollowsANewFlashHome()

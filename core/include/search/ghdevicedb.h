@@ -50,6 +50,10 @@ public:
     // itself, taken from the file-system root.
     static QString findDbFile(const QString& home1, const QString& home2, const QString& relative);
     static QString findDbFile(const QString& home1, const QString& home2, const char* relative);
+    // findDbFile(getFlashHome(), QString(), relative) for the models, which ask on every statement: a file found is
+    // remembered by this thread until setHomeDir or closeStorageMapDb. relative is a text that lives as long as the
+    // program, and is told apart by its address.
+    static QString flashDbFile(const char* relative);
 
     // Runs each statement, trimmed, on the query's database and finishes the query; empty ones are skipped, and so
     // are those beginning "insert" (any case) unless isNew. A failing statement does not stop the others.

@@ -9,8 +9,8 @@ class GHDbModel;
 
 // Turns a table model into one select, insert, update or delete with positional placeholders and runs it on the
 // model's connection, which it re-points at the model's database file first. Reports nothing; callers decide what
-// to log. An insert, update or delete keeps its prepared statement, per thread and connection, for the next one with
-// the same text.
+// to log. Each statement keeps its prepared form, per thread and connection, for the next one with the same text;
+// a select's is reset once its caller has read all rows, finished the query or dropped it.
 class GHSqlCRUD
 {
 public:

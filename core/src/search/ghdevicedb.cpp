@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlError>
 #include <QVariant>
 
@@ -34,6 +35,9 @@ const QString kConnection = QStringLiteral("ghddb");
 const char* const kRouteDb = "/data/route/route.dat";
 const char* const kFavoriteDb = "/data/poi/favorite.dat";
 const char* const kPoiDb = "/data/poi/poi.dat";
+
+// Bumped whenever the homes change or the device's files are let go, which renews every thread's flashDbFile.
+QAtomicInt s_homesGeneration;
 
 const int kMaxTileLevel = 17;
 const int kMaxTileShift = 30;
@@ -120,6 +124,7 @@ void GHDeviceDB::setHomeDir(const QString& flash, const QString& storage, const 
     ms_homeFlash = flash;
     ms_homeStorage = storage;
     ms_homeOutput = output;
+    s_homesGeneration.fetchAndAddOrdered(1);
     // The cached route database and the POI tiling are the previous device's.
     GHTrainModel::ms_dbnamecache.clear();
     POI_TILE_LEVEL = kDefaultPoiTileLevel;
@@ -168,6 +173,30 @@ QString GHDeviceDB::findDbFile(const QString& home1, const QString& home2, const
     return findDbFile(home1, home2, QString::fromUtf8(relative));
 }
 
+QString GHDeviceDB::flashDbFile(const char* relative)
+{
+    // Each thread keeps its own, so the cache needs no lock; a change of homes renews them all.
+    struct Found
+    {
+        int generation = -1;
+        QHash<const char*, QString> paths;
+    };
+    thread_local Found found;
+    const int generation = s_homesGeneration.loadAcquire();
+    if (found.generation != generation) {
+        found.paths.clear();
+        found.generation = generation;
+    }
+    const auto known = found.paths.constFind(relative);
+    if (known != found.paths.cend())
+        return *known;
+    // A file not found is looked for again next time: it may be made meanwhile.
+    const QString path = findDbFile(ms_homeFlash, QString(), relative);
+    if (!path.isEmpty())
+        found.paths.insert(relative, path);
+    return path;
+}
+
 void GHDeviceDB::executeSql(QSqlQuery& query, QStringList& statements, bool isNew)
 {
     int failed = 0;
@@ -213,6 +242,7 @@ void GHDeviceDB::closeStorageMapDb()
 {
     // A running search holds a tile file open on a connection of its own.
     _stopPoiSearch();
+    s_homesGeneration.fetchAndAddOrdered(1);
     GHSqlCRUD::opendb(QString(), QStringLiteral("map_tile_0"));
     GHSqlCRUD::opendb(QString(), QStringLiteral("ghddb"));
     GHSqlCRUD::opendb(QString(), QStringLiteral("ghpoi"));

@@ -4,7 +4,7 @@
 
 QString FavoriteDbm::dbName() const
 {
-    return GHDeviceDB::findDbFile(GHDeviceDB::getFlashHome(), QString(), "/data/poi/favorite.dat");
+    return GHDeviceDB::flashDbFile("/data/poi/favorite.dat");
 }
 
 QString FavoriteDbm::tableName() const

@@ -6,7 +6,7 @@
 
 QString TraceLogDbm::dbName() const
 {
-    return GHDeviceDB::findDbFile(GHDeviceDB::getFlashHome(), QString(), "/data/route/route.dat");
+    return GHDeviceDB::flashDbFile("/data/route/route.dat");
 }
 
 QString TraceLogDbm::tableName() const
