@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariant>
 
+class QIODevice;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -33,8 +34,9 @@ public:
     int transferTimeout() const { return m_transferTimeout; }
 
     // Whether the last query, or the download it started, failed: no answer,
-    // a status other than 200, a malformed reply, a wrong MD5, a cache that
-    // could not be written. An answer that names no newer package is no failure.
+    // a status other than 200, a malformed reply, a wrong MD5, a package that
+    // is not usable, a cache that could not be written. An answer that names
+    // no newer package is no failure.
     bool lastQueryFailed() const { return m_failed; }
 
     // The text of a cache file ("version.txt", "note.txt") up to its first
@@ -45,6 +47,11 @@ public:
     // downloads it again: "version.txt" first, then "Total.zip". The release
     // note and the assistance data stay. False when either remains.
     static bool discardPackage(const QString& folder);
+
+    // Whether the package is a zip holding a "release.ini" that reads back with a good checksum: the first things the
+    // driver needs of it. Only that entry is read; one larger than 1 MiB counts as present without being read
+    // through on the main thread.
+    static bool isUsablePackage(QIODevice& package);
 
 private slots:
     void finishedSlot(QNetworkReply* reply);

@@ -6,9 +6,6 @@
 #include <QMessageBox>
 #include <QStringList>
 
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-
 #include "device/jxclient.h"
 #include "dorvapp.h"
 #include "dorvform.h"
@@ -28,9 +25,6 @@ const int kProgressStep = 2;
 const int kProgressCeiling = 99; // only the end of the action may show the bar full
 // The release note has not been read yet.
 const char* const kUnreadNote = "empty";
-const char* const kReleaseIni = "release.ini";
-// A larger "release.ini" is taken as present without reading it through on the main thread.
-const qint64 kReleaseIniReadLimit = 1 << 20;
 
 JXClient* daemonClient()
 {
@@ -46,28 +40,6 @@ JXClient* currentClient()
     if (client)
         client->getName(model);
     return client && JXClient::isSafeModelName(model) ? client : nullptr;
-}
-
-// Whether the cached package is a zip holding a "release.ini" that reads back with a good checksum: the first things
-// the driver needs of it. Only that entry is read.
-bool isUsablePackage(const QString& path)
-{
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdUnzip))
-        return false;
-    if (!zip.setCurrentFile(QLatin1String(kReleaseIni), QuaZip::csSensitive))
-        return false;
-    QuaZipFile entry(&zip);
-    if (!entry.open(QIODevice::ReadOnly))
-        return false;
-    if (entry.usize() > kReleaseIniReadLimit)
-        return true;
-    char buffer[4096];
-    qint64 count = 0;
-    while ((count = entry.read(buffer, sizeof buffer)) > 0) {
-    }
-    entry.close();
-    return count == 0 && entry.getZipError() == UNZ_OK;
 }
 
 } // namespace
@@ -251,8 +223,11 @@ void DorvController::forgetBrokenPackage()
     const bool packageExists = QFile::exists(package);
     if (!packageExists && !QFile::exists(folder + QStringLiteral("/version.txt")))
         return;
-    if (packageExists && isUsablePackage(package))
-        return;
+    if (packageExists) {
+        QFile file(package);
+        if (VexmorApiClient::isUsablePackage(file))
+            return;
+    }
     JX_CRITICAL << "the cached package" << package << "cannot be used: it is downloaded again";
     VexmorApiClient::discardPackage(folder);
     m_availableVersion.clear();

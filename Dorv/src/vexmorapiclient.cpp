@@ -1,5 +1,6 @@
 #include "vexmorapiclient.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -7,6 +8,9 @@
 #include <QNetworkReply>
 #include <QSaveFile>
 #include <QUrl>
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
 
 #include "httpreply.h"
 #include "json.h"
@@ -16,6 +20,8 @@
 namespace {
 
 const char* const kPackageFileName = "Total.zip";
+const char* const kReleaseIni = "release.ini";
+const qint64 kReleaseIniReadLimit = 1 << 20;
 // The server answers for this version whatever the application's own is.
 const char* const kQueryVersion = "2.8.0.19";
 
@@ -53,6 +59,26 @@ bool VexmorApiClient::discardPackage(const QString& folder)
         }
     }
     return result;
+}
+
+bool VexmorApiClient::isUsablePackage(QIODevice& package)
+{
+    QuaZip zip(&package);
+    if (!zip.open(QuaZip::mdUnzip))
+        return false;
+    if (!zip.setCurrentFile(QLatin1String(kReleaseIni), QuaZip::csSensitive))
+        return false;
+    QuaZipFile entry(&zip);
+    if (!entry.open(QIODevice::ReadOnly))
+        return false;
+    if (entry.usize() > kReleaseIniReadLimit)
+        return true;
+    char buffer[4096];
+    qint64 count = 0;
+    while ((count = entry.read(buffer, sizeof buffer)) > 0) {
+    }
+    entry.close();
+    return count == 0 && entry.getZipError() == UNZ_OK;
 }
 
 void VexmorApiClient::queryUpdate(const QString& modelName, const QString& folder, bool beta)
@@ -171,11 +197,17 @@ void VexmorApiClient::handleDownloadReply(QNetworkReply* reply)
     QByteArray package;
     if (DorvHttp::readCompleteReply(reply, package)) {
         const QByteArray packageHash = QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex();
+        QBuffer packageData(&package);
         if (package.isEmpty()) {
             JX_CRITICAL << "download failed - get no data";
         } else if (!m_md5hash.isEmpty() &&
                    m_md5hash.trimmed().compare(QLatin1String(packageHash), Qt::CaseInsensitive) != 0) {
             JX_CRITICAL << "md5 of the package" << packageHash << "does not match" << m_md5hash;
+        } else if (!isUsablePackage(packageData)) {
+            // Without an md5 an error page served with status 200 would pass as the package; cached, it would be
+            // taken for the new version until an update failed on it.
+            JX_CRITICAL << "the package of version" << m_version << "from" << m_url
+                        << "is no zip holding a readable release.ini; not cached";
         } else {
             result = storePackage(package);
         }

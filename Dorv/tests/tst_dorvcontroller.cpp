@@ -219,6 +219,16 @@ const QString kNotEnoughSpace = QStringLiteral("Not_Enough_Space_Msg");
 const QString kCheckFailed = QStringLiteral("Checking for new software failed. Please try again later.");
 const QString kGenericFailure = QStringLiteral("Fail. Please try again later.");
 
+const QByteArray kReleaseIni = "[OS]\nName=os.bin\nVersion=2.0.0.0\n";
+
+// The same bytes on every call: a zip carries the time it was made.
+QByteArray usablePackage()
+{
+    static const QByteArray package =
+        JXTestPackage::packageBytes(kReleaseIni, {{"os.bin", JXTestPackage::seededBytes(3000, 1)}});
+    return package;
+}
+
 } // namespace
 
 class TestDorvController : public QObject
@@ -242,6 +252,8 @@ private slots:
     void softwareUpdateResult();
     void brokenPackageIsFetchedAgain_data();
     void brokenPackageIsFetchedAgain();
+    void brokenDownloadIsNotCached_data();
+    void brokenDownloadIsNotCached();
     void progressSteps_data();
     void progressSteps();
     void refusedActionShowsGenericFailure();
@@ -494,7 +506,7 @@ void TestDorvController::failedCheckIsNoAnswer()
 
     cacheFreshAssistanceData();
     const QString packageUrl = m_server->url(kPackagePath);
-    m_server->setReply(kPackagePath, 200, "package");
+    m_server->setReply(kPackagePath, 200, usablePackage());
     if (fault == "closed") {
         m_server->setCloseImmediately(kQueryPath);
     } else if (fault == "500") {
@@ -636,14 +648,14 @@ void TestDorvController::softwareUpdateResult()
     QVERIFY(m_answerer->boxes.isEmpty());
 }
 
-// A package that the driver cannot use is forgotten and fetched again; one that it can use stays.
-void TestDorvController::brokenPackageIsFetchedAgain_data()
+// Packages that the driver cannot use: an error page, a zip without "release.ini", a "release.ini" whose data fails
+// its checksum.
+void addBrokenPackageRows()
 {
     QTest::addColumn<QByteArray>("package");
-    QTest::addColumn<bool>("fetchedAgain");
+    QTest::addColumn<bool>("broken");
 
-    const QByteArray releaseIni = "[OS]\nName=os.bin\nVersion=2.0.0.0\n";
-    QByteArray damaged = JXTestPackage::zipBytes({{"release.ini", releaseIni}});
+    QByteArray damaged = JXTestPackage::zipBytes({{"release.ini", kReleaseIni}});
     QVERIFY(!damaged.isEmpty());
     // The first entry's data follows its 30-byte local header, its name and its extra field.
     const int extraLength = quint8(damaged.at(28)) | quint8(damaged.at(29)) << 8;
@@ -654,42 +666,88 @@ void TestDorvController::brokenPackageIsFetchedAgain_data()
     QTest::newRow("zip without release.ini")
         << JXTestPackage::zipBytes({{"os.bin", JXTestPackage::seededBytes(3000, 1)}}) << true;
     QTest::newRow("release.ini damaged") << damaged << true;
-    QTest::newRow("usable package")
-        << JXTestPackage::packageBytes(releaseIni, {{"os.bin", JXTestPackage::seededBytes(3000, 1)}}) << false;
 }
 
+void TestDorvController::brokenPackageIsFetchedAgain_data()
+{
+    addBrokenPackageRows();
+    QTest::newRow("usable package") << usablePackage() << false;
+}
+
+// A cached package that the driver cannot use (one cached before it was checked, or damaged since) is forgotten once
+// an update fails on it and fetched again; one that it can use stays.
 void TestDorvController::brokenPackageIsFetchedAgain()
 {
     QFETCH(QByteArray, package);
-    QFETCH(bool, fetchedAgain);
+    QFETCH(bool, broken);
 
     cacheFreshAssistanceData();
     writeFile(modelFolder() + "/note.txt", "Faster maps");
+    writeFile(modelFolder() + "/version.txt", "2.0.0.0");
+    writeFile(modelFolder() + "/Total.zip", package);
     m_server->setReply(kQueryPath, 200, totalReply(m_server->url(kPackagePath), QString()));
-    m_server->setReply(kPackagePath, 200, package);
+    m_server->setReply(kPackagePath, 200, usablePackage());
     // The driver refuses what it cannot unpack before the space test: a failure without a code.
     TestDevice::nextScript.updateResult = false;
     TestDevice::nextScript.updateErrorCode = 0;
     TestDevice* device = plugAndSettle();
     QVERIFY(device);
-    QCOMPARE(m_server->requestCount(kPackagePath), 1);
+    QCOMPARE(m_server->requestCount(kPackagePath), 0);
     m_controller->show_update_form();
     QVERIFY(screen("SoftUpdateForm")->isVisible());
 
     m_controller->updateDevice();
     QTRY_VERIFY(screen("recover_fail_form")->isVisible());
-    if (fetchedAgain) {
+    if (broken) {
         QTRY_COMPARE(m_server->requestCount(kQueryPath), 2);
-        QTRY_COMPARE(m_server->requestCount(kPackagePath), 2);
+        QTRY_COMPARE(m_server->requestCount(kPackagePath), 1);
     } else {
         QTest::qWait(100);
         QCOMPARE(m_server->requestCount(kQueryPath), 1);
     }
     QTRY_COMPARE(readAll(modelFolder() + "/version.txt"), QByteArray("2.0.0.0"));
-    QCOMPARE(readAll(modelFolder() + "/Total.zip"), package);
+    QCOMPARE(readAll(modelFolder() + "/Total.zip"), broken ? usablePackage() : package);
     QCOMPARE(readAll(modelFolder() + "/AssitOff.alp"), QByteArray("assistance data"));
     QVERIFY(m_answerer->boxes.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(!device->isBusy(), 10000);
+}
+
+void TestDorvController::brokenDownloadIsNotCached_data()
+{
+    addBrokenPackageRows();
+}
+
+// A broken package served with status 200 and no md5 is not cached: the check counts as failed, the next press asks
+// the server again, and once the server is healthy the update completes on the first press.
+void TestDorvController::brokenDownloadIsNotCached()
+{
+    QFETCH(QByteArray, package);
+
+    cacheFreshAssistanceData();
+    m_server->setReply(kQueryPath, 200, totalReply(m_server->url(kPackagePath), QString()));
+    m_server->setReply(kPackagePath, 200, package);
+    TestDevice* device = plugAndSettle();
+    QVERIFY(device);
+    QCOMPARE(m_server->requestCount(kPackagePath), 1);
+    for (const char* name : {"version.txt", "Total.zip", "note.txt", "filename.txt"})
+        QVERIFY2(!QFile::exists(modelFolder() + "/" + name), name);
+
+    m_server->setReply(kPackagePath, 200, usablePackage());
+    m_controller->show_update_form();
+    QCOMPARE(m_answerer->texts(), QStringList{kCheckFailed});
+    QVERIFY(!screen("SoftUpdateForm")->isVisible());
+    QTRY_COMPARE(m_server->requestCount(kPackagePath), 2);
+    QTRY_COMPARE(readAll(modelFolder() + "/version.txt"), QByteArray("2.0.0.0"));
+    QTRY_VERIFY_WITH_TIMEOUT(device->callCount("updateComponent") == 2 && !device->isBusy(), 10000);
+
+    m_answerer->boxes.clear();
+    m_controller->show_update_form();
+    QVERIFY(m_answerer->boxes.isEmpty());
+    QVERIFY(screen("SoftUpdateForm")->isVisible());
+    m_controller->updateDevice();
+    QTRY_VERIFY(screen("recover_complete_form")->isVisible());
+    QCOMPARE(device->callCount("updateTotal"), 1);
+    QCOMPARE(readAll(modelFolder() + "/Total.zip"), usablePackage());
 }
 
 void TestDorvController::progressSteps_data()

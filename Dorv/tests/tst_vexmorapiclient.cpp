@@ -7,6 +7,7 @@
 
 #include "json.h"
 #include "jxtestfiles.h"
+#include "jxtestpackage.h"
 #include "testhttpserver.h"
 #include "vexmorapiclient.h"
 
@@ -47,13 +48,11 @@ QByteArray replyOf(const QVariantList& entries)
     return QtJson::Json::serialize(entries);
 }
 
-// Package bytes with zeros and high bytes, as a zip file has.
+// A package that the client takes into its cache: a zip with a "release.ini" and an image of 70 000 bytes.
 QByteArray samplePackage(const QByteArray& seed)
 {
-    QByteArray package = "PK\x03\x04" + seed;
-    for (int i = 0; i < 70000; ++i)
-        package.append(char((i * 31 + seed.size()) & 0xff));
-    return package;
+    return JXTestPackage::packageBytes("[OS]\nName=os.bin\nVersion=" + seed + "\n",
+                                       {{"os.bin", JXTestPackage::seededBytes(70000, quint32(seed.size()))}});
 }
 
 const char* const kQueryPath = "/versions/index";
@@ -232,6 +231,7 @@ void TestVexmorApiClient::failuresKeepCache_data()
     QTest::newRow("package empty body") << "package empty" << false;
     QTest::newRow("package truncated") << "package truncated" << false;
     QTest::newRow("package wrong md5") << "package wrong md5" << false;
+    QTest::newRow("error page with status 200, no md5") << "package error page" << false;
     QTest::newRow("package stalls") << "package stalls" << false;
     QTest::newRow("package connection closed") << "package closed" << false;
     QTest::newRow("package not writable") << "package not writable" << false;
@@ -305,6 +305,9 @@ void TestVexmorApiClient::failuresKeepCache()
         m_server->setTruncated(kPackagePath, m_newPackage.left(1000), m_newPackage.size());
     } else if (scenario == "package wrong md5") {
         m_server->setReply(kPackagePath, 200, samplePackage("tampered"));
+    } else if (scenario == "package error page") {
+        m_server->setReply(kQueryPath, 200, replyOf({totalEntry("2.9.0.1", m_server->url(kPackagePath), "", "")}));
+        m_server->setReply(kPackagePath, 200, "<html><body>Service unavailable</body></html>");
     } else if (scenario == "package stalls") {
         m_server->setStall(kPackagePath);
     } else if (scenario == "package closed") {

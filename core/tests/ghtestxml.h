@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
+#include <QTextCodec>
+#include <QtTest>
 
 namespace GHTestXml {
 
@@ -22,6 +24,35 @@ inline QString lint(const QString& path)
     if (xmllint.exitStatus() != QProcess::NormalExit || xmllint.exitCode() != 0)
         return QString::fromLocal8Bit(xmllint.readAllStandardError());
     return QString();
+}
+
+// An XML file of line-feed ends in UTF-8 as another tool would save it: its line ends as lineEnd, and for "UTF-16LE"
+// or "UTF-16BE" with a byte-order mark and its declaration naming UTF-16.
+inline QByteArray savedAs(QByteArray utf8, const QByteArray& lineEnd, const QByteArray& encoding)
+{
+    utf8.replace("\n", lineEnd);
+    if (encoding == "UTF-8")
+        return utf8;
+    utf8.replace("encoding=\"UTF-8\"", "encoding=\"UTF-16\"");
+    // Qt writes the byte-order mark of the named byte order.
+    const QByteArray saved = QTextCodec::codecForName(encoding)->fromUnicode(QString::fromUtf8(utf8));
+    if (!saved.startsWith(encoding == "UTF-16LE" ? "\xFF\xFE" : "\xFE\xFF"))
+        qFatal("no byte-order mark in the %s fixture", encoding.constData());
+    return saved;
+}
+
+// The columns "lineEnd" and "encoding" with the ways of saving an XML file that savedAs makes.
+inline void addSavedAsRows()
+{
+    QTest::addColumn<QByteArray>("lineEnd");
+    QTest::addColumn<QByteArray>("encoding");
+
+    QTest::newRow("CR LF") << QByteArray("\r\n") << QByteArray("UTF-8");
+    QTest::newRow("lone CR") << QByteArray("\r") << QByteArray("UTF-8");
+    QTest::newRow("UTF-16LE") << QByteArray("\n") << QByteArray("UTF-16LE");
+    QTest::newRow("UTF-16BE") << QByteArray("\n") << QByteArray("UTF-16BE");
+    QTest::newRow("UTF-16LE, CR LF") << QByteArray("\r\n") << QByteArray("UTF-16LE");
+    QTest::newRow("UTF-16BE, lone CR") << QByteArray("\r") << QByteArray("UTF-16BE");
 }
 
 } // namespace GHTestXml

@@ -289,6 +289,31 @@ private slots:
         QCOMPARE(query(routeDb(), "select count(*) from Workout;"), QStringLiteral("1"));
     }
 
+    // The result says whether the ride's files went with its row.
+    void deleteReportsFilesLeft()
+    {
+        QVERIFY(flashHome("INSERT INTO TraceLog (idRoute, CreateTime, Title) VALUES (7, 'soon', 'ride'),"
+                          " (8, 1700000000, 'ride');"));
+        QVERIFY(writeRideFiles(7));
+        QVERIFY(writeRideFiles(1700000000));
+
+        // CreateTime names no files: the row goes, whatever files the ride had stay unnamed.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ride 7 has no usable CreateTime")));
+        QVERIFY(!GHDeviceDB::deleteTraceLog(GHId(7, GHId::FLASH)));
+        QCOMPARE(query(routeDb(), "select group_concat(idRoute) from TraceLog;"), QStringLiteral("8"));
+        QCOMPARE(filesOf(7), QStringLiteral("GPS,TRN,STA,WRK,USR,ST2,PLN,DBG"));
+
+        // A GPS log that cannot be removed (a folder with something in it stands in its place).
+        const QString gps = GHTraceLog::getTraceLogGPS(1700000000);
+        QVERIFY(QFile::remove(gps));
+        QVERIFY(QDir().mkpath(gps));
+        QVERIFY(GHTestSqlite::writeAll(gps + QLatin1String("/inside"), "x"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^cannot remove .*-GPS\\.dat$")));
+        QVERIFY(!GHDeviceDB::deleteTraceLog(GHId(8, GHId::FLASH)));
+        QCOMPARE(query(routeDb(), "select count(*) from TraceLog;"), QStringLiteral("0"));
+        QCOMPARE(filesOf(1700000000), QStringLiteral("GPS"));
+    }
+
     void withoutDatabase()
     {
         // A flash home whose route database is gone.

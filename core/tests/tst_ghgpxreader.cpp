@@ -14,6 +14,9 @@
 #include "util/ghgpxtrack.h"
 #include "util/ghgpxwaypoint.h"
 #include "util/ghgpxwriter.h"
+#include "util/ghxmlinput.h"
+
+#include "ghtestxml.h"
 
 namespace {
 
@@ -149,6 +152,8 @@ private slots:
     void gpxExtensions_data();
     void gpxExtensions();
     void writerReaderWriter();
+    void lineEndsAndEncodings_data();
+    void lineEndsAndEncodings();
 
 private:
     QTemporaryDir m_dir;
@@ -218,11 +223,11 @@ void TestGHGpxReader::readFile_data()
                       "<g:wpt xmlns:h=\"h\" lat=\"1\" lon=\"2\"><g:name>n</g:name></g:wpt></g:gpx>")
         << true << QStringList{"setVersion(2)", "onWayPoint{name=n|wpt_lat=1|wpt_lon=2}"};
     QTest::newRow("elements nested up to the limit are skipped")
-        << gpx(repeated("<x>", GHGpxReader::MAX_DEPTH - 1) + repeated("</x>", GHGpxReader::MAX_DEPTH - 1) +
+        << gpx(repeated("<x>", GHXmlInput::MAX_DEPTH - 1) + repeated("</x>", GHXmlInput::MAX_DEPTH - 1) +
                "<wpt lat=\"1\" lon=\"2\"/>")
         << true << QStringList{"setVersion(2)", "onWayPoint{wpt_lat=1|wpt_lon=2}"};
     QString callAtLimit;
-    const QByteArray atLimit = waypointWithAttributes(GHGpxReader::MAX_ATTRIBUTES_PER_TAG, &callAtLimit);
+    const QByteArray atLimit = waypointWithAttributes(GHXmlInput::MAX_ATTRIBUTES_PER_TAG, &callAtLimit);
     QTest::newRow("a tag with as many attributes as allowed")
         << gpx(atLimit) << true << QStringList{"setVersion(2)", callAtLimit};
 
@@ -248,15 +253,25 @@ void TestGHGpxReader::readFile_data()
                "<wpt lat=\"1\" lon=\"2\"/>")
         << true << QStringList{"setVersion(2)", "startMetadata", "onMetadata{name=a}", "onWayPoint{wpt_lat=1|wpt_lon=2}"};
     QTest::newRow("nesting past the limit")
-        << gpx("<metadata><name>a</name></metadata>" + repeated("<x>", GHGpxReader::MAX_DEPTH) +
-               repeated("</x>", GHGpxReader::MAX_DEPTH) + "<wpt lat=\"1\" lon=\"2\"/>")
+        << gpx("<metadata><name>a</name></metadata>" + repeated("<x>", GHXmlInput::MAX_DEPTH) +
+               repeated("</x>", GHXmlInput::MAX_DEPTH) + "<wpt lat=\"1\" lon=\"2\"/>")
         << false << QStringList{"setVersion(2)", "startMetadata", "onMetadata{name=a}"};
     QTest::newRow("entity bomb") << entityBomb() << false << QStringList();
     QString callOverLimit;
     QTest::newRow("a tag with too many attributes")
-        << gpx(waypointWithAttributes(GHGpxReader::MAX_ATTRIBUTES_PER_TAG + 1, &callOverLimit)) << false
+        << gpx(waypointWithAttributes(GHXmlInput::MAX_ATTRIBUTES_PER_TAG + 1, &callOverLimit)) << false
         << QStringList();
-    QTest::newRow("UTF-16") << QTextCodec::codecForName("UTF-16")->fromUnicode(
+    // Without a byte-order mark only UTF-8 and its ASCII-based kin are read.
+    QTest::newRow("UTF-16 without a byte-order mark")
+        << QTextCodec::codecForName("UTF-16LE")
+               ->fromUnicode(QString::fromUtf8(gpx("<wpt lat=\"1\" lon=\"2\"/>")).replace("UTF-8", "UTF-16"))
+               .mid(2) // Qt writes a mark
+        << false << QStringList();
+    QTest::newRow("UTF-16 with a byte-order mark that declares another encoding")
+        << QTextCodec::codecForName("UTF-16")->fromUnicode(
+               QString::fromUtf8(gpx("<wpt lat=\"1\" lon=\"2\"/>")).replace("UTF-8", "ISO-8859-1"))
+        << false << QStringList();
+    QTest::newRow("UTF-32") << QTextCodec::codecForName("UTF-32")->fromUnicode(
                                    QString::fromUtf8(gpx("<wpt lat=\"1\" lon=\"2\"/>")).remove(" encoding=\"UTF-8\""))
                             << false << QStringList();
     QTest::newRow("declared encoding not ASCII-based")
@@ -380,7 +395,11 @@ void TestGHGpxReader::gpxExtensions()
     Recorder recorder;
     GHGpxReader reader(&recorder);
     reader.m_version = version;
-    reader.m_reader.addData(content);
+    const QString path = m_dir.filePath(QStringLiteral("extensions.xml"));
+    QVERIFY(writeBytes(path, content));
+    GHXmlInput input(reader.m_reader, path);
+    QVERIFY(input.open());
+    reader.m_input = &input;
     while (!reader.m_reader.atEnd() && !reader.m_reader.isStartElement())
         reader.next();
     reader.readGpxExtensions();
@@ -388,6 +407,46 @@ void TestGHGpxReader::gpxExtensions()
     QVERIFY(reader.m_reader.isEndElement());
     QCOMPARE(reader.m_reader.name().toString(), QStringLiteral("extensions"));
     QCOMPARE(recorder.calls, calls);
+}
+
+void TestGHGpxReader::lineEndsAndEncodings_data()
+{
+    GHTestXml::addSavedAsRows();
+}
+
+// A file saved with other line ends or as UTF-16 reads like its UTF-8 twin with line feeds: every byte reaches the
+// parser, which makes each line end one line feed.
+void TestGHGpxReader::lineEndsAndEncodings()
+{
+    QFETCH(QByteArray, lineEnd);
+    QFETCH(QByteArray, encoding);
+
+    // "\xC4\x8D" is U+010D, which UTF-16LE stores as the bytes 0D 01; the emoji takes a surrogate pair.
+    const QByteArray content = gpx("<metadata>\n  <name>Tour \xC4\x8Dx\xC4\x8D</name>\n"
+                                   "  <desc>first line\nsecond line</desc>\n</metadata>\n"
+                                   "<wpt lat=\"1\" lon=\"2\">\n  <name>Caf\xC3\xA9 \xF0\x9F\x98\x80</name>\n"
+                                   "  <cmt>a\n\nb</cmt>\n</wpt>");
+    const QStringList twinCalls{
+        "setVersion(2)", "startMetadata",
+        QString::fromUtf8("onMetadata{desc=first line\nsecond line|name=Tour \xC4\x8Dx\xC4\x8D}"),
+        QString::fromUtf8("onWayPoint{cmt=a\n\nb|name=Caf\xC3\xA9 \xF0\x9F\x98\x80|wpt_lat=1|wpt_lon=2}")};
+    const auto callsOf = [this](const QByteArray& bytes, QStringList* calls) {
+        const QString path = m_dir.filePath(QStringLiteral("saved.gpx"));
+        QVERIFY(writeBytes(path, bytes));
+        if (GHTestXml::available())
+            QVERIFY2(GHTestXml::lint(path).isEmpty(), qPrintable(GHTestXml::lint(path)));
+        Recorder recorder;
+        QVERIFY(GHGpxReader(&recorder).readFile(path));
+        *calls = recorder.calls;
+    };
+
+    QStringList twin;
+    callsOf(content, &twin);
+    QCOMPARE(twin, twinCalls);
+    const QByteArray saved = GHTestXml::savedAs(content, lineEnd, encoding);
+    QStringList calls;
+    callsOf(saved, &calls);
+    QCOMPARE(calls, twin);
 }
 
 // A document of only what the reader reads comes back from a file unchanged, so it is written the same again.

@@ -355,6 +355,45 @@ private slots:
                                 "3600|1200|1||0"));
     }
 
+    // Route CreateTime and workout datetime are unsigned seconds: a time they cannot hold is not stored, never
+    // wrapped into another date.
+    void importedDates_data()
+    {
+        QTest::addColumn<QByteArray>("time");
+        QTest::addColumn<QString>("createTime");
+        QTest::addColumn<QString>("datetime");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("1970") << QByteArray("1970-01-01T00:00:00Z") << "0" << "0" << false;
+        QTest::newRow("last second of 2106")
+            << QByteArray("2106-02-07T06:28:15Z") << "4294967295" << "4294967295" << false;
+        QTest::newRow("a second before 1970") << QByteArray("1969-12-31T23:59:59Z") << "0" << "NULL" << true;
+        QTest::newRow("2200") << QByteArray("2200-01-01T00:00:00Z") << "0" << "NULL" << true;
+        QTest::newRow("9999") << QByteArray("9999-12-31T23:59:59Z") << "0" << "NULL" << true;
+    }
+
+    void importedDates()
+    {
+        QFETCH(QByteArray, time);
+        QFETCH(QString, createTime);
+        QFETCH(QString, datetime);
+        QFETCH(bool, refused);
+        QVERIFY(home(false));
+        const QRegularExpression outside(QStringLiteral("lies outside 1970 to 2106; not stored$"));
+        if (refused)
+            QTest::ignoreMessage(QtWarningMsg, outside);
+        QString path = share(shareGpx("Loop", "1").replace("<time>2024-05-01T08:30:00Z</time><bounds",
+                                                            "<time>" + time + "</time><bounds"));
+        GHDeviceDB::setShareData(path, false);
+        QCOMPARE(query(routeDb(), "select CreateTime from Route;"), createTime);
+
+        if (refused)
+            QTest::ignoreMessage(QtWarningMsg, outside);
+        path = share(kCourseHeader + courseWorkout("id=\"9\"").replace("2024-05-01T08:30:00Z", time) + "</trncrs>\n",
+                     QStringLiteral("course.wrk"));
+        GHDeviceDB::setShareData(path, false);
+        QCOMPARE(query(routeDb(), "select quote(datetime) from Workout;"), datetime);
+    }
+
     void importFailureKeepsTheShare_data()
     {
         QTest::addColumn<QString>("fault");

@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include "ghtestsqlite.h"
+#include "jxrealmount.h"
 #include "search/ghdevicedb.h"
 #include "search/ghid.h"
 #include "util/ghtracelog.h"
@@ -139,6 +140,16 @@ private:
     static const QVector<QVariant>& routeOverview(const GHTrackDP& dp) { return dp.m_routeOverview; }
     static QString systemVersion(const GHTrackDP& dp) { return dp.m_systemVersion; }
     static QVector<int> bounds(const GHTrackDP& dp) { return {dp.m_minLat, dp.m_minLon, dp.m_maxLat, dp.m_maxLon}; }
+
+    // A log of its header, recordBytes of records that are holes of zeros ending in last.
+    void writeSparse(const QString& path, const QByteArray& start, qint64 recordBytes, const QByteArray& last)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(start), qint64(start.size()));
+        QVERIFY(file.seek(start.size() + recordBytes - last.size()));
+        QCOMPARE(file.write(last), qint64(last.size()));
+    }
 
 private slots:
     void initTestCase()
@@ -493,6 +504,40 @@ private slots:
         QCOMPARE(records.at(1).hrm, quint8(3));
         QCOMPARE(records.at(1).marks, 1u);
         QCOMPARE(records.at(2).hrm, quint8(4));
+    }
+
+    // Logs far larger than what is kept: 2 GiB of GPS records, thinned, and 1.25 GiB of sensor records before the
+    // ride's day. Written sparse on a tmpfs of 1 MiB, so the records between the first and the last are holes that
+    // read as zeros and take neither disk nor memory.
+    void largeSparseLogs()
+    {
+        if (!JXRealMount::isPossible())
+            QSKIP("needs root for a tmpfs");
+        const QString folder = m_scratch->path() + QLatin1String("/sparse");
+        QVERIFY(QDir().mkpath(folder));
+        JXRealMount mount;
+        QVERIFY(mount.mountTmpfs(folder, QStringLiteral("1m")));
+
+        const quint32 rideTime = utc("2021-03-02T08:00:00Z");
+        const QString gpsPath = folder + QLatin1String("/large-GPS.dat");
+        writeSparse(gpsPath, gpsHeader(QStringLiteral("0.2.1.1")) + trackPoint(47000000, 8000000, rideTime),
+                    (qint64(2) << 30) / 20 * 20, trackPoint(46000000, 7000000, rideTime + 60));
+        GHTrackDP dp;
+        QDate date;
+        QVERIFY(dp.readGpsData(gpsPath, true, date));
+        // The first point, the first zero record (far from it), then only the last point is far enough.
+        QCOMPARE(track(dp).size(), 3);
+        QCOMPARE(track(dp).last().latitude, 46000000);
+        QVERIFY(track(dp).capacity() < 100000);
+        QCOMPARE(date, QDate(2021, 3, 2));
+        QVERIFY(QFile::remove(gpsPath));
+
+        const QString sensorPath = folder + QLatin1String("/large-TRN.dat");
+        writeSparse(sensorPath, sensorHeader(QStringLiteral("0.2.1.8")), (qint64(5) << 28) / 22 * 22,
+                    sensorRecord(rideTime + 30, 7));
+        QVERIFY(dp.readSensorData(sensorPath, date));
+        QCOMPARE(sensors(dp).size(), 1);
+        QCOMPARE(sensors(dp).first().hrm, quint8(7));
     }
 
     void noWaypoints()

@@ -4,6 +4,9 @@
 
 #include "training/ghtrnimportable.h"
 #include "training/ghtrnreader.h"
+#include "util/ghxmlinput.h"
+
+#include "ghtestxml.h"
 
 namespace {
 
@@ -259,13 +262,13 @@ private slots:
         QVERIFY(recorder.events.isEmpty());
     }
 
-    // The whole file is loaded, so the size is capped; a file at the cap is still read.
+    // The text is capped; a file at the cap is still read, one over it is refused before anything is delivered.
     void sizeCap()
     {
         const QByteArray head = "<trncrs creator=\"vexmor\"><wrk><name>Big</name></wrk>";
         const QByteArray tail = "</trncrs>";
-        QByteArray atCap = head + QByteArray(int(GHTrnReader::MAX_FILE_SIZE) - head.size() - tail.size(), ' ') + tail;
-        QCOMPARE(qint64(atCap.size()), GHTrnReader::MAX_FILE_SIZE);
+        QByteArray atCap = head + QByteArray(int(GHXmlInput::MAX_BYTES) - head.size() - tail.size(), ' ') + tail;
+        QCOMPARE(qint64(atCap.size()), GHXmlInput::MAX_BYTES);
         Recorder recorder;
         GHTrnReader reader(&recorder);
         QVERIFY(reader.readFile(fixture(atCap)));
@@ -276,6 +279,43 @@ private slots:
         GHTrnReader second(&refused);
         QVERIFY(!second.readFile(fixture(atCap)));
         QVERIFY(refused.events.isEmpty());
+    }
+
+    void lineEndsAndEncodings_data()
+    {
+        GHTestXml::addSavedAsRows();
+    }
+
+    // A course saved with other line ends or as UTF-16 reads like its UTF-8 twin with line feeds.
+    void lineEndsAndEncodings()
+    {
+        QFETCH(QByteArray, lineEnd);
+        QFETCH(QByteArray, encoding);
+
+        // "\xC4\x8D" is U+010D, which UTF-16LE stores as the bytes 0D 01; the emoji takes a surrogate pair.
+        const QByteArray content = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                   "<trncrs creator=\"vexmor\" version=\"1.0\">\n<wrk id=\"1\">\n"
+                                   "  <name>\xC4\x8Dx\xC4\x8D</name>\n  <desc lang=\"eng\">a\nb</desc>\n"
+                                   "  <itv id=\"1\">\n    <name>c\n\n\xF0\x9F\x98\x80</name>\n  </itv>\n</wrk>\n</trncrs>\n";
+        const QStringList twinEvents{
+            "startWorkout", "startInterval", QString::fromUtf8("onInterval itv_id=1;name=c\n\n\xF0\x9F\x98\x80"),
+            QString::fromUtf8("onWorkout desc=\\ENG a\nb;name=\xC4\x8Dx\xC4\x8D;wrk_id=1")};
+        const auto eventsOf = [this](const QByteArray& bytes, QStringList* events) {
+            const QString path = fixture(bytes);
+            if (GHTestXml::available())
+                QVERIFY2(GHTestXml::lint(path).isEmpty(), qPrintable(GHTestXml::lint(path)));
+            Recorder recorder;
+            QVERIFY(GHTrnReader(&recorder).readFile(path));
+            *events = recorder.events;
+        };
+
+        QStringList twin;
+        eventsOf(content, &twin);
+        QCOMPARE(twin, twinEvents);
+        const QByteArray saved = GHTestXml::savedAs(content, lineEnd, encoding);
+        QStringList events;
+        eventsOf(saved, &events);
+        QCOMPARE(events, twin);
     }
 
     // A foreign subtree nested 100 000 deep is passed over and reading goes on behind it.

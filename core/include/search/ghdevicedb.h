@@ -114,7 +114,8 @@ public:
     // 1 while the ride's recording stands paused, 0 otherwise.
     static bool markTraceLogPause(unsigned int rideId, int paused);
     // Deletes the row, then the ride's files and the one-shot workout its workout log names. False, with nothing
-    // touched, when there is no such row or the delete fails.
+    // touched, when there is no such row or the delete fails; false too, with the row deleted, when a file of the
+    // ride could not be removed or the row's CreateTime names none (logged).
     static bool deleteTraceLog(GHId id);
     static QSqlQuery getTraceLogData(QStringList& columns);
     static void getTraceLogData(GHId id, QStringList& columns, QVector<QVariant>& values);

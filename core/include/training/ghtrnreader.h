@@ -5,6 +5,7 @@
 #include <QString>
 
 class GHTrnImportable;
+class GHXmlInput;
 class QXmlStreamReader;
 
 // Parses a training-course file ("trncrs") into a receiver; values reach it as texts, unconverted and unchecked.
@@ -14,9 +15,6 @@ class GHTrnReader
 public:
     explicit GHTrnReader(GHTrnImportable* receiver);
     ~GHTrnReader();
-
-    // The whole file is loaded before parsing, so files above this size are refused.
-    static const qint64 MAX_FILE_SIZE;
 
     // True when the file was read and parsed without an error; what was complete before an error has reached the
     // receiver. A root whose creator is not ours delivers nothing.
@@ -33,9 +31,11 @@ private:
     void readDuration();
     void readAttributes(const QString& element, QMap<QString, QString>& values);
     void skipUnknownElement();
+    void next();
 
     GHTrnImportable* m_receiver;
     QXmlStreamReader* m_reader;
+    GHXmlInput* m_input; // of the file being read
 };
 
 #endif

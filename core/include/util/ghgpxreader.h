@@ -8,6 +8,7 @@
 #include <functional>
 
 class GHGpxImportable;
+class GHXmlInput;
 
 // Reads a GPX file of our own dialect into a receiver, element by element, in one forward pass; values reach it as
 // texts, unconverted and unchecked. Only files whose creator is ours and whose version begins "1." or "2." are
@@ -23,12 +24,6 @@ public:
 
     // The version of the last accepted file, 1 or 2; 0 until a file is accepted.
     int version() const { return m_version; }
-
-    // Deeper nesting is refused: the parser keeps every open element, so a file of nothing but start tags would
-    // otherwise grow memory with its size. Unknown subtrees below this are skipped whatever their depth.
-    static const int MAX_DEPTH = 131072;
-    // More attributes in one tag are refused: the parser compares each attribute of a tag with every other one.
-    static const int MAX_ATTRIBUTES_PER_TAG = 256;
 
 private:
     Q_DISABLE_COPY(GHGpxReader)
@@ -70,7 +65,7 @@ private:
     int m_version;
     GHGpxImportable* m_receiver;
     QXmlStreamReader m_reader;
-    int m_depth; // of the current token below the document
+    GHXmlInput* m_input; // of the file being read
 };
 
 #endif

@@ -43,6 +43,8 @@ public:
     void toBytes(char* bytes) const;
     // Reads the next SIZE bytes; false, and the record unchanged, when fewer are left. Sets marks to 0.
     bool readFrom(QDataStream& stream);
+    // Takes the record from SIZE bytes; sets marks to 0.
+    void fromBytes(const char* bytes);
 };
 
 #endif

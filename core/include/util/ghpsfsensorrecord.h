@@ -54,6 +54,8 @@ public:
     // Reads the next SIZE or EXTENDED_SIZE bytes; false, and the record unchanged, when fewer are left. Sets marks
     // to 0.
     bool readFrom(QDataStream& stream, bool extended);
+    // Takes the record from SIZE or EXTENDED_SIZE bytes; sets marks to 0.
+    void fromBytes(const char* bytes, bool extended);
 };
 
 #endif

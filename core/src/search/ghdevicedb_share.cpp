@@ -12,6 +12,7 @@
 #include <QtEndian>
 
 #include <cmath>
+#include <limits>
 #include <zlib.h>
 
 #include "sql/ghsqlcrud.h"
@@ -226,6 +227,24 @@ QDateTime utcTime(const QString& text)
     return time;
 }
 
+// The time text as the unsigned seconds since 1970 that the databases keep; false, logged, when it is no time or a
+// time before 1970 or after 2106, which those seconds cannot hold without wrapping into another date.
+bool storedSeconds(const QString& text, const char* what, quint32& seconds)
+{
+    const QDateTime time = utcTime(text);
+    if (!time.isValid()) {
+        qWarning("%s: \"%s\" is not a time; not stored", what, qUtf8Printable(text));
+        return false;
+    }
+    const qint64 value = time.toSecsSinceEpoch();
+    if (value < 0 || value > qint64(std::numeric_limits<quint32>::max())) {
+        qWarning("%s: the time \"%s\" lies outside 1970 to 2106; not stored", what, qUtf8Printable(text));
+        return false;
+    }
+    seconds = quint32(value);
+    return true;
+}
+
 // A bound in degrees as millionths, truncated; "0" for what no 64-bit integer holds.
 QString microDegrees(const QString& degrees)
 {
@@ -259,12 +278,8 @@ RouteInsert insertShareRoute(GHShareType type, const GHGpx2& document, int& rowI
 
     quint32 createTime = 0;
     if (!meta.time.isEmpty()) {
-        const QDateTime time = utcTime(meta.time);
-        if (time.isValid())
-            createTime = quint32(time.toSecsSinceEpoch());
-        else
-            qWarning("shared route \"%s\": time \"%s\" is not a time; stored as 0", qUtf8Printable(meta.name),
-                     qUtf8Printable(meta.time));
+        // CreateTime stays 0 for a time that cannot be stored.
+        storedSeconds(meta.time, qUtf8Printable(QStringLiteral("shared route \"%1\"").arg(meta.name)), createTime);
     }
 
     // The filter's values are bound: names come from other people's files and hold quotes.
@@ -400,12 +415,11 @@ WorkoutOutcome importWorkout(const GHTrnWorkout& workout, const QString& createT
         columns << "acttype";
         values << workout.acttype.toInt();
     }
-    if (!workout.time.isEmpty()) {
-        const QDateTime time = utcTime(workout.time);
-        if (time.isValid()) {
-            columns << "datetime";
-            values << quint32(time.toSecsSinceEpoch());
-        }
+    quint32 seconds = 0;
+    if (!workout.time.isEmpty() &&
+        storedSeconds(workout.time, qUtf8Printable(QStringLiteral("imported workout %1").arg(wid)), seconds)) {
+        columns << "datetime";
+        values << seconds;
     }
     columns << "createtime";
     values << text(createTime);

@@ -43,10 +43,13 @@ QVector<QVariant> savedValuesAfterId(const GHTraceLogRecord& record)
 }
 
 // A file that is not there is no error.
-void removeRideFile(const QString& path)
+// True when the file is gone (or never was).
+bool removeRideFile(const QString& path)
 {
-    if (QFileInfo::exists(path) && !QFile::remove(path))
-        qWarning("cannot remove %s", qUtf8Printable(path));
+    if (!QFileInfo::exists(path) || QFile::remove(path))
+        return true;
+    qWarning("cannot remove %s", qUtf8Printable(path));
+    return false;
 }
 
 // The wid that a workout log's "wrklog" names; false when it names none (no such element, or an "id" that is absent
@@ -245,25 +248,25 @@ bool GHDeviceDB::deleteTraceLog(GHId id)
     bool ok = false;
     const quint32 rideId = createTime.toUInt(&ok);
     if (!ok) {
-        qWarning("ride %d has no usable CreateTime (\"%s\"); its files, if any, stay", id.rowId,
-                 qUtf8Printable(createTime.toString()));
-        return true;
+        qWarning("ride %d has no usable CreateTime (\"%s\"): its row is deleted, its files cannot be named and stay",
+                 id.rowId, qUtf8Printable(createTime.toString()));
+        return false;
     }
-    removeRideFile(GHTraceLog::getTraceLogTRN(rideId));
-    removeRideFile(GHTraceLog::getTraceLogGPS(rideId));
-    removeRideFile(GHTraceLog::getTraceLogSTA(rideId));
+    bool removed = true;
+    for (const QString& path : {GHTraceLog::getTraceLogTRN(rideId), GHTraceLog::getTraceLogGPS(rideId),
+                                GHTraceLog::getTraceLogSTA(rideId)})
+        removed = removeRideFile(path) && removed;
     const QString workoutLog = GHTraceLog::getTraceLogWRK(rideId);
     if (QFileInfo::exists(workoutLog)) {
         unsigned int wid = 0;
         if (workoutOfLog(workoutLog, &wid))
             removeOneShotWorkout(wid);
-        removeRideFile(workoutLog);
+        removed = removeRideFile(workoutLog) && removed;
     }
-    removeRideFile(GHTraceLog::getTraceLogUSR(rideId));
-    removeRideFile(GHTraceLog::getTraceLogST2(rideId));
-    removeRideFile(GHTraceLog::getTraceLogPLN(rideId));
-    removeRideFile(GHTraceLog::getTraceLogDBG(rideId));
-    return true;
+    for (const QString& path : {GHTraceLog::getTraceLogUSR(rideId), GHTraceLog::getTraceLogST2(rideId),
+                                GHTraceLog::getTraceLogPLN(rideId), GHTraceLog::getTraceLogDBG(rideId)})
+        removed = removeRideFile(path) && removed;
+    return removed;
 }
 
 QSqlQuery GHDeviceDB::getTraceLogData(QStringList& columns)

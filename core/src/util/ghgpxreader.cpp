@@ -1,76 +1,11 @@
 #include "util/ghgpxreader.h"
 
 #include "util/ghgpximportable.h"
-
-#include <QFile>
+#include "util/ghxmlinput.h"
 
 #include <initializer_list>
 
 namespace {
-
-// Passes the file through to the parser and counts the attributes of each tag before the parser sees them. In the
-// encodings let through, markup is ASCII and no other character has an ASCII byte, so a byte scan finds every '<'
-// and every '=' before a quote; text that holds such pairs only makes the count larger.
-class TagBoundDevice : public QIODevice
-{
-public:
-    explicit TagBoundDevice(QIODevice* source) : m_source(source) {}
-
-    bool isSequential() const override { return true; }
-    // Empty while the file has passed.
-    QString refusal() const { return m_refusal; }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override
-    {
-        if (!m_refusal.isEmpty())
-            return -1;
-        const qint64 count = m_source->read(data, maxSize);
-        if (count < 0) {
-            m_refusal = m_source->errorString();
-            return -1;
-        }
-        for (qint64 i = 0; i < count; ++i) {
-            const char c = data[i];
-            if (c == '\0') {
-                // UTF-16 and UTF-32 carry NUL bytes in every ASCII character; UTF-8 XML never holds one.
-                m_refusal = QStringLiteral("a NUL byte (the file is not UTF-8)");
-                return -1;
-            }
-            if (m_afterEquals) {
-                if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
-                    continue;
-                m_afterEquals = false;
-                if ((c == '"' || c == '\'') && ++m_attributes > GHGpxReader::MAX_ATTRIBUTES_PER_TAG) {
-                    m_refusal =
-                        QStringLiteral("a tag with more than %1 attributes").arg(GHGpxReader::MAX_ATTRIBUTES_PER_TAG);
-                    return -1;
-                }
-            }
-            if (c == '<')
-                m_attributes = 0;
-            else if (c == '=')
-                m_afterEquals = true;
-        }
-        return count;
-    }
-
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QIODevice* m_source;
-    QString m_refusal;
-    int m_attributes = 0;
-    bool m_afterEquals = false;
-};
-
-// Encodings in which every ASCII character is its own single byte, which the byte scan above relies on.
-bool isAsciiCompatible(const QStringRef& encoding)
-{
-    return encoding.isEmpty() || encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0 ||
-           encoding.compare(QLatin1String("US-ASCII"), Qt::CaseInsensitive) == 0 ||
-           encoding.startsWith(QLatin1String("ISO-8859-"), Qt::CaseInsensitive);
-}
 
 bool isOneOf(const QString& name, std::initializer_list<const char*> names)
 {
@@ -83,7 +18,7 @@ bool isOneOf(const QString& name, std::initializer_list<const char*> names)
 
 } // namespace
 
-GHGpxReader::GHGpxReader(GHGpxImportable* receiver) : m_version(0), m_receiver(receiver), m_depth(0)
+GHGpxReader::GHGpxReader(GHGpxImportable* receiver) : m_version(0), m_receiver(receiver), m_input(nullptr)
 {
     // Our files use the default namespace only; resolving prefixes would cost a walk of the declarations per tag.
     m_reader.setNamespaceProcessing(false);
@@ -97,17 +32,12 @@ bool GHGpxReader::readFile(const QString& fileName)
         qWarning("GHGpxReader: no receiver for %s", qUtf8Printable(fileName));
         return false;
     }
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qWarning("cannot open the GPX file %s: %s", qUtf8Printable(fileName), qUtf8Printable(file.errorString()));
+    GHXmlInput input(m_reader, fileName);
+    if (!input.open()) {
+        qWarning("cannot open the GPX file %s: %s", qUtf8Printable(fileName), qUtf8Printable(input.failure()));
         return false;
     }
-    TagBoundDevice device(&file);
-    device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-
-    m_reader.clear();
-    m_reader.setDevice(&device);
-    m_depth = 0;
+    m_input = &input;
     next();
     while (!m_reader.atEnd()) {
         if (m_reader.isStartElement()) {
@@ -118,45 +48,19 @@ bool GHGpxReader::readFile(const QString& fileName)
         }
         next();
     }
+    m_input = nullptr;
 
-    const bool parsed = !m_reader.hasError();
-    const QString error = device.refusal().isEmpty() ? m_reader.errorString() : device.refusal();
-    const qint64 line = m_reader.lineNumber();
-    const qint64 column = m_reader.columnNumber();
-    m_reader.setDevice(nullptr);
-    if (!parsed) {
-        qWarning("cannot read the GPX file %s: %s (line %lld, column %lld)", qUtf8Printable(fileName),
-                 qUtf8Printable(error), line, column);
-        return false;
-    }
-    if (file.error() != QFileDevice::NoError) {
-        qWarning("cannot read the GPX file %s: %s", qUtf8Printable(fileName), qUtf8Printable(file.errorString()));
+    const QString failure = input.failure();
+    if (!failure.isEmpty()) {
+        qWarning("cannot read the GPX file %s: %s", qUtf8Printable(fileName), qUtf8Printable(failure));
         return false;
     }
     return true;
 }
 
-// Every token passes here, so the nesting and the prolog are checked in one place.
 void GHGpxReader::next()
 {
-    switch (m_reader.readNext()) {
-    case QXmlStreamReader::StartElement:
-        if (++m_depth > MAX_DEPTH)
-            m_reader.raiseError(QStringLiteral("elements nested more than %1 deep").arg(MAX_DEPTH));
-        break;
-    case QXmlStreamReader::EndElement: --m_depth; break;
-    case QXmlStreamReader::StartDocument:
-        if (!isAsciiCompatible(m_reader.documentEncoding()))
-            m_reader.raiseError(
-                QStringLiteral("the encoding %1 is not read").arg(m_reader.documentEncoding().toString()));
-        break;
-    case QXmlStreamReader::DTD:
-        // Our files have none. Qt bounds each entity's expansion but not how often one is used, so a few bytes of
-        // references could still expand to gigabytes of text.
-        m_reader.raiseError(QStringLiteral("a document type declaration is not read"));
-        break;
-    default: break;
-    }
+    m_input->next();
 }
 
 void GHGpxReader::readGpx()
@@ -232,30 +136,9 @@ bool GHGpxReader::readContent(const ChildHandler& onChild, const std::function<v
     return false;
 }
 
-// The element's own character data, its children skipped; its end element is current on return.
 QString GHGpxReader::readText()
 {
-    QString text;
-    next();
-    while (!m_reader.atEnd()) {
-        if (m_reader.isEndElement())
-            return text;
-        if (m_reader.isStartElement()) {
-            skipUnknownElement();
-            continue;
-        }
-        if (m_reader.isCharacters() || m_reader.isEntityReference()) {
-            // The usual single piece is copied at its exact size: appending to an empty text would reserve room
-            // for growth, and toString() may share the parser's whole buffer; every stored point would keep either.
-            const QStringRef piece = m_reader.text();
-            if (text.isEmpty())
-                text = QString(piece.unicode(), piece.size());
-            else
-                text += piece;
-        }
-        next();
-    }
-    return text;
+    return m_input->readText();
 }
 
 void GHGpxReader::readMetadata()
@@ -626,20 +509,7 @@ void GHGpxReader::readLap(const QString& prefix, bool summary)
 // as the file likes (up to MAX_DEPTH).
 void GHGpxReader::skipUnknownElement()
 {
-    int level = 0;
-    next();
-    while (!m_reader.atEnd()) {
-        if (m_reader.isStartElement()) {
-            ++level;
-        } else if (m_reader.isEndElement()) {
-            if (level == 0) {
-                next();
-                return;
-            }
-            --level;
-        }
-        next();
-    }
+    m_input->skipElement();
 }
 
 void GHGpxReader::readAttributes(const QString& prefix, Values& map)

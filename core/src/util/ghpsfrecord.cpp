@@ -47,6 +47,12 @@ bool GHPSFRecord::readFrom(QDataStream& stream)
     char bytes[SIZE];
     if (!readExactly(stream, bytes, SIZE))
         return false;
+    fromBytes(bytes);
+    return true;
+}
+
+void GHPSFRecord::fromBytes(const char* bytes)
+{
     longitude = bigEndianAt<qint32>(bytes, LONGITUDE_OFFSET);
     latitude = bigEndianAt<qint32>(bytes, LATITUDE_OFFSET);
     altitude = bigEndianAt<qint16>(bytes, ALTITUDE_OFFSET);
@@ -55,7 +61,6 @@ bool GHPSFRecord::readFrom(QDataStream& stream)
     typeFlag = bigEndianAt<qint16>(bytes, TYPE_FLAG_OFFSET);
     time = bigEndianAt<quint32>(bytes, TIME_OFFSET);
     marks = 0;
-    return true;
 }
 
 int GHPSFSensorRecord::recordSize(const GHPSFHeader& header)
@@ -81,6 +86,12 @@ bool GHPSFSensorRecord::readFrom(QDataStream& stream, bool extended)
     char bytes[EXTENDED_SIZE];
     if (!readExactly(stream, bytes, extended ? EXTENDED_SIZE : SIZE))
         return false;
+    fromBytes(bytes, extended);
+    return true;
+}
+
+void GHPSFSensorRecord::fromBytes(const char* bytes, bool extended)
+{
     time = bigEndianAt<quint32>(bytes, TIME_OFFSET);
     hrm = quint8(bytes[HRM_OFFSET]);
     cad = quint8(bytes[CAD_OFFSET]);
@@ -99,5 +110,4 @@ bool GHPSFSensorRecord::readFrom(QDataStream& stream, bool extended)
             extBytes[i] = qint8(bytes[EXT_BYTES_OFFSET + i]);
     }
     marks = 0;
-    return true;
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "search/ghdevicedb.h"
@@ -65,6 +66,64 @@ QString versionText(const GHPSFHeader& header)
         .arg(int(header.version[1]))
         .arg(int(header.version[2]))
         .arg(int(header.version[3]));
+}
+
+// Room reserved before reading: what thinning or the day filter keep is not known up front, and a log can be far
+// larger than what it keeps. Beyond this the vectors grow with the records kept.
+const int RESERVED_RECORDS = 1 << 16;
+int reservation(const QFile& file, int recordSize)
+{
+    return int(qBound<qint64>(0, (file.size() - GHPSFHeader::SIZE) / recordSize, RESERVED_RECORDS));
+}
+
+// Records are read a block at a time.
+const int RECORDS_PER_BLOCK = 4096;
+
+// A Qt 5 container holds less than 2 GiB; growing past that throws, which nothing here could catch usefully.
+template<typename Record>
+int maxKeptRecords()
+{
+    return int((std::numeric_limits<int>::max() - 4096) / int(sizeof(Record)));
+}
+
+// Appends the record, or logs and returns false when a vector of that size cannot be held.
+template<typename Record>
+bool keep(QVector<Record>& records, const Record& record, const char* kind, const QString& path)
+{
+    if (records.size() >= maxKeptRecords<Record>()) {
+        qWarning("the %s log %s keeps more than %d records, more than can be held; not read", kind,
+                 qUtf8Printable(path), maxKeptRecords<Record>());
+        return false;
+    }
+    records.append(record);
+    return true;
+}
+
+// Hands each whole record after the header to handle, in file order, until the end of the file; a partial last
+// record is left out. False when reading fails or handle refuses a record.
+template<typename Handle>
+bool forEachRecord(QFile& file, int recordSize, const char* kind, Handle handle)
+{
+    QByteArray block(RECORDS_PER_BLOCK * recordSize, Qt::Uninitialized);
+    int carried = 0; // bytes of a record begun in the block before
+    for (;;) {
+        const qint64 count = file.read(block.data() + carried, block.size() - carried);
+        if (count < 0) {
+            qWarning("cannot read the %s log %s: %s", kind, qUtf8Printable(file.fileName()),
+                     qUtf8Printable(file.errorString()));
+            return false;
+        }
+        if (count == 0)
+            return true;
+        const int available = carried + int(count);
+        const int whole = available - available % recordSize;
+        for (int offset = 0; offset < whole; offset += recordSize) {
+            if (!handle(block.constData() + offset))
+                return false;
+        }
+        carried = available - whole;
+        std::memmove(block.data(), block.constData() + whole, size_t(carried));
+    }
 }
 
 } // namespace
@@ -134,24 +193,20 @@ bool GHTrackDP::readGpsData(const QString& path, bool thin, QDate& date)
             m_systemVersion = header.systemVersion;
     }
 
-    // The loop ends at the end of the file (a partial last record included), so the file's size bounds it. Room for
-    // every record up front: growing a vector of a million records step by step copies them over and over.
-    m_trackPoints.reserve(m_trackPoints.size() + int(qMin<qint64>((file.size() - GHPSFHeader::SIZE) / GHPSFRecord::SIZE,
-                                                                    std::numeric_limits<int>::max() / 2)));
+    m_trackPoints.reserve(m_trackPoints.size() + reservation(file, GHPSFRecord::SIZE));
     GHPSFRecord record;
     GHPSFRecord* lastKept = m_trackPoints.isEmpty() ? nullptr : &m_trackPoints.last();
     bool firstTrackPoint = m_trackPoints.isEmpty();
-    while (record.readFrom(stream)) {
+    return forEachRecord(file, GHPSFRecord::SIZE, "GPS", [&](const char* bytes) {
+        record.fromBytes(bytes);
         if (record.typeFlag == GHPSFRecord::EVENT_FLAG) {
             if (quint32(record.longitude) >> 16 == PAUSE_EVENT_KIND && lastKept)
                 lastKept->marks |= 1;
-            continue;
+            return true;
         }
         record.time += GHPSFRecord::timebase;
-        if (record.typeFlag < 0) {
-            m_routePoints.append(record);
-            continue;
-        }
+        if (record.typeFlag < 0)
+            return keep(m_routePoints, record, "GPS", path);
         if (firstTrackPoint) {
             date = localDate(record.time);
             firstTrackPoint = false;
@@ -159,13 +214,14 @@ bool GHTrackDP::readGpsData(const QString& path, bool thin, QDate& date)
             const qint64 distance = std::llabs(qint64(record.latitude) - lastKept->latitude) +
                                     std::llabs(qint64(record.longitude) - lastKept->longitude);
             if (distance < THIN_DISTANCE)
-                continue;
+                return true;
         }
-        m_trackPoints.append(record);
+        if (!keep(m_trackPoints, record, "GPS", path))
+            return false;
         lastKept = &m_trackPoints.last();
         widenBounds(record);
-    }
-    return true;
+        return true;
+    });
 }
 
 bool GHTrackDP::readSensorData(const QString& path, const QDate& date)
@@ -188,26 +244,28 @@ bool GHTrackDP::readSensorData(const QString& path, const QDate& date)
     const bool extended = GHPSFSensorRecord::recordSize(header) == GHPSFSensorRecord::EXTENDED_SIZE;
 
     const int recordSize = extended ? GHPSFSensorRecord::EXTENDED_SIZE : GHPSFSensorRecord::SIZE;
-    m_sensorRecords.reserve(m_sensorRecords.size() + int(qMin<qint64>((file.size() - GHPSFHeader::SIZE) / recordSize,
-                                                                        std::numeric_limits<int>::max() / 2)));
+    m_sensorRecords.reserve(m_sensorRecords.size() + reservation(file, recordSize));
     GHPSFSensorRecord record;
     bool dayReached = !date.isValid();
-    while (record.readFrom(stream, extended)) {
+    // The day's bounds as Unix times, so that a record is placed without a time-zone conversion of its own.
+    const qint64 dayStart = dayReached ? 0 : QDateTime(date, QTime(0, 0), Qt::LocalTime).toSecsSinceEpoch();
+    const qint64 dayEnd = dayReached ? 0 : QDateTime(date.addDays(1), QTime(0, 0), Qt::LocalTime).toSecsSinceEpoch();
+    return forEachRecord(file, recordSize, "sensor", [&](const char* bytes) {
+        record.fromBytes(bytes, extended);
         record.time += GHPSFSensorRecord::timebase;
         if (record.hrm == GHPSFSensorRecord::EVENT_MARK && record.cad == GHPSFSensorRecord::EVENT_MARK) {
             if (record.pdm >> 16 == PAUSE_EVENT_KIND && !m_sensorRecords.isEmpty())
                 m_sensorRecords.last().marks |= 1;
-            continue;
+            return true;
         }
         // Sensors start before the GPS has a fix; what was logged on an earlier day does not belong to this ride.
         if (!dayReached) {
-            if (localDate(record.time) != date)
-                continue;
+            if (qint64(record.time) < dayStart || qint64(record.time) >= dayEnd)
+                return true;
             dayReached = true;
         }
-        m_sensorRecords.append(record);
-    }
-    return true;
+        return keep(m_sensorRecords, record, "sensor", path);
+    });
 }
 
 int GHTrackDP::getWptCount()
