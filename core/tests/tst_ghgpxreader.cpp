@@ -208,6 +208,14 @@ void TestGHGpxReader::readFile_data()
     QTest::newRow("track, version 1: only the points")
         << gpx(TRACK, "vexmor", "1.1") << true
         << QStringList{"setVersion(1)", "startTrack", "startTrackSegment", TRACK_POINT, "onTrackSegment{}"};
+    // Each point's map holds its own values only, whatever the point before it had.
+    QTest::newRow("track points: values of an earlier point not carried on")
+        << gpx("<trk><trkseg><trkpt lat=\"1\" lon=\"2\" x=\"3\"><ele>4</ele><cmt>c</cmt><ele>5</ele></trkpt>"
+               "<trkpt lat=\"6\"><time>t</time><cmt/></trkpt><trkpt/></trkseg></trk>")
+        << true
+        << QStringList{"setVersion(2)", "startTrack", "startTrackSegment",
+                       "onTrackPoint{cmt=c|ele=5|trkpt_lat=1|trkpt_lon=2|trkpt_x=3}",
+                       "onTrackPoint{cmt=|time=t|trkpt_lat=6}", "onTrackPoint{}", "onTrackSegment{}"};
     QTest::newRow("waypoints: address directly in wpt or in its extensions")
         << gpx("<wpt lat=\"1\" lon=\"2\"><name>W</name><type isCal=\"0\">1</type><tel>123</tel></wpt>"
                "<wpt lat=\"3\" lon=\"4\"><extensions><tel>456</tel><hnum>7</hnum></extensions></wpt>")

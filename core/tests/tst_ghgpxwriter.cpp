@@ -455,6 +455,52 @@ private slots:
         verifyWellFormed(content);
     }
 
+    // The points after a segment's first go to the device directly: the bytes must be those Qt's writer makes, which
+    // it makes for a writer without a device.
+    void trackPointsAsTheWriterWrites()
+    {
+        GHGpx2 ride;
+        ride.track = new GHGpxTrack;
+        ride.track->addTrackSegment(new GHGpxTrackSegment);
+        const QStringList texts = {QStringLiteral("a<b>&c\"d'e"), QStringLiteral(" tab\there\nline\rcr "),
+                                   QStringLiteral("Zürich ") + QString::fromUcs4(U"\U0001F6B2"),
+                                   QStringLiteral("\x01") + QChar(0xD800) + QChar(0xFFFE) + QStringLiteral("x"),
+                                   QStringLiteral("\x02"), QString()};
+        for (int i = 0; i < 3 * texts.size(); ++i) {
+            GHGpxTrackPoint* point = trackPoint(texts.at(i % texts.size()), texts.at((i + 1) % texts.size()));
+            if (i >= texts.size()) {
+                point->ele = texts.at((i + 2) % texts.size());
+                point->cmt = texts.at((i + 3) % texts.size());
+                point->time = texts.at((i + 4) % texts.size());
+                point->type = texts.at((i + 5) % texts.size());
+                point->magvar = texts.at(i % texts.size());
+            }
+            ride.track->addTrackPoint(point);
+        }
+        const auto write = [&ride](QXmlStreamWriter& writer) {
+            writer.setAutoFormatting(true);
+            writer.setAutoFormattingIndent(2);
+            writer.writeStartDocument();
+            writer.writeStartElement(QStringLiteral("gpx"));
+            ride.writeTrk(writer);
+            writer.writeEndDocument();
+        };
+        QBuffer buffer;
+        QVERIFY(buffer.open(QIODevice::WriteOnly));
+        QXmlStreamWriter direct(&buffer);
+        direct.setCodec("UTF-8");
+        write(direct);
+        QString text;
+        QXmlStreamWriter throughQt(&text);
+        write(throughQt);
+        QVERIFY(!direct.hasError() && !throughQt.hasError());
+        // The declarations differ: only one of them names an encoding.
+        const QString bytes = QString::fromUtf8(buffer.data());
+        QCOMPARE(bytes.mid(bytes.indexOf("<gpx>")), text.mid(text.indexOf("<gpx>")));
+        QVERIFY(buffer.data().count("<trkpt ") == 3 * texts.size());
+        verifyWellFormed(buffer.data());
+    }
+
     void unwritableTarget()
     {
         GHGpx2 ride;

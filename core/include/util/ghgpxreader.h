@@ -32,7 +32,28 @@ private:
     using Values = QMap<QString, QString>;
     // What an element loop does with a child start element.
     enum class Child { Consumed, Entered, Skipped };
-    using ChildHandler = std::function<Child(const QString& name, int level)>;
+    // The name is the parser's and valid only until the next token: a handler takes its key before reading on.
+    using ChildHandler = std::function<Child(const QStringRef& name, int level)>;
+
+    // One element's values as the receiver gets them. The readers of the elements that repeat by the thousand (points,
+    // laps) reuse one between elements, so that its nodes and keys are not made anew each time; what the previous
+    // element set and this one did not is taken out before the map is handed on.
+    class Fields
+    {
+    public:
+        // Starts the next element in a reused map.
+        void begin();
+        // The value under the key, set to empty now and kept until the map is handed on.
+        QString& slot(const QString& key);
+        QString& slot(const QStringRef& key);
+        // Under "prefix_name".
+        QString& slot(const QString& prefix, const QStringRef& name);
+        // The map holding this element's values only.
+        Values& values();
+
+    private:
+        Values m_map;
+    };
 
     void readGpx();
     void readMetadata();
@@ -55,17 +76,20 @@ private:
     void readLapsSummary();
     void readLap(const QString& prefix, bool summary);
     void skipUnknownElement();
-    void readAttributes(const QString& prefix, Values& map);
+    void readAttributes(const QString& prefix, Fields& fields);
 
     bool readContent(const ChildHandler& onChild, const std::function<void()>& onCharacters = nullptr,
                      const std::function<void()>& onContainerEnd = nullptr);
     QString readText();
+    // Into a value taken before reading on, as the parser's name of the element goes with the next token.
+    void readText(QString& value);
     void next();
 
     int m_version;
     GHGpxImportable* m_receiver;
     QXmlStreamReader m_reader;
     GHXmlInput* m_input; // of the file being read
+    Fields m_leaf;       // of the element read last by a reader that reads no other element's values
 };
 
 #endif

@@ -20,8 +20,14 @@ public:
     // would fail a whole file for one stray character in a name typed on a device.
     static QString xmlText(const QString& text)
     {
-        QString result;
         const int size = text.size();
+        // Almost every text is clean and is handed on as it is, without a copy.
+        int first = 0;
+        while (first < size && isXmlChar(text, first))
+            ++first;
+        if (first == size)
+            return text;
+        QString result;
         result.reserve(size);
         for (int i = 0; i < size; ++i) {
             const QChar c = text.at(i);
@@ -42,6 +48,21 @@ public:
             result.append(c);
         }
         return result;
+    }
+
+    // Whether the character at i stays in the cleaned text (a surrogate only as one of a pair).
+    static bool isXmlChar(const QString& text, int i)
+    {
+        const ushort code = text.at(i).unicode();
+        if (code >= 0x20 && code < 0xD800)
+            return true;
+        if (code < 0x20)
+            return code == 0x9 || code == 0xA || code == 0xD;
+        if (QChar::isHighSurrogate(code))
+            return i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        if (QChar::isLowSurrogate(code))
+            return i > 0 && text.at(i - 1).isHighSurrogate();
+        return code != 0xFFFE && code != 0xFFFF;
     }
 
     // Whether the text is still there once cleaned: a text of stray control characters alone reads back as unset.

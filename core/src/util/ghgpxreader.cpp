@@ -7,7 +7,7 @@
 
 namespace {
 
-bool isOneOf(const QString& name, std::initializer_list<const char*> names)
+bool isOneOf(const QStringRef& name, std::initializer_list<const char*> names)
 {
     for (const char* candidate : names) {
         if (name == QLatin1String(candidate))
@@ -16,7 +16,75 @@ bool isOneOf(const QString& name, std::initializer_list<const char*> names)
     return false;
 }
 
+// Stands in a reused map for a value the element being read has not set; told apart by its data.
+const QString& unsetValue()
+{
+    static const QString unset = QStringLiteral("unset");
+    return unset;
+}
+
+bool isUnset(const QString& value)
+{
+    return value.constData() == unsetValue().constData();
+}
+
 } // namespace
+
+void GHGpxReader::Fields::begin()
+{
+    for (auto it = m_map.begin(); it != m_map.end(); ++it)
+        it.value() = unsetValue();
+}
+
+QString& GHGpxReader::Fields::slot(const QString& key)
+{
+    auto it = m_map.find(key);
+    if (it == m_map.end())
+        it = m_map.insert(key, QString());
+    else
+        it.value() = QString();
+    return it.value();
+}
+
+QString& GHGpxReader::Fields::slot(const QStringRef& key)
+{
+    auto it = m_map.begin();
+    for (; it != m_map.end(); ++it) {
+        const int order = it.key().compare(key);
+        if (order == 0) {
+            it.value() = QString();
+            return it.value();
+        }
+        if (order > 0)
+            break;
+    }
+    return m_map.insert(it, key.toString(), QString()).value();
+}
+
+QString& GHGpxReader::Fields::slot(const QString& prefix, const QStringRef& name)
+{
+    const int size = prefix.size() + 1 + name.size();
+    for (auto it = m_map.begin(); it != m_map.end(); ++it) {
+        const QString& key = it.key();
+        if (key.size() == size && key.startsWith(prefix) && key.at(prefix.size()) == QLatin1Char('_') &&
+            key.midRef(prefix.size() + 1) == name) {
+            it.value() = QString();
+            return it.value();
+        }
+    }
+    return m_map.insert(prefix + QLatin1Char('_') + name, QString()).value();
+}
+
+GHGpxReader::Values& GHGpxReader::Fields::values()
+{
+    for (auto it = m_map.begin(); it != m_map.end();) {
+        if (isUnset(it.value()))
+            it = m_map.erase(it);
+        else
+            ++it;
+    }
+    return m_map;
+}
 
 GHGpxReader::GHGpxReader(GHGpxImportable* receiver) : m_version(0), m_receiver(receiver), m_input(nullptr)
 {
@@ -123,7 +191,7 @@ bool GHGpxReader::readContent(const ChildHandler& onChild, const std::function<v
             if (onContainerEnd)
                 onContainerEnd();
         } else if (m_reader.isStartElement()) {
-            switch (onChild(m_reader.name().toString(), level)) {
+            switch (onChild(m_reader.name(), level)) {
             case Child::Consumed: break;
             case Child::Entered: ++level; break;
             case Child::Skipped: skipUnknownElement(); continue;
@@ -141,36 +209,41 @@ QString GHGpxReader::readText()
     return m_input->readText();
 }
 
+void GHGpxReader::readText(QString& value)
+{
+    value = m_input->readText();
+}
+
 void GHGpxReader::readMetadata()
 {
     m_receiver->startMetadata();
-    Values map;
+    Fields fields;
     QString prefix; // the name or author whose text is captured
-    const auto onChild = [&](const QString& name, int level) {
+    const auto onChild = [&](const QStringRef& name, int level) {
         if (level == 0 && (name == QLatin1String("name") || name == QLatin1String("author"))) {
-            prefix = name;
+            prefix = name.toString();
             return Child::Entered;
         }
         if (level == 0 && name == QLatin1String("desc")) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         if (level == 1 && name == QLatin1String("extensions"))
             return Child::Entered;
         if (level == 1 && isOneOf(name, {"name", "email", "link"})) {
-            map.insert(prefix + QLatin1Char('_') + name, readText());
+            readText(fields.slot(prefix, name));
             return Child::Consumed;
         }
         if (level == 2 && name == QLatin1String("shtname")) {
-            map.insert(prefix + QLatin1String("_shtname"), readText());
+            readText(fields.slot(prefix + QLatin1String("_shtname")));
             return Child::Consumed;
         }
         if (name == QLatin1String("time")) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         if (name == QLatin1String("bounds")) {
-            readAttributes(name, map);
+            readAttributes(name.toString(), fields);
             return Child::Entered;
         }
         if (level == 0 && name == QLatin1String("extensions")) {
@@ -184,27 +257,27 @@ void GHGpxReader::readMetadata()
             return;
         const QString text = m_reader.text().trimmed().toString();
         if (!text.isEmpty())
-            map.insert(prefix, text);
+            fields.slot(prefix) = text;
     };
     if (readContent(onChild, onCharacters, [&]() { prefix.clear(); }))
-        m_receiver->onMetadata(map);
+        m_receiver->onMetadata(fields.values());
 }
 
 void GHGpxReader::readMetadataExtensions()
 {
-    Values map;
+    Fields fields;
     QString prefix;
     bool capture = false;
     const bool second = m_version == 2;
-    const auto onChild = [&](const QString& elementName, int level) {
-        const QString name = elementName.toLower();
+    const auto onChild = [&](const QStringRef& elementName, int level) {
+        const QString name = elementName.toString().toLower();
         if (second && level == 0 && name == QLatin1String("user")) {
             // The profile stays on the computer that wrote the file.
             readText();
             return Child::Consumed;
         }
         if (second && level == 0 && name == QLatin1String("sys")) {
-            readAttributes(name, map);
+            readAttributes(name, fields);
             prefix = name;
             capture = true;
             return Child::Entered;
@@ -212,20 +285,20 @@ void GHGpxReader::readMetadataExtensions()
         if (second && level == 1 && name == QLatin1String("apps"))
             return Child::Entered;
         if (second && level == 2 && name == QLatin1String("app")) {
-            readAttributes(name, map);
+            readAttributes(name, fields);
             return Child::Entered;
         }
         // rtetype is what the first-generation writer puts here for a route's type; without it imported routes
         // would lose their type.
-        if (level == 0 && isOneOf(name, {"stime", "etime", "poollen", "sharetype", "sctry", "ectry", "splace", "eplace",
+        if (level == 0 && isOneOf(QStringRef(&name), {"stime", "etime", "poollen", "sharetype", "sctry", "ectry", "splace", "eplace",
                                          "trvtime", "trvdist", "rtetype"})) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         if (level == 0 && name == QLatin1String("acttype")) {
             if (second)
-                readAttributes(name, map);
-            map.insert(name, readText());
+                readAttributes(name, fields);
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         return Child::Skipped;
@@ -235,20 +308,20 @@ void GHGpxReader::readMetadataExtensions()
             return;
         const QString text = m_reader.text().trimmed().toString();
         if (!text.isEmpty())
-            map.insert(prefix, text);
+            fields.slot(prefix) = text;
         capture = false;
     };
     if (readContent(onChild, onCharacters))
-        m_receiver->onMetadataExtensions(map);
+        m_receiver->onMetadataExtensions(fields.values());
 }
 
 void GHGpxReader::readRoute()
 {
     m_receiver->startRoute();
-    Values map;
-    const auto onChild = [&](const QString& name, int) {
+    Fields fields;
+    const auto onChild = [&](const QStringRef& name, int) {
         if (isOneOf(name, {"name", "cmt", "desc", "src", "number", "type"})) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         if (name == QLatin1String("rtept")) {
@@ -258,29 +331,30 @@ void GHGpxReader::readRoute()
         return Child::Skipped;
     };
     if (readContent(onChild))
-        m_receiver->onRoute(map);
+        m_receiver->onRoute(fields.values());
 }
 
 void GHGpxReader::readRoutePoint()
 {
-    Values map;
-    readAttributes(QStringLiteral("rtept"), map);
-    const auto onChild = [&](const QString& name, int) {
+    Fields& fields = m_leaf;
+    fields.begin();
+    readAttributes(QStringLiteral("rtept"), fields);
+    const auto onChild = [&](const QStringRef& name, int) {
         if (isOneOf(name, {"name", "cmt", "desc", "type"})) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         return Child::Skipped;
     };
     if (readContent(onChild))
-        m_receiver->onRoutePoint(map);
+        m_receiver->onRoutePoint(fields.values());
 }
 
 void GHGpxReader::readTrack()
 {
     m_receiver->startTrack();
     // The track's own texts are not kept by any receiver.
-    readContent([&](const QString& name, int) {
+    readContent([&](const QStringRef& name, int) {
         if (name != QLatin1String("trkseg"))
             return Child::Skipped;
         readTrackSegment();
@@ -291,9 +365,9 @@ void GHGpxReader::readTrack()
 void GHGpxReader::readTrackSegment()
 {
     m_receiver->startTrackSegment();
-    Values map;
+    Fields fields;
     const bool second = m_version == 2;
-    const auto onChild = [&](const QString& name, int) {
+    const auto onChild = [&](const QStringRef& name, int) {
         if (name == QLatin1String("trkpt")) {
             readTrackPoint();
             return Child::Consumed;
@@ -303,64 +377,66 @@ void GHGpxReader::readTrackSegment()
         if (name == QLatin1String("extensions"))
             return Child::Entered;
         if (name == QLatin1String("itvSeg")) {
-            readAttributes(name, map);
+            readAttributes(name.toString(), fields);
             return Child::Entered;
         }
         if (name == QLatin1String("order")) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         if (name == QLatin1String("acttype")) {
-            readAttributes(name, map);
-            map.insert(name, readText());
+            readAttributes(name.toString(), fields);
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         return Child::Skipped;
     };
     if (readContent(onChild))
-        m_receiver->onTrackSegment(map);
+        m_receiver->onTrackSegment(fields.values());
 }
 
 void GHGpxReader::readTrackPoint()
 {
-    Values map;
-    readAttributes(QStringLiteral("trkpt"), map);
-    const auto onChild = [&](const QString& name, int) {
+    Fields& fields = m_leaf;
+    fields.begin();
+    readAttributes(QStringLiteral("trkpt"), fields);
+    const auto onChild = [&](const QStringRef& name, int) {
         if (isOneOf(name, {"ele", "cmt", "time", "type", "magvar", "speed"})) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         return name == QLatin1String("extensions") ? Child::Entered : Child::Skipped;
     };
     if (readContent(onChild))
-        m_receiver->onTrackPoint(map);
+        m_receiver->onTrackPoint(fields.values());
 }
 
 void GHGpxReader::readWaypoint()
 {
-    Values map;
-    readAttributes(QStringLiteral("wpt"), map);
-    const auto onChild = [&](const QString& name, int) {
+    Fields& fields = m_leaf;
+    fields.begin();
+    readAttributes(QStringLiteral("wpt"), fields);
+    const auto onChild = [&](const QStringRef& name, int) {
         // The address may stand directly in wpt (as we write it) or inside its extensions.
         if (isOneOf(name, {"name", "cmt", "desc", "sym", "ele", "time", "tel", "ctry", "place", "road", "hnum"})) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         if (name == QLatin1String("type")) {
-            readAttributes(name, map);
-            map.insert(name, readText());
+            readAttributes(name.toString(), fields);
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         return name == QLatin1String("extensions") ? Child::Entered : Child::Skipped;
     };
     if (readContent(onChild))
-        m_receiver->onWayPoint(map);
+        m_receiver->onWayPoint(fields.values());
 }
 
 // The reader of the GPX-level extensions (ride logs); readGpx skips that element, so nothing reaches this yet.
 void GHGpxReader::readGpxExtensions()
 {
-    readContent([&](const QString& name, int) {
+    readContent([&](const QStringRef& name, int) {
         if (m_version == 2 && name == QLatin1String("ssrlog"))
             readSensorLog();
         else if (m_version == 2 && name == QLatin1String("wrklog"))
@@ -378,7 +454,7 @@ void GHGpxReader::readGpxExtensions()
 void GHGpxReader::readTraining()
 {
     m_receiver->startTraining();
-    readContent([&](const QString& name, int) {
+    readContent([&](const QStringRef& name, int) {
         if (name != QLatin1String("logpt"))
             return Child::Skipped;
         readLogpt();
@@ -389,7 +465,7 @@ void GHGpxReader::readTraining()
 void GHGpxReader::readSensorLog()
 {
     m_receiver->startSensorLog();
-    readContent([&](const QString& name, int) {
+    readContent([&](const QStringRef& name, int) {
         if (name != QLatin1String("logseg"))
             return Child::Skipped;
         readLogSegment();
@@ -400,7 +476,7 @@ void GHGpxReader::readSensorLog()
 void GHGpxReader::readLogSegment()
 {
     m_receiver->startLogSegment();
-    readContent([&](const QString& name, int) {
+    readContent([&](const QStringRef& name, int) {
         if (name != QLatin1String("logpt"))
             return Child::Skipped;
         readLogpt();
@@ -410,58 +486,60 @@ void GHGpxReader::readLogSegment()
 
 void GHGpxReader::readLogpt()
 {
-    Values map;
-    readAttributes(QStringLiteral("logpt"), map);
-    const auto onChild = [&](const QString& name, int) {
+    Fields& fields = m_leaf;
+    fields.begin();
+    readAttributes(QStringLiteral("logpt"), fields);
+    const auto onChild = [&](const QStringRef& name, int) {
         if (isOneOf(name, {"hrm", "cad", "spd", "tmp", "brm"}) || (m_version == 2 && name == QLatin1String("pwr")) ||
             (m_version == 1 && isOneOf(name, {"pdm", "cps"}))) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         return Child::Skipped;
     };
     if (readContent(onChild))
-        m_receiver->onLogPoint(map);
+        m_receiver->onLogPoint(fields.values());
 }
 
 void GHGpxReader::readWorkoutLog()
 {
     m_receiver->startWorkoutLog();
-    Values map;
-    readAttributes(QStringLiteral("wrklog"), map);
-    const auto onChild = [&](const QString& name, int) {
+    Fields fields;
+    readAttributes(QStringLiteral("wrklog"), fields);
+    const auto onChild = [&](const QStringRef& name, int) {
         if (name == QLatin1String("interval")) {
             readInterval();
             return Child::Consumed;
         }
         if (isOneOf(name, {"lthr", "mhr", "map", "ftp"})) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         return Child::Skipped;
     };
     if (readContent(onChild))
-        m_receiver->onWorkoutLog(map);
+        m_receiver->onWorkoutLog(fields.values());
 }
 
 void GHGpxReader::readInterval()
 {
-    Values map;
-    readAttributes(QStringLiteral("interval"), map);
-    const auto onChild = [&](const QString& name, int) {
+    Fields& fields = m_leaf;
+    fields.begin();
+    readAttributes(QStringLiteral("interval"), fields);
+    const auto onChild = [&](const QStringRef& name, int) {
         if (name != QLatin1String("start") && name != QLatin1String("end"))
             return Child::Skipped;
-        map.insert(name, readText());
+        readText(fields.slot(name));
         return Child::Consumed;
     };
     if (readContent(onChild))
-        m_receiver->onInterval(map);
+        m_receiver->onInterval(fields.values());
 }
 
 void GHGpxReader::readLaps()
 {
     m_receiver->startLaps();
-    readContent([&](const QString& name, int) {
+    readContent([&](const QStringRef& name, int) {
         if (name == QLatin1String("lap"))
             readLapsLap();
         else if (name == QLatin1String("summary"))
@@ -484,15 +562,16 @@ void GHGpxReader::readLapsSummary()
 
 void GHGpxReader::readLap(const QString& prefix, bool summary)
 {
-    Values map;
-    readAttributes(prefix, map);
-    const auto onChild = [&](const QString& name, int) {
+    Fields& fields = m_leaf;
+    fields.begin();
+    readAttributes(prefix, fields);
+    const auto onChild = [&](const QStringRef& name, int) {
         if (isOneOf(name, {"distance", "calorie", "step", "altloss", "altgain", "rtime"})) {
-            map.insert(name, readText());
+            readText(fields.slot(name));
             return Child::Consumed;
         }
         if (isOneOf(name, {"speed", "hrm", "cad", "pwr"})) {
-            readAttributes(name, map);
+            readAttributes(name.toString(), fields);
             return Child::Entered;
         }
         return Child::Skipped;
@@ -500,9 +579,9 @@ void GHGpxReader::readLap(const QString& prefix, bool summary)
     if (!readContent(onChild))
         return;
     if (summary)
-        m_receiver->onSummary(map);
+        m_receiver->onSummary(fields.values());
     else
-        m_receiver->onLap(map);
+        m_receiver->onLap(fields.values());
 }
 
 // Leaves the token after the skipped element's end current. A loop, not recursion: a foreign subtree nests as deep
@@ -512,7 +591,7 @@ void GHGpxReader::skipUnknownElement()
     m_input->skipElement();
 }
 
-void GHGpxReader::readAttributes(const QString& prefix, Values& map)
+void GHGpxReader::readAttributes(const QString& prefix, Fields& fields)
 {
     const QXmlStreamAttributes attributes = m_reader.attributes();
     for (const QXmlStreamAttribute& attribute : attributes) {
@@ -520,6 +599,6 @@ void GHGpxReader::readAttributes(const QString& prefix, Values& map)
         const QStringRef qualifiedName = attribute.qualifiedName();
         if (qualifiedName == QLatin1String("xmlns") || qualifiedName.startsWith(QLatin1String("xmlns:")))
             continue;
-        map.insert(prefix + QLatin1Char('_') + attribute.name().toString(), attribute.value().toString());
+        fields.slot(prefix, attribute.name()) = attribute.value().toString();
     }
 }
