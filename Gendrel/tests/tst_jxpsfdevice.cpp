@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "compress/jxziputil.h"
 #include "device/jxpsfdevice.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
@@ -116,6 +117,20 @@ class TestJXPSFDevice : public QObject
         QByteArray flash = JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A);
         flash.replace(kProfilePage + 600, 16, QByteArray(16, mark));
         return flash;
+    }
+
+    // A write-back of a device that holds flash whose writes never stick: the device is left erased, and the dump
+    // after it blank. False when the client could not read the device or the device is not left erased.
+    bool failWriteBack(const QByteArray& flash)
+    {
+        m_bed.flash()->setExternalFlash(flash);
+        std::unique_ptr<PSFDeviceUnder> client = makeClient();
+        if (!client || !client->load())
+            return false;
+        m_bed.flash()->setDropWrites(true);
+        client->_finalize();
+        m_bed.flash()->setDropWrites(false);
+        return m_bed.flash()->externalFlash() == QByteArray(kFlashSize, char(0xFF));
     }
 
     void seed32(int offset, quint32 value)
@@ -394,18 +409,8 @@ private slots:
             for (int i = 0; i < olderDumps; ++i)
                 QCOMPARE(file.write(older), qint64(kFlashSize));
         }
-        // The write-back's writes never stick: the device is left erased, and the dump after it blank.
-        m_bed.flash()->setExternalFlash(data);
-        {
-            std::unique_ptr<PSFDeviceUnder> client = makeClient();
-            QVERIFY(client);
-            QVERIFY(client->load());
-            m_bed.flash()->setDropWrites(true);
-            client->_finalize();
-            m_bed.flash()->setDropWrites(false);
-        }
+        QVERIFY(failWriteBack(data));
         const QByteArray blank(kFlashSize, char(0xFF));
-        QCOMPARE(m_bed.flash()->externalFlash(), blank);
 
         for (int i = 0; i < laterWriteBacks; ++i) {
             std::unique_ptr<PSFDeviceUnder> client = makeClient();
@@ -427,6 +432,49 @@ private slots:
 
         // The kept dump reads back as a data store, with the user's profile page.
         m_bed.flash()->setExternalFlash(dumpsIn(path).value(olderDumps > 0 ? olderDumps - 1 : 0));
+        std::unique_ptr<PSFDeviceUnder> reader = makeClient();
+        QVERIFY(reader);
+        QVERIFY(reader->load());
+        QCOMPARE(reader->image().at(kProfilePage + 600), 'd');
+    }
+
+    void uploadPackagesKeepTheDumps_data()
+    {
+        QTest::addColumn<bool>("secondPackage"); // else the temporary folder is emptied
+        QTest::newRow("a second package") << true;
+        QTest::newRow("the temporary folder emptied") << false;
+    }
+
+    // After a write-back that failed past the erase, the dumps are the only copy of the user's data: packing them
+    // for an upload, and whatever happens to the package afterwards, leaves them in the user-data folder.
+    void uploadPackagesKeepTheDumps()
+    {
+        QFETCH(bool, secondPackage);
+        const QByteArray data = flashWithProfile('d');
+        QVERIFY(failWriteBack(data));
+        const QByteArray blank(kFlashSize, char(0xFF));
+
+        // Each package holds the dump file, under its own name, as it is once the current flash is added.
+        const QString dumpName = QFileInfo(dumpPath()).fileName();
+        for (int package = 0; package < (secondPackage ? 2 : 1); ++package) {
+            std::unique_ptr<PSFDeviceUnder> client = makeClient();
+            QVERIFY(client);
+            QString zipPath;
+            QVERIFY(client->prepareUploadData(zipPath, true));
+            QTemporaryDir unpacked;
+            QVERIFY(JXZipUtil().decompress(zipPath, unpacked.path()));
+            const QVector<QByteArray> kept = dumpsIn(dumpPath());
+            QCOMPARE(kept.size(), 3 + package);
+            QVERIFY(kept.last() == blank);
+            QVERIFY(dumpsIn(unpacked.filePath(dumpName)) == kept);
+        }
+        if (!secondPackage)
+            QVERIFY(JXEnv::getInstance()->cleanTmpFolder());
+
+        const QVector<QByteArray> dumps = dumpsIn(dumpPath());
+        QCOMPARE(int(std::count(dumps.begin(), dumps.end(), data)), 1);
+        // The kept dump reads back as a data store, with the user's profile page.
+        m_bed.flash()->setExternalFlash(dumps.at(dumps.indexOf(data)));
         std::unique_ptr<PSFDeviceUnder> reader = makeClient();
         QVERIFY(reader);
         QVERIFY(reader->load());

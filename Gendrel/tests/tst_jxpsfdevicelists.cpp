@@ -466,7 +466,7 @@ private slots:
         QVERIFY(readFile(unpacked.filePath(QStringLiteral("Hills20.wrk"))).contains("Hills: 2"));
         QCOMPARE(readFile(unpacked.filePath(m_dumpName)), m_bed.flash()->externalFlash());
         QCOMPARE(readFile(unpacked.filePath(QStringLiteral("jx.log"))), QByteArray("a line of the log\n"));
-        QVERIFY(!QFileInfo::exists(backupPath()));
+        QCOMPARE(readFile(backupPath()), m_bed.flash()->externalFlash());
     }
 
     void exportedDumpsTravelWithTheNextPackage()
@@ -488,7 +488,40 @@ private slots:
         QCOMPARE(dumps.size(), 3 * kFlashSize);
         for (int dump = 0; dump < 3; ++dump)
             QVERIFY(dumps.mid(dump * kFlashSize, kFlashSize) == m_bed.flash()->externalFlash());
-        QVERIFY(!QFileInfo::exists(backupPath()));
+        QCOMPARE(readFile(backupPath()), dumps);
+    }
+
+    void dumpsStayBounded_data()
+    {
+        QTest::addColumn<bool>("package"); // else an export
+        QTest::newRow("upload package") << true;
+        QTest::newRow("export") << false;
+    }
+
+    // The dump file is never removed, so every dump added makes room for itself past the limit.
+    void dumpsStayBounded()
+    {
+        QFETCH(bool, package);
+        const qint64 limit = 16 * 1024 * 1024;
+        {
+            // Dumps of zeros hold no data store: the oldest of them goes.
+            QFile old(backupPath());
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            QVERIFY(old.resize(limit + kFlashSize));
+        }
+        std::unique_ptr<PSFDeviceUnder> client = makeClient(uploadImage());
+        QVERIFY(client);
+        QStringList files;
+        QString path = m_bed.folder()->filePath(QStringLiteral("out.zip"));
+        if (package)
+            QVERIFY(client->prepareUploadData(path, false));
+        else
+            client->exportData(QString(), files);
+        QFile backup(backupPath());
+        QCOMPARE(backup.size(), limit + kFlashSize);
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QVERIFY(backup.seek(limit));
+        QCOMPARE(backup.read(kFlashSize), m_bed.flash()->externalFlash());
     }
 
     void failingZipKeepsTheBackup()
@@ -510,7 +543,7 @@ private slots:
 
         QString good = m_bed.folder()->filePath(QStringLiteral("out.zip"));
         QVERIFY(client->prepareUploadData(good, true));
-        QVERIFY(!QFileInfo::exists(backupPath()));
+        QCOMPARE(QFileInfo(backupPath()).size(), qint64(3 * kFlashSize));
     }
 
     void failedAppendLeavesNoPartialDump()

@@ -251,6 +251,9 @@ protected:
     // "zelto40flash.jx<version>.dat": the dumps of the flash that the write-back and the exports append to, in the
     // user-data folder, and its copy's name in the upload package.
     static QString flashDumpName();
+    // The dump file in the user-data folder, its oldest dumps dropped to make room for the next one; the newest
+    // dump that holds a data store always stays.
+    QString trimmedFlashDumpPath();
     // Whether one dump of the whole flash holds a data store worth keeping: the current slot of its flash header
     // carries the record mark and its profile page is not erased. A blank flash fails the first test; a save cut
     // off before its end leaves the profile page, written last but one, erased.

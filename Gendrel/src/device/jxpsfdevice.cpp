@@ -610,13 +610,19 @@ bool JXPSFDevice::holdsDataStore(const QByteArray& dump)
            !JXFlashBackup::isErased(dump, profileStart, int(PageSize));
 }
 
+QString JXPSFDevice::trimmedFlashDumpPath()
+{
+    const QString path = JXFlashBackup::userDataPath(flashDumpName());
+    // The newest dump that holds the user's data stays, also after a failed write-back left only blank flash to
+    // dump. A file that cannot be cut only grows.
+    JXFlashBackup::trimDumps(path, m_image.size(), kBackupLimit, &JXPSFDevice::holdsDataStore);
+    return path;
+}
+
 bool JXPSFDevice::_finalize()
 {
     JXFunctionTrace trace(QStringLiteral("_finalize"));
-    const QString path = JXFlashBackup::userDataPath(flashDumpName());
-    // Older dumps make room first; the newest one that holds the user's data stays, also after a failed write-back
-    // left only blank flash to dump. A file that cannot be cut only grows.
-    JXFlashBackup::trimDumps(path, m_image.size(), kBackupLimit, &JXPSFDevice::holdsDataStore);
+    const QString path = trimmedFlashDumpPath();
     // Without a copy of the flash as it was, nothing is erased.
     if (!dumpExtFlash(path))
         return false;

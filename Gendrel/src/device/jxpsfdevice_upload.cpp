@@ -145,19 +145,17 @@ bool JXPSFDevice::prepareUploadData(QString& zipPath, bool dontCheckUploaded)
     QStringList files = trackToXml(!dontCheckUploaded);
     JX_DEBUG << "done";
 
-    // Every dump since the last upload travels in the package; the backup goes only once the package holds it.
+    // The kept dumps travel in the package, the current one last. The file stays in the user-data folder: after a
+    // failed write-back it holds the only copy of the user's data, and the package is gone with the next one.
     const QString dumpName = flashDumpName();
-    const QString backup = JXFlashBackup::userDataPath(dumpName);
+    const QString backup = trimmedFlashDumpPath();
     saveExtFlashToFile(backup);
-    bool dumpPacked = false;
     QFile::remove(dumpName);
     if (!QFileInfo::exists(backup))
         JX_WARNING << "no flash dump to pack";
     else if (!QFile::copy(backup, dumpName))
         JX_WARNING << "the flash dump could not be copied into the package";
     else
-        dumpPacked = true;
-    if (dumpPacked)
         files.append(dumpName);
 
     const QString logName = env->getLogFileName();
@@ -177,18 +175,16 @@ bool JXPSFDevice::prepareUploadData(QString& zipPath, bool dontCheckUploaded)
     }
     JXZipUtil zip;
     if (!zip.compress(zipPath, files)) {
-        JX_CRITICAL << "packing the upload data into" << zipPath << "failed; the flash backup is kept";
+        JX_CRITICAL << "packing the upload data into" << zipPath << "failed";
         return false;
     }
-    if (dumpPacked && !QFile::remove(backup))
-        JX_WARNING << "the packed flash backup" << backup << "could not be removed";
     JX_DEBUG << "end";
     return true;
 }
 
 void JXPSFDevice::exportData(QString, QStringList& files)
 {
-    const QString backup = JXFlashBackup::userDataPath(flashDumpName());
+    const QString backup = trimmedFlashDumpPath();
     const qint64 before = fileSize(backup);
     saveExtFlashToFile(backup);
     const qint64 after = fileSize(backup);
