@@ -466,9 +466,10 @@ private slots:
         image.put(image.sensorLog().tableStart, logHead(1000, 1, 0x7F, 1000) + QByteArray(10000, '\x01'));
 
         for (const char* what : {"laps", "track segments", "sensor logs"}) {
-            QTest::ignoreMessage(QtWarningMsg,
-                                 QRegularExpression(QStringLiteral("%1 loaded for all their holders would exceed")
-                                                        .arg(QLatin1String(what))));
+            QTest::ignoreMessage(
+                QtWarningMsg,
+                QRegularExpression(
+                    QStringLiteral("%1 loaded for all their holders would exceed").arg(QLatin1String(what))));
         }
         auto routes = routeFrame(image);
         auto tracks = trackFrame(image);

@@ -141,8 +141,7 @@ public:
     // The view of a variable-sized record at begin, made by make(end) and taken from the budget; null when it is
     // not complete. The view is made with end at the table's end, or nearer where the budget leaves less, so that a
     // record the budget cannot hold counts as crossing its end and none of its parts get views.
-    template <typename View, typename Make>
-    View* load(char* begin, const char* tableEnd, quint64 headSize, Make make)
+    template <typename View, typename Make> View* load(char* begin, const char* tableEnd, quint64 headSize, Make make)
     {
         const char* end = tableEnd;
         if (m_budget && begin < tableEnd && m_budget->left() < quint64(tableEnd - begin))

@@ -90,8 +90,8 @@ void JXPSFRouteFrame_1_5::loadRoutes()
             break;
         }
         if (route->getBytesCount() > bytesLeft) {
-            JX_WARNING << "routes overlap: route" << index << "would exceed the route table; routes read:"
-                       << m_routes.size();
+            JX_WARNING << "routes overlap: route" << index
+                       << "would exceed the route table; routes read:" << m_routes.size();
             delete route;
             break;
         }

@@ -39,8 +39,9 @@ void JXPSFSensorLogFrame_1_5::loadSensorLogOfRoute(JXPSFRoute_1_5* route)
             JX_WARNING << "sensor-log offset" << offset << "lies outside the sensor-log table";
             continue;
         }
-        auto* log = share.load<JXPSFSensorLog_1_5>(head, m_table.end(), JXPSFSensorLog_1_5::HeadSize,
-                                                   [head](const char* end) { return new JXPSFSensorLog_1_5(head, end); });
+        auto* log =
+            share.load<JXPSFSensorLog_1_5>(head, m_table.end(), JXPSFSensorLog_1_5::HeadSize,
+                                           [head](const char* end) { return new JXPSFSensorLog_1_5(head, end); });
         if (!log)
             break;
         segment->setSensorLogSeg(log);
