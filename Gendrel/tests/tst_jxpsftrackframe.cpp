@@ -445,6 +445,70 @@ private slots:
         QCOMPARE(image.header(JXExtFlashInfo_2M::SensorLogTableEnd), table);
         QCOMPARE(image.header(JXExtFlashInfo_2M::SensorLogRoomLeft), image.sensorLog().tableSize);
     }
+
+    void routesSharingTheirRecordsLoadWithinEachTable()
+    {
+        // A damaged image: the route count fills the route table and the chain keeps coming back to its one record,
+        // which names 254 laps and a summary, a segment of 1000 points and through it a log of 1000 samples. Each
+        // route read alone would load all of them again.
+        JXPSFImageFixture image;
+        QByteArray route = trackRoute(0, 0);
+        qToLittleEndian<quint32>(0, route.data() + 12);
+        qToLittleEndian<quint32>(56, route.data() + 16);
+        route[24] = char(254);
+        const int routeCount = int(image.route().tableSize / 36);
+        image.put(image.route().tableStart, route);
+        image.put16(image.route().frameStart + 8, quint16(routeCount));
+        QByteArray points;
+        for (int index = 0; index < 1000; ++index)
+            points += QByteArray::fromHex("04000100FFFF");
+        image.put(image.track().tableStart, segmentHead(1000, 1, None, 1000, 0) + points);
+        image.put(image.sensorLog().tableStart, logHead(1000, 1, 0x7F, 1000) + QByteArray(10000, '\x01'));
+
+        for (const char* what : {"laps", "track segments", "sensor logs"}) {
+            QTest::ignoreMessage(
+                QtWarningMsg,
+                QRegularExpression(
+                    QStringLiteral("%1 loaded for all their holders would exceed").arg(QLatin1String(what))));
+        }
+        auto routes = routeFrame(image);
+        auto tracks = trackFrame(image);
+        JXPSFSensorLogFrame_1_5 logs(image.at(image.sensorLog().frameStart), image.info(), image.end());
+        QCOMPARE(routes->getRoutes().size(), routeCount);
+        quint64 laps = 0;
+        quint64 segmentBytes = 0;
+        quint64 logBytes = 0;
+        for (JXPSFRoute_1_5* each : qAsConst(routes->getRoutes())) {
+            tracks->loadTrackSegs(each);
+            logs.loadSensorLogOfRoute(each);
+            laps += quint64(each->getLaps().size()) + (each->getSummary() ? 1 : 0);
+            for (JXPSFTrackSeg_1_5* segment : qAsConst(each->getTrack()))
+                segmentBytes += segment->getBytesCount();
+            for (JXPSFSensorLog_1_5* log : qAsConst(each->getSensorLog()))
+                logBytes += log->getBytesCount();
+        }
+        // The first routes get all they name; the table's worth of views is then spent, and no view is partial.
+        QCOMPARE(laps, quint64(image.lap().tableSize / 56));
+        QCOMPARE(routes->getRoutes().first()->getLaps().size(), 254);
+        QCOMPARE(routes->getRoutes().last()->getLaps().size(), 0);
+        const quint64 segmentSize = 40 + 6000;
+        QCOMPARE(segmentBytes, image.track().tableSize / segmentSize * segmentSize);
+        QCOMPARE(routes->getRoutes().first()->getTrack().first()->getTrackPoints().size(), 1000);
+        QVERIFY(routes->getRoutes().last()->getTrack().isEmpty());
+        const quint64 logSize = 16 + 10000;
+        QCOMPARE(logBytes, image.sensorLog().tableSize / logSize * logSize);
+        QVERIFY(routes->getRoutes().last()->getSensorLog().isEmpty());
+
+        // Views let go give their share back: the last route, loaded again once the first has dropped its own,
+        // gets what the first had.
+        JXPSFRoute_1_5* first = routes->getRoutes().first();
+        JXPSFRoute_1_5* last = routes->getRoutes().last();
+        QVector<JXPSFTrackSeg_1_5*> none;
+        first->setTrack(none);
+        first->trackShare().release();
+        tracks->loadTrackSegs(last);
+        QCOMPARE(last->getTrack().size(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestJXPSFTrackFrame)

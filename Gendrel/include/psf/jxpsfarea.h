@@ -4,6 +4,8 @@
 #include <QtEndian>
 #include <QtGlobal>
 
+#include <memory>
+
 class JXExtFlashInfo_2M;
 
 // The areas of the second-generation layout that hold a table, each its own.
@@ -67,6 +69,105 @@ public:
 private:
     char* m_begin = nullptr;
     char* m_end = nullptr;
+};
+
+// What all the views loaded from one table may take together, in bytes. No two records of a sound table overlap, so
+// its views never need more than the table's size; the records of a damaged one may be shared by many routes or
+// chains, each of which would otherwise load views of its own. Shared by the frame of the table and the holders of
+// the views, which give their bytes back when they let the views go, whichever of them goes first.
+class JXPSFLoadBudget
+{
+public:
+    // what names the table's records in the one warning given when the budget first stops a load.
+    JXPSFLoadBudget(quint64 bytes, const char* what) : m_left(bytes), m_what(what) {}
+
+    // Nothing once a load was stopped, until views are given back: the holders that come after would otherwise
+    // each walk a record that cannot fit only to drop it.
+    quint64 left() const { return m_stopped ? 0 : m_left; }
+    // False, and a warning the first time, when fewer bytes are left.
+    bool take(quint64 bytes)
+    {
+        if (bytes > left()) {
+            stopped();
+            return false;
+        }
+        m_left -= bytes;
+        return true;
+    }
+    void giveBack(quint64 bytes)
+    {
+        m_left += bytes;
+        m_stopped = m_stopped && bytes == 0;
+    }
+    // Marks a load ended short because the budget is spent; says so once.
+    void stopped();
+
+private:
+    quint64 m_left;
+    const char* m_what;
+    bool m_stopped = false;
+    bool m_warned = false;
+};
+
+// The bytes one holder of views has taken from a budget.
+class JXPSFLoadShare
+{
+public:
+    JXPSFLoadShare() = default;
+    ~JXPSFLoadShare() { release(); }
+    JXPSFLoadShare(const JXPSFLoadShare&) = delete;
+    JXPSFLoadShare& operator=(const JXPSFLoadShare&) = delete;
+
+    // Gives back what is held and takes from this budget from now on; without one nothing is limited.
+    void reset(std::shared_ptr<JXPSFLoadBudget> budget)
+    {
+        release();
+        m_budget = std::move(budget);
+    }
+    // False when the budget has fewer bytes left: the load stops there.
+    bool take(quint64 bytes)
+    {
+        if (m_budget && !m_budget->take(bytes))
+            return false;
+        m_held += bytes;
+        return true;
+    }
+    void release()
+    {
+        if (m_budget)
+            m_budget->giveBack(m_held);
+        m_held = 0;
+    }
+    // The view of a variable-sized record at begin, made by make(end) and taken from the budget; null when it is
+    // not complete. The view is made with end at the table's end, or nearer where the budget leaves less, so that a
+    // record the budget cannot hold counts as crossing its end and none of its parts get views.
+    template <typename View, typename Make> View* load(char* begin, const char* tableEnd, quint64 headSize, Make make)
+    {
+        const char* end = tableEnd;
+        if (m_budget && begin < tableEnd && m_budget->left() < quint64(tableEnd - begin))
+            end = begin + m_budget->left();
+        if (end - begin < qptrdiff(headSize)) {
+            stop();
+            return nullptr;
+        }
+        View* view = make(end);
+        if (view->isComplete() && take(view->getBytesCount()))
+            return view;
+        if (!view->isComplete() && end != tableEnd)
+            stop();
+        delete view;
+        return nullptr;
+    }
+
+private:
+    void stop()
+    {
+        if (m_budget)
+            m_budget->stopped();
+    }
+
+    std::shared_ptr<JXPSFLoadBudget> m_budget;
+    quint64 m_held = 0;
 };
 
 // Unaligned little-endian fields of a record, and the all-0xFF test for absent ones.

@@ -3,9 +3,9 @@
 
 #include <QVector>
 
+#include "psf/jxpsfarea.h"
 #include "psf/jxpsfnamedobject.h"
 
-class JXPSFArea;
 class JXPSFLap_1_5;
 class JXPSFSensorLog_1_5;
 class JXPSFTrackSeg_1_5;
@@ -26,8 +26,10 @@ public:
     static const unsigned int HeadSize = 36;
 
     // With a null lap table the record is initialised as a new one. Otherwise its laps and summary are loaded from
-    // the lap table (those outside it are absent) and its names up to end, the route table end.
-    JXPSFRoute_1_5(char* record, const JXPSFArea* lapTable, const char* end);
+    // the lap table (those outside it are absent), within lapBudget when there is one, and its names up to end, the
+    // route table end.
+    JXPSFRoute_1_5(char* record, const JXPSFArea* lapTable, const char* end,
+                   std::shared_ptr<JXPSFLoadBudget> lapBudget = nullptr);
     ~JXPSFRoute_1_5() override;
 
     // False when the name chain ran past the route table end.
@@ -74,7 +76,8 @@ public:
 
     QVector<JXPSFLap_1_5*>& getLaps() { return m_laps; }
     JXPSFLap_1_5* getSummary() const { return m_summary; }
-    // Replaces the lap and summary views with those at the record's offsets in the lap table.
+    // Replaces the lap and summary views with those at the record's offsets in the lap table, as far as the lap
+    // budget allows.
     void loadLaps(const JXPSFArea& lapTable);
 
     QVector<JXPSFTrackSeg_1_5*>& getTrack() { return m_track; }
@@ -85,6 +88,9 @@ public:
     QVector<JXPSFSensorLog_1_5*>& getSensorLog() { return m_sensorLogs; }
     // Takes these without deleting the logs held.
     void setSensorLog(QVector<JXPSFSensorLog_1_5*>& logs);
+    // What the segments and the sensor logs held took from their tables' budgets; their frames fill these.
+    JXPSFLoadShare& trackShare() { return m_trackShare; }
+    JXPSFLoadShare& sensorLogShare() { return m_sensorLogShare; }
 
     JXPSFUserInfoLog_1_5* getUserInfoLog() const { return m_userInfo; }
     void setUserInfoLog(JXPSFUserInfoLog_1_5* log);
@@ -102,6 +108,9 @@ private:
     JXPSFUserInfoLog_1_5* m_userInfo = nullptr;
     JXPSFWorkoutLog_1_5* m_workoutLog = nullptr;
     bool m_complete = true;
+    JXPSFLoadShare m_lapShare;
+    JXPSFLoadShare m_trackShare;
+    JXPSFLoadShare m_sensorLogShare;
 };
 
 #endif

@@ -72,6 +72,8 @@ private:
     QVector<JXPSFRoute_1_5*> m_routes;
     JXPSFArea m_routeTable;
     JXPSFArea m_lapTable;
+    // Shared by the laps and summaries of all routes.
+    std::shared_ptr<JXPSFLoadBudget> m_lapBudget;
 };
 
 #endif

@@ -23,7 +23,8 @@ public:
     const JXPSFArea& getTable() const { return m_table; }
 
     // Makes a log for each of the route's segments that has one and hands them to the route. An offset outside the
-    // table counts as none; a log whose samples cross the table end ends the load.
+    // table counts as none; a log whose samples cross the table end, or that would take the logs of all routes
+    // together past the table's size, ends the load.
     void loadSensorLogOfRoute(JXPSFRoute_1_5* route);
     void eraseSensorLogTable(JXExtFlashInfo_2M* info);
     // Packs the logs of these routes to the table start; the rest of the table and the flash header stay. The
@@ -35,6 +36,8 @@ private:
 
     char* m_data;
     JXPSFArea m_table;
+    // Shared by the logs of all routes.
+    std::shared_ptr<JXPSFLoadBudget> m_budget;
 };
 
 #endif

@@ -26,8 +26,8 @@ public:
     unsigned int getSegListOffset() const;
     const JXPSFArea& getSegList() const { return m_list; }
 
-    // Hands the route its chain of segments. A chain that leaves the list, loops or whose points cross the list end
-    // stops there.
+    // Hands the route its chain of segments. A chain that leaves the list, loops, whose points cross the list end or
+    // that would take the segments of all routes together past the list's size stops there.
     void loadTrackSegs(JXPSFRoute_1_5* route);
     // Packs the segments of these routes to the list start, route by route. The routes keep their segment views,
     // which then view the packed bytes; their sensor-log links are cleared.
@@ -35,6 +35,8 @@ public:
 
 private:
     JXPSFArea m_list;
+    // Shared by the segments of all routes.
+    std::shared_ptr<JXPSFLoadBudget> m_budget;
 };
 
 #endif

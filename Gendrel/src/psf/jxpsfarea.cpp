@@ -74,3 +74,12 @@ JXPSFArea JXPSFArea::table(JXPSFTable kind, char* frame, unsigned int headSize, 
     }
     return make(frame, offset, size, imageEnd);
 }
+
+void JXPSFLoadBudget::stopped()
+{
+    m_stopped = true;
+    if (m_warned)
+        return;
+    m_warned = true;
+    JX_WARNING << m_what << "loaded for all their holders would exceed their table; loads from it stop short";
+}

@@ -36,12 +36,15 @@ const quint8 kStopWatchBit = 0x10;
 
 using namespace JXPSFBytes;
 
-JXPSFRoute_1_5::JXPSFRoute_1_5(char* record, const JXPSFArea* lapTable, const char* end) : JXPSFNamedObject(record)
+JXPSFRoute_1_5::JXPSFRoute_1_5(char* record, const JXPSFArea* lapTable, const char* end,
+                               std::shared_ptr<JXPSFLoadBudget> lapBudget)
+    : JXPSFNamedObject(record)
 {
     if (!lapTable) {
         initialise();
         return;
     }
+    m_lapShare.reset(std::move(lapBudget));
     loadLaps(*lapTable);
     const quint32 nameOffset = getNameOffset();
     if (nameOffset == None)
@@ -81,6 +84,7 @@ void JXPSFRoute_1_5::deleteLaps()
     m_laps.clear();
     delete m_summary;
     m_summary = nullptr;
+    m_lapShare.release();
 }
 
 void JXPSFRoute_1_5::loadLaps(const JXPSFArea& lapTable)
@@ -94,15 +98,18 @@ void JXPSFRoute_1_5::loadLaps(const JXPSFArea& lapTable)
                 JX_WARNING << "lap" << index << "lies outside the lap table; laps read:" << m_laps.size();
                 break;
             }
+            if (!m_lapShare.take(JXPSFLap_1_5::Size))
+                break;
             m_laps.append(new JXPSFLap_1_5(lap));
         }
     }
     const quint32 summaryOffset = getSumOffset();
     if (summaryOffset != None) {
-        if (char* summary = lapTable.at(summaryOffset, JXPSFLap_1_5::Size))
-            m_summary = new JXPSFLap_1_5(summary);
-        else
+        char* summary = lapTable.at(summaryOffset, JXPSFLap_1_5::Size);
+        if (!summary)
             JX_WARNING << "summary lap offset" << summaryOffset << "lies outside the lap table";
+        else if (m_lapShare.take(JXPSFLap_1_5::Size))
+            m_summary = new JXPSFLap_1_5(summary);
     }
 }
 

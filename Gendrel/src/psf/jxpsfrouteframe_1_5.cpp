@@ -59,6 +59,7 @@ JXPSFRouteFrame_1_5::JXPSFRouteFrame_1_5(char* frame, const JXExtFlashInfo_2M* i
                                     info, imageEnd);
     m_lapTable = JXPSFArea::table(JXPSFTable::Lap, frame, JXPSFRouteHeader_1_5::Size, m_header->getLapTblOffset(), info,
                                   imageEnd);
+    m_lapBudget = std::make_shared<JXPSFLoadBudget>(m_lapTable.size(), "laps");
     loadRoutes();
 }
 
@@ -69,10 +70,12 @@ JXPSFRouteFrame_1_5::~JXPSFRouteFrame_1_5()
 
 void JXPSFRouteFrame_1_5::loadRoutes()
 {
-    // Every record takes 36 bytes at least, which bounds both the count and a chain that loops.
+    // Every record takes 36 bytes at least, which bounds both the count and a chain that loops; records with their
+    // names together take at most the table, which bounds a chain that loops over records with long names.
     const unsigned int count = qMin<unsigned int>(m_header->getRouteCount(), m_routeTable.size() / JXPSFRoute_1_5::HeadSize);
     if (count < m_header->getRouteCount())
         JX_WARNING << "route count" << m_header->getRouteCount() << "exceeds the route table; at most" << count << "read";
+    quint64 bytesLeft = m_routeTable.size();
     quint32 offset = 0;
     for (unsigned int index = 0; index < count; ++index) {
         char* record = m_routeTable.at(offset, JXPSFRoute_1_5::HeadSize);
@@ -80,12 +83,19 @@ void JXPSFRouteFrame_1_5::loadRoutes()
             JX_WARNING << "route" << index << "lies outside the route table; routes read:" << m_routes.size();
             break;
         }
-        auto* route = new JXPSFRoute_1_5(record, &m_lapTable, m_routeTable.end());
+        auto* route = new JXPSFRoute_1_5(record, &m_lapTable, m_routeTable.end(), m_lapBudget);
         if (!route->isComplete()) {
             JX_WARNING << "names of route" << index << "cross the route table end; routes read:" << m_routes.size();
             delete route;
             break;
         }
+        if (route->getBytesCount() > bytesLeft) {
+            JX_WARNING << "routes overlap: route" << index
+                       << "would exceed the route table; routes read:" << m_routes.size();
+            delete route;
+            break;
+        }
+        bytesLeft -= route->getBytesCount();
         m_routes.append(route);
         offset = route->getNextOffset();
         if (offset == None)

@@ -15,6 +15,7 @@ JXPSFSensorLogFrame_1_5::JXPSFSensorLogFrame_1_5(char* frame, const JXExtFlashIn
     : m_data(frame)
 {
     m_table = JXPSFArea::table(JXPSFTable::SensorLog, frame, HeadSize, getLogOffset(), info, imageEnd);
+    m_budget = std::make_shared<JXPSFLoadBudget>(m_table.size(), "sensor logs");
 }
 
 unsigned int JXPSFSensorLogFrame_1_5::getLogOffset() const
@@ -27,6 +28,8 @@ void JXPSFSensorLogFrame_1_5::loadSensorLogOfRoute(JXPSFRoute_1_5* route)
     if (!route)
         return;
     QVector<JXPSFSensorLog_1_5*> logs;
+    JXPSFLoadShare& share = route->sensorLogShare();
+    share.reset(m_budget);
     for (JXPSFTrackSeg_1_5* segment : qAsConst(route->getTrack())) {
         const quint32 offset = segment->getSsrLogOffset();
         if (offset == None)
@@ -36,11 +39,11 @@ void JXPSFSensorLogFrame_1_5::loadSensorLogOfRoute(JXPSFRoute_1_5* route)
             JX_WARNING << "sensor-log offset" << offset << "lies outside the sensor-log table";
             continue;
         }
-        auto* log = new JXPSFSensorLog_1_5(head, m_table.end());
-        if (!log->isComplete()) {
-            delete log;
+        auto* log =
+            share.load<JXPSFSensorLog_1_5>(head, m_table.end(), JXPSFSensorLog_1_5::HeadSize,
+                                           [head](const char* end) { return new JXPSFSensorLog_1_5(head, end); });
+        if (!log)
             break;
-        }
         segment->setSensorLogSeg(log);
         logs.append(log);
     }

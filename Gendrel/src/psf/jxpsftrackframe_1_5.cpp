@@ -23,6 +23,7 @@ JXPSFTrackFrame_1_5::JXPSFTrackFrame_1_5(char* frame, const JXExtFlashInfo_2M* i
     : JXPSFObject(frame)
 {
     m_list = JXPSFArea::table(JXPSFTable::Track, frame, HeadSize, getSegListOffset(), info, imageEnd);
+    m_budget = std::make_shared<JXPSFLoadBudget>(m_list.size(), "track segments");
 }
 
 unsigned int JXPSFTrackFrame_1_5::getSegListOffset() const
@@ -35,6 +36,8 @@ void JXPSFTrackFrame_1_5::loadTrackSegs(JXPSFRoute_1_5* route)
     if (!route || !route->hasTrack())
         return;
     QVector<JXPSFTrackSeg_1_5*> track;
+    JXPSFLoadShare& share = route->trackShare();
+    share.reset(m_budget);
     // Every segment takes 40 bytes at least, which bounds the walk; a chain that comes back to a segment it has read
     // ends there, so that a loop does not make copies of the same points until the bound.
     const unsigned int mostSteps = m_list.size() / JXPSFTrackSeg_1_5::HeadSize;
@@ -51,11 +54,18 @@ void JXPSFTrackFrame_1_5::loadTrackSegs(JXPSFRoute_1_5* route)
             break;
         }
         visited.insert(offset);
-        auto* segment = new JXPSFTrackSeg_1_5(head, false, m_list.end());
-        if (!segment->isComplete()) {
-            delete segment;
+        const char* listEnd = m_list.end();
+        bool cut = false;
+        auto* segment = share.load<JXPSFTrackSeg_1_5>(head, listEnd, JXPSFTrackSeg_1_5::HeadSize,
+                                                      [head, listEnd, &cut](const char* end) {
+                                                          cut = end != listEnd;
+                                                          return new JXPSFTrackSeg_1_5(head, false, end);
+                                                      });
+        if (!segment)
             break;
-        }
+        // New points may still go up to the list end.
+        if (cut)
+            segment->moveTo(head, listEnd);
         track.append(segment);
         offset = segment->getNext();
         if (offset == None)
@@ -114,6 +124,7 @@ void JXPSFTrackFrame_1_5::rearrangeTrackTable(QVector<JXPSFRoute_1_5*>& routes, 
             route->setTrkOffset(None);
             QVector<JXPSFTrackSeg_1_5*> none;
             route->setTrack(none);
+            route->trackShare().release();
             continue;
         }
         route->setTrkOffset(quint32(packed.size()));
