@@ -12,6 +12,8 @@
 #include "system/jxplatform.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 
 #include <cstdint>
 #include <memory>
@@ -94,6 +96,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     JXFuzz::removeTree(s_volume + QLatin1String("/System"));
     require(JXFuzz::writeFile(s_descriptionFile, QByteArray(reinterpret_cast<const char*>(data), int(size))),
             "cannot write the description file");
+    // The INI reader keeps what it read of a path while the file's size and time stay the same. Two inputs written
+    // within one tick of the file system's clock can share both, and the driver would see the input before; each
+    // input gets a time of its own.
+    static qint64 s_inputs = 0;
+    QFile written(s_descriptionFile);
+    require(written.open(QIODevice::ReadWrite) &&
+                written.setFileTime(QDateTime::fromSecsSinceEpoch(1000000000 + ++s_inputs, Qt::UTC),
+                                    QFileDevice::FileModificationTime),
+            "cannot date the description file");
+    written.close();
 
     const Identity asBrought = driverIdentity();
 

@@ -54,6 +54,9 @@ public:
 std::unique_ptr<JXSimulatedSystem> s_system;
 std::unique_ptr<JXSimulatedFlashDevice> s_flash;
 QStringList s_knownCodes;
+// Laid out once; each input copies them.
+QByteArray s_parsingFlash;
+QByteArray s_erasedInternal;
 
 std::unique_ptr<FuzzClient> makeClient(const QString& model)
 {
@@ -88,7 +91,7 @@ int expectedTableOffset(const QByteArray& area)
 void languageArea(quint32 position, const QByteArray& bytes)
 {
     const int offset = int(position % kLanguageArea);
-    const QByteArray internal = laidInto(QByteArray(kInternalSize, char(0xFF)), offset, bytes);
+    const QByteArray internal = laidInto(s_erasedInternal, offset, bytes);
     s_flash->setInternalFlash(internal);
     std::unique_ptr<FuzzClient> client = makeClient(QStringLiteral("Zelto35"));
     require(client != nullptr, "the client refused a readable device");
@@ -110,7 +113,8 @@ void languageArea(quint32 position, const QByteArray& bytes)
     }
 }
 
-void externalFlash(quint8 selector, quint32 position, const QByteArray& bytes)
+// An external flash that would parse: a header record in slot 0, a profile block of a set-up device.
+QByteArray parsingFlash()
 {
     QByteArray flash(kFlashSize, char(0xFF));
     QByteArray slot(212, '\0');
@@ -118,7 +122,12 @@ void externalFlash(quint8 selector, quint32 position, const QByteArray& bytes)
     flash.replace(0, slot.size(), slot);
     flash.replace(kProfileBlock, 4096, QByteArray(4096, '\0'));
     flash[kProfileBlock + kZelto30SetUp] = 1;
-    s_flash->setExternalFlash(laidInto(flash, int(position % kFlashSize), bytes));
+    return flash;
+}
+
+void externalFlash(quint8 selector, quint32 position, const QByteArray& bytes)
+{
+    s_flash->setExternalFlash(laidInto(s_parsingFlash, int(position % kFlashSize), bytes));
     static const char* const models[] = {"Zelto30", "Zelto35", "Hemlar30", "Hemlar35", "Zelto20"};
     std::unique_ptr<FuzzClient> client = makeClient(QLatin1String(models[(selector >> 1) % 5]));
     if (!client)
@@ -163,6 +172,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     JXLanguageMap map;
     map.createMap();
     s_knownCodes = map.getLangCodes();
+    s_parsingFlash = parsingFlash();
+    s_erasedInternal = QByteArray(kInternalSize, char(0xFF));
     return 0;
 }
 
@@ -178,5 +189,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         languageArea(position, bytes);
     else
         externalFlash(selector, position, bytes);
+    // What an input allocates goes before the next one: libFuzzer runs an input again, and then a leak check over
+    // the whole heap, whenever an input ends with more allocations than frees.
+    s_flash->clearCommands();
+    s_flash->setExternalFlash(s_parsingFlash);
+    s_flash->setInternalFlash(s_erasedInternal);
     return 0;
 }

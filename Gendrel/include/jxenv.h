@@ -35,8 +35,15 @@ public:
     QString getResourceDir();
     QString getPathSeparator();
     QString getResourcePath(const QString& name);
+    // The temporary folder, made with its parents when missing (a failure is logged; the path is returned anyway).
     QString getTmpFolder();
-    void cleanTmpFolder();
+    // Removes the files of the temporary folder by its absolute path; sub-folders and hidden files stay. False
+    // (logged) when it is not a folder or a file stays.
+    bool cleanTmpFolder();
+    // Whoever writes into the temporary folder by relative name checks this after cdTmpFolder.
+    bool isInTmpFolder();
+    // The current-folder changes wait for a JXCurrentFolderGuard held by another thread; a failure is logged. The
+    // returned QDir names ".", whatever is current when it is used.
     QDir cdTmpFolder();
     QDir cdUserDataFolder();
     QDir cdAppFolder();

@@ -109,8 +109,10 @@ public:
 
     // Unpacks a language pack into scratchFolder (emptied first) and appends
     // to names the English name of every language whose code stands between
-    // two underscores in the name of a top-level entry.
-    static bool getSupportLanguage(QString zipFile, QString scratchFolder, QStringList& names);
+    // two underscores in the name of a top-level entry. A pack that unpacks
+    // to more than sizeLimit bytes is refused (a negative limit sets none).
+    static bool getSupportLanguage(QString zipFile, QString scratchFolder, QStringList& names,
+                                   qint64 sizeLimit = -1);
     // Starts the training application from the install folder its settings
     // name; false when it was not started.
     static bool launchSportTracks();

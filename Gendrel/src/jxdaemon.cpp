@@ -16,6 +16,7 @@
 #include "device/jxzelto35.h"
 #include "device/jxzelto50.h"
 #include "gal/libgal.h"
+#include "jxcurrentfolder.h"
 #include "jxdaemonproxy.h"
 #include "jxenv.h"
 #include "jxlog.h"
@@ -161,27 +162,31 @@ void JXDaemon::exportLog(QString zipPath)
     if (QFile::exists(zipFile))
         QFile::remove(zipFile);
 
-    env->cdUserDataFolder();
-    const QString folder = env->getUserDataBaseFolder();
-    QStringList files;
-    // A copy left behind by an earlier export stays and is packed as it is.
-    const QStringList logs[] = {{QStringLiteral("jx.log"), QStringLiteral("jxlog.txt")},
-                                {QStringLiteral("jxuser.log"), QStringLiteral("jxuserlog.txt")}};
-    for (const QStringList& log : logs) {
-        const QString source = folder + QLatin1Char('/') + log.at(0);
-        if (!QFile::exists(source))
-            continue;
-        JXUtility::copyFile(source, folder + QLatin1Char('/') + log.at(1), false, 1);
-        files.append(log.at(1));
-    }
-    if (JXClient* client = getClient())
-        client->exportData(folder, files);
+    {
+        // The entries are read by relative name: no other thread may move the current folder meanwhile.
+        JXCurrentFolderGuard folderGuard;
+        env->cdUserDataFolder();
+        const QString folder = env->getUserDataBaseFolder();
+        QStringList files;
+        // A copy left behind by an earlier export stays and is packed as it is.
+        const QStringList logs[] = {{QStringLiteral("jx.log"), QStringLiteral("jxlog.txt")},
+                                    {QStringLiteral("jxuser.log"), QStringLiteral("jxuserlog.txt")}};
+        for (const QStringList& log : logs) {
+            const QString source = folder + QLatin1Char('/') + log.at(0);
+            if (!QFile::exists(source))
+                continue;
+            JXUtility::copyFile(source, folder + QLatin1Char('/') + log.at(1), false, 1);
+            files.append(log.at(1));
+        }
+        if (JXClient* client = getClient())
+            client->exportData(folder, files);
 
-    // Entries are read by name from the current directory, the user-data folder.
-    JXZipUtil zip;
-    if (!zip.compress(zipFile, files))
-        JX_WARNING << "log export to" << zipFile << "failed";
-    for (const QString& name : qAsConst(files))
-        QFile::remove(folder + QLatin1Char('/') + name);
+        // Entries are read by name from the current directory, the user-data folder.
+        JXZipUtil zip;
+        if (!zip.compress(zipFile, files))
+            JX_WARNING << "log export to" << zipFile << "failed";
+        for (const QString& name : qAsConst(files))
+            QFile::remove(folder + QLatin1Char('/') + name);
+    }
     env->cdAppFolder();
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "device/jxclient.h"
+#include "jxcurrentfolder.h"
 #include "jxdaemon.h"
 #include "jxlog.h"
 #include "jxutility.h"
@@ -219,41 +220,81 @@ QString JXEnv::getResourcePath(const QString& name)
 
 QString JXEnv::getTmpFolder()
 {
-    const QString folder = m_userDataFolder + QLatin1Char('/') + getValue(QStringLiteral("tmpdir"), QStringLiteral("tmpdir"));
-    QDir dir(folder);
-    if (!dir.exists())
-        dir.mkdir(folder);
+    const QString defaultName = QStringLiteral("tmpdir");
+    QString name = getValue(defaultName, defaultName);
+    // The folder is emptied: a name that leads to the user-data folder or out of it would empty that instead.
+    const QString clean = QDir::cleanPath(name);
+    if (clean.isEmpty() || clean == QLatin1String(".") || clean == QLatin1String("..") ||
+        clean.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(clean)) {
+        JX_WARNING << "the temporary folder name" << name << "does not name a folder inside the user-data folder;"
+                   << defaultName << "is used";
+        name = defaultName;
+    }
+    const QString folder = m_userDataFolder + QLatin1Char('/') + name;
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+        JX_WARNING << "the temporary folder" << folder << "can not be created";
     return folder;
 }
 
-void JXEnv::cleanTmpFolder()
+bool JXEnv::cleanTmpFolder()
 {
-    const QString previous = QDir::currentPath();
-    QDir tmp = cdTmpFolder();
-    const QStringList entries = tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries)
-        tmp.remove(entry);  // folders are not files: they stay, by design
-    QDir::setCurrent(previous);
+    // By its absolute path, never ".": when the folder could not be made or entered, "." is some other folder.
+    const QDir tmp(QDir(getTmpFolder()).absolutePath());
+    if (!QFileInfo(tmp.path()).isDir()) {
+        JX_WARNING << "the temporary folder" << tmp.path() << "is not a folder; nothing is removed";
+        return false;
+    }
+    bool clean = true;
+    const QFileInfoList entries = tmp.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            continue; // folders stay, by design
+        if (!QFile::remove(entry.absoluteFilePath())) {
+            JX_WARNING << "the temporary file" << entry.absoluteFilePath() << "can not be removed";
+            clean = false;
+        }
+    }
+    return clean;
 }
+
+namespace {
+
+// Under the process's current-folder lock, so that no change lands in the middle of a guarded holder's work.
+bool enterFolder(const QString& folder)
+{
+    QMutexLocker locker(&JXCurrentFolderGuard::lock());
+    if (QDir::setCurrent(folder))
+        return true;
+    JX_WARNING << "the folder" << folder << "can not be entered";
+    return false;
+}
+
+} // namespace
 
 QDir JXEnv::cdTmpFolder()
 {
     QDir current(QStringLiteral("."));
-    QDir::setCurrent(getTmpFolder());
+    enterFolder(getTmpFolder());
     return current;
+}
+
+bool JXEnv::isInTmpFolder()
+{
+    const QString tmp = QFileInfo(getTmpFolder()).canonicalFilePath();
+    return !tmp.isEmpty() && QFileInfo(QDir::currentPath()).canonicalFilePath() == tmp;
 }
 
 QDir JXEnv::cdUserDataFolder()
 {
     QDir current(QStringLiteral("."));
-    QDir::setCurrent(m_userDataFolder);
+    enterFolder(m_userDataFolder);
     return current;
 }
 
 QDir JXEnv::cdAppFolder()
 {
     QDir current(QStringLiteral("."));
-    QDir::setCurrent(m_appFolder);
+    enterFolder(m_appFolder);
     return current;
 }
 

@@ -86,7 +86,7 @@ quint32 JXUtility::tm_s2i(QString text, QString format)
     return quint32(seconds);
 }
 
-bool JXUtility::getSupportLanguage(QString zipFile, QString scratchFolder, QStringList& names)
+bool JXUtility::getSupportLanguage(QString zipFile, QString scratchFolder, QStringList& names, qint64 sizeLimit)
 {
     JXLanguageMap languages;
     // An empty path would unpack into the current directory.
@@ -98,6 +98,7 @@ bool JXUtility::getSupportLanguage(QString zipFile, QString scratchFolder, QStri
 
     const QStringList codes = languages.getLangCodes();
     JXZipUtil zip;
+    zip.setSizeLimit(sizeLimit);
     if (!zip.decompress(zipFile, scratchFolder)) {
         JX_CRITICAL << QStringLiteral("can not decompress file: %1").arg(zipFile);
         return false;

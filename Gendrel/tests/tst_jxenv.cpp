@@ -270,12 +270,66 @@ private slots:
         QVERIFY(QFileInfo::exists(tmp + QStringLiteral("/sub/b.bin")));
     }
 
+    // The folder is emptied, so a name that leads to the user-data folder or out of it is never taken.
+    void tmpFolderNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("nested, made with its parents") << "made/with/parents" << "made/with/parents";
+        QTest::newRow("empty") << "" << "tmpdir";
+        QTest::newRow("dot") << "." << "tmpdir";
+        QTest::newRow("parent") << "../out" << "tmpdir";
+        QTest::newRow("climbs back out") << "a/../.." << "tmpdir";
+        QTest::newRow("absolute") << QDir::tempPath() << "tmpdir";
+    }
+
+    void tmpFolderNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, folder);
+        JXEnv* env = JXEnv::getInstance();
+        const QString kept = userFolder() + QStringLiteral("/keep.txt");
+        writeFile(kept, "k");
+        env->setValue(QStringLiteral("tmpdir"), name);
+
+        QCOMPARE(env->getTmpFolder(), userFolder() + QLatin1Char('/') + folder);
+        QVERIFY(QFileInfo(env->getTmpFolder()).isDir());
+        QVERIFY(env->cleanTmpFolder());
+        QVERIFY(QFileInfo::exists(kept));
+        QFile::remove(kept);
+        QFile::remove(env->getJXSettingPath());
+    }
+
+    // Nothing of the folder that happens to be current is removed, and entering reports the failure.
+    void tmpFolderThatIsAFile()
+    {
+        JXEnv* env = JXEnv::getInstance();
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        writeFile(work.filePath(QStringLiteral("precious.txt")), "mine");
+        env->setValue(QStringLiteral("tmpdir"), QStringLiteral("blocked"));
+        writeFile(userFolder() + QStringLiteral("/blocked"), "not a folder");
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(work.path()));
+
+        QVERIFY(!env->cleanTmpFolder());
+        env->cdTmpFolder();
+        QVERIFY(!env->isInTmpFolder());
+        const QString current = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(current, work.path());
+        QVERIFY(QFileInfo::exists(work.filePath(QStringLiteral("precious.txt"))));
+        QFile::remove(userFolder() + QStringLiteral("/blocked"));
+        QFile::remove(env->getJXSettingPath());
+    }
+
     void currentDirectoryFunctions()
     {
         JXEnv* env = JXEnv::getInstance();
         const QString before = QDir::currentPath();
         env->cdTmpFolder();
         QCOMPARE(QDir::currentPath(), env->getTmpFolder());
+        QVERIFY(env->isInTmpFolder());
         env->cdUserDataFolder();
         QCOMPARE(QDir::currentPath(), userFolder());
         env->cdAppFolder();

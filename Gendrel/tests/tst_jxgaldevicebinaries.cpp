@@ -312,11 +312,26 @@ private slots:
         QVERIFY(!device->copyFile(m_package + "/missing.bft", target));
         // The temporary copy cannot be made: the device's file stays as it was.
         JXTestFiles::writeFile(target, "old");
-        QVERIFY(QDir().mkpath(target + ".part/blocker"));
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("can not write"));
+        QVERIFY(QDir().mkpath(m_volume + "/Lang/.font.bft.part/blocker"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot create"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to copy"));
         QVERIFY(!device->copyFile(m_package + "/font.bft", target));
         QCOMPARE(JXTestFiles::readAll(target), QByteArray("old"));
+    }
+
+    // The copy reads back whole but cannot take the target's name: what the device had stays, and the copy goes.
+    void renameFailureKeepsTheTarget()
+    {
+        auto device = makeDevice();
+        const QString target = m_volume + "/Lang/font.bft";
+        JXTestFiles::writeFile(target + "/kept.bin", "device data");
+        put("font.bft", "new font");
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot move it into place"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to copy"));
+        QVERIFY(!device->copyFile(m_package + "/font.bft", target));
+        QCOMPARE(JXTestFiles::readAll(target + "/kept.bin"), QByteArray("device data"));
+        QCOMPARE(QDir(m_volume + "/Lang").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"font.bft"});
     }
 };
 

@@ -36,6 +36,16 @@ public:
     QThread* thread = nullptr;
 };
 
+class CountingDetector : public RecordingDetector
+{
+public:
+    explicit CountingDetector(int& heard) : m_heard(heard) {}
+    void fireDeviceEjected() override { ++m_heard; }
+
+private:
+    int& m_heard;
+};
+
 } // namespace
 
 class TestJXOperatingSystem : public QObject
@@ -355,6 +365,23 @@ private slots:
         QCOMPARE(JXOperatingSystem::simulatedActions().size(), 2);
     }
 
+    // The manager can be stopped while an unmount runs: its detector's end must not be called into.
+    void detectorGoneBeforeUnmountEnds()
+    {
+        buildMachine();
+        const QString stick = folder(QStringLiteral("VEX STICK"));
+        int heard = 0;
+        auto* detector = new CountingDetector(heard);
+        QVERIFY(JXPlatform().ejectDevice(stick, detector));
+        delete detector;
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(heard, 0);
+        QCOMPARE(JXOperatingSystem::simulatedActions(),
+                 QStringList({QStringLiteral("unmount ") + stick, QStringLiteral("eject sdb")}));
+    }
+
     // A disk is not ejected while another of its volumes is mounted.
     void ejectKeepsBusyDisk()
     {
@@ -444,14 +471,19 @@ private slots:
     void realUnmount_data()
     {
         QTest::addColumn<bool>("disk");
-        QTest::newRow("tmpfs") << false;
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("tmpfs") << false << false;
         // A loop disk also gets the SCSI eject, which it refuses.
-        QTest::newRow("loop disk") << true;
+        QTest::newRow("loop disk") << true << false;
+        // A file open on it: the volume stays mounted and the disk is not ejected.
+        QTest::newRow("busy tmpfs") << false << true;
+        QTest::newRow("busy loop disk") << true << true;
     }
 
     void realUnmount()
     {
         QFETCH(bool, disk);
+        QFETCH(bool, busy);
         if (!JXRealMount::isPossible())
             QSKIP("unmounting without UDisks2 needs root");
         const QString volume = folder(QStringLiteral("volume"));
@@ -463,12 +495,23 @@ private slots:
             QSKIP("the volume cannot be mounted here");
         JXOperatingSystem::setSystemRoot(QStringLiteral("/"));
         QVERIFY(isMountListed(volume));
+        QFile open(volume + QLatin1String("/open"));
+        if (busy)
+            QVERIFY(open.open(QIODevice::WriteOnly));
 
         RecordingDetector detector;
         QVERIFY(JXPlatform().ejectDevice(volume, &detector));
         QTRY_COMPARE(detector.ejected, 1);
-        QVERIFY(!isMountListed(volume));
-        mount.forget();
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(isMountListed(volume), busy);
+        if (busy) {
+            // Still the same file system: what was written reaches it.
+            QCOMPARE(open.write("kept"), qint64(4));
+            QVERIFY(open.flush());
+            QCOMPARE(QFileInfo(volume + QLatin1String("/open")).size(), qint64(4));
+        } else {
+            mount.forget();
+        }
         QCOMPARE(JXOperatingSystem::simulatedActions(), QStringList());
     }
 

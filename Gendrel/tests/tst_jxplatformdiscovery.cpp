@@ -292,6 +292,120 @@ private slots:
         }
     }
 
+    // The mark is one more line in the group "UUID"; every byte the device wrote stays as it was.
+    void descriptionFileKeepsItsBytes_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("uuid");
+        const QString uuid = QStringLiteral("ZE01000000000001");
+        QTest::newRow("comments, ';' in a value")
+            << QByteArray("; written by the device\n[MODEL]\nModel=Zelto\nName=Ride;Track\n# build 7\n[UUID]\n"
+                          "UUID=ZE01000000000001\n; end\n")
+            << QByteArray("; written by the device\n[MODEL]\nModel=Zelto\nName=Ride;Track\n# build 7\n[UUID]\n"
+                          "UUID=ZE01000000000001\nJX=1\n; end\n")
+            << uuid;
+        QTest::newRow("key with a blank, list with commas, device order")
+            << QByteArray("[UUID]\nUUID = ZE01000000000001\n[MODEL]\nModel=Zelto\nDisplay Name=My Zelto\n[CAP]\n"
+                          "COM=GPS,BT\n")
+            << QByteArray("[UUID]\nUUID = ZE01000000000001\nJX=1\n[MODEL]\nModel=Zelto\nDisplay Name=My Zelto\n"
+                          "[CAP]\nCOM=GPS,BT\n")
+            << uuid;
+        QTest::newRow("CRLF")
+            << QByteArray("[MODEL]\r\nModel=Zelto\r\n[UUID]\r\nUUID=ZE01000000000001\r\n[CAP]\r\nCOM=GPS,BT\r\n")
+            << QByteArray("[MODEL]\r\nModel=Zelto\r\n[UUID]\r\nUUID=ZE01000000000001\r\nJX=1\r\n[CAP]\r\n"
+                          "COM=GPS,BT\r\n")
+            << uuid;
+        QTest::newRow("no final line end")
+            << QByteArray("[MODEL]\nModel=Zelto\n[UUID]\nUUID=ZE01000000000001")
+            << QByteArray("[MODEL]\nModel=Zelto\n[UUID]\nUUID=ZE01000000000001\nJX=1") << uuid;
+        QTest::newRow("no group UUID") << QByteArray("[MODEL]\nModel=Zelto\n")
+                                       << QByteArray("[MODEL]\nModel=Zelto\n[UUID]\nJX=1\n") << QString();
+        QTest::newRow("no group UUID, CRLF, no final line end")
+            << QByteArray("[MODEL]\r\nModel=Zelto") << QByteArray("[MODEL]\r\nModel=Zelto\r\n[UUID]\r\nJX=1")
+            << QString();
+        QTest::newRow("group UUID without keys")
+            << QByteArray("[MODEL]\nModel=Zelto\n[UUID]\n\n[CAP]\nCOM=GPS,BT\n")
+            << QByteArray("[MODEL]\nModel=Zelto\n[UUID]\nJX=1\n\n[CAP]\nCOM=GPS,BT\n") << QString();
+        QTest::newRow("mark in another group only")
+            << QByteArray("[MODEL]\nJX=1\nModel=Zelto\n[UUID]\nUUID=\"ZE01000000000001\" ; quoted\n")
+            << QByteArray("[MODEL]\nJX=1\nModel=Zelto\n[UUID]\nUUID=\"ZE01000000000001\" ; quoted\nJX=1\n") << uuid;
+        const QByteArray marked = "[MODEL]\r\nModel=Zelto\r\n[UUID]\r\nJX = 1\r\nUUID=ZE01000000000001\r\n; end";
+        QTest::newRow("marked") << marked << marked << uuid;
+        // The value goes on past the line end: a mark line there would become part of it.
+        const QByteArray continued = "[MODEL]\nModel=Zelto\n[UUID]\nUUID=ZE0100000000000\\\n1\n";
+        QTest::newRow("line continued") << continued << continued << uuid;
+    }
+
+    void descriptionFileKeepsItsBytes()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, uuid);
+        const QString drive = addDevice(QStringLiteral("ZELTO"), content);
+        QVERIFY(!drive.isEmpty());
+        const QString path = drive + QLatin1String("/System/device.txt");
+        for (int scanNumber = 1; scanNumber <= 2; ++scanNumber) {
+            qDeleteAll(scan());
+            QCOMPARE(readFile(path), expected);
+        }
+        // Readers of the file see the mark (unless it could not be added) and the same UUID; nothing is left beside
+        // the file.
+        QCOMPARE(markOf(path), expected.contains("JX") ? QStringLiteral("1") : QString());
+        QString read;
+        QCOMPARE(JXFSDeviceService::readDeviceUUID(path, read), !uuid.isEmpty());
+        QCOMPARE(read, uuid);
+        QCOMPARE(
+            QDir(drive + QLatin1String("/System")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList(QStringLiteral("device.txt")));
+    }
+
+    // What is not a small file of the volume's own is neither read nor written, and gives no device.
+    void descriptionFileGuarded_data()
+    {
+        QTest::addColumn<QString>("setUp");
+        QTest::newRow("too large") << "large";
+        QTest::newRow("file is a link") << "file link";
+        QTest::newRow("folder is a link") << "folder link";
+    }
+
+    void descriptionFileGuarded()
+    {
+        QFETCH(QString, setUp);
+        Volume volume;
+        volume.name = QStringLiteral("ZELTO");
+        const QString drive = addVolume(volume);
+        QVERIFY(!drive.isEmpty());
+        const QString outside = m_temp->filePath(QStringLiteral("outside"));
+        const QString path = drive + QLatin1String("/System/device.txt");
+        QVERIFY(QDir().mkpath(outside));
+        QByteArray content = kDeviceText;
+        QString watched = outside + QLatin1String("/device.txt");
+        if (setUp == QLatin1String("large")) {
+            content += QByteArray(1024 * 1024, ' ');
+            QVERIFY(writeFile(path, content));
+            watched = path;
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("has %1 bytes").arg(content.size())));
+        } else if (setUp == QLatin1String("file link")) {
+            QVERIFY(writeFile(watched, content));
+            QVERIFY(QDir().mkpath(drive + QLatin1String("/System")));
+            QVERIFY(QFile::link(watched, path));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot read the description file")));
+        } else {
+            QVERIFY(writeFile(watched, content));
+            QVERIFY(QFile::link(outside, drive + QLatin1String("/System")));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot open the folder")));
+        }
+        const QVector<JXDeviceService*> services = scan();
+        qDeleteAll(services);
+        QVERIFY(services.isEmpty());
+        QVERIFY(m_manager->getRegistryDevices().isEmpty());
+        QCOMPARE(readFile(watched), content);
+        QCOMPARE(
+            QDir(QFileInfo(watched).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+            1);
+    }
+
     // A file that does not read as INI text is left as it is.
     void garbageIsNotRewritten()
     {

@@ -53,6 +53,14 @@ QByteArray stepFile(const QByteArray& from, const QByteArray& to)
                                  trackPoint("1.5", "2.25", to) + "</trkseg></trk>");
 }
 
+// A route of one segment from a point at elevation 0 to another point.
+QByteArray moveFile(const char* fromLat, const char* fromLon, const QByteArray& toLat, const QByteArray& toLon,
+                    const QByteArray& toEle = "0")
+{
+    return gpxFile(shared(), routePoints(2) + "<trk><trkseg>" + trackPoint(fromLat, fromLon, "0") +
+                                 trackPoint(toLat.constData(), toLon.constData(), toEle) + "</trkseg></trk>");
+}
+
 const QByteArray kCourse = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                            "<trncrs xmlns=\"http://www.vexmor.example/WRK/1/3\" creator=\"vexmor\" version=\"1.0\">"
                            "<metadata><name>Hills</name></metadata>"
@@ -272,31 +280,92 @@ private slots:
         QCOMPARE(segments.at(0)->getEndAlt().getValue(), 130.0);
     }
 
-    void hostileElevations_data()
+    void longStepsKeepTheirPositions_data()
     {
-        QTest::addColumn<QByteArray>("elevation");
-        QTest::addColumn<bool>("imported");
-        QTest::newRow("inf") << QByteArray("inf") << false;
-        QTest::newRow("-inf") << QByteArray("-inf") << false;
-        QTest::newRow("nan") << QByteArray("nan") << false;
-        QTest::newRow("1e9") << QByteArray("1e9") << false;
-        QTest::newRow("-1e300") << QByteArray("-1e300") << false;
-        QTest::newRow("just above") << QByteArray("7191.76") << false;
-        QTest::newRow("just below") << QByteArray("-9192.01") << false;
-        QTest::newRow("no number") << QByteArray("high") << false;
-        QTest::newRow("highest") << QByteArray("7191.75") << true;
-        QTest::newRow("lowest") << QByteArray("-9192") << true;
-        QTest::newRow("empty") << QByteArray("") << true;
+        QTest::addColumn<QByteArray>("lat");
+        QTest::addColumn<QByteArray>("lon");
+        QTest::addColumn<int>("endLat");
+        QTest::addColumn<int>("endLon");
+        // From (-45, 100); a point's position deltas hold 32,767 millionths of a degree.
+        QTest::newRow("0.001") << QByteArray("-44.999") << QByteArray("99.999") << -44999000 << 99999000;
+        QTest::newRow("0.04") << QByteArray("-44.96") << QByteArray("99.96") << -44960000 << 99960000;
+        QTest::newRow("1") << QByteArray("-44") << QByteArray("99") << -44000000 << 99000000;
+        QTest::newRow("90") << QByteArray("45") << QByteArray("10") << 45000000 << 10000000;
     }
 
-    void hostileElevations()
+    void longStepsKeepTheirPositions()
     {
+        QFETCH(QByteArray, lat);
+        QFETCH(QByteArray, lon);
+        QFETCH(int, endLat);
+        QFETCH(int, endLon);
+        std::unique_ptr<JXPSFImportClient> client = m_rig->client();
+        QVERIFY(client);
+        const QString file = path(QStringLiteral("far.gpx"));
+        QVERIFY(writeFile(file, moveFile("-45", "100", lat, lon)));
+        QVERIFY(client->setShareDataGPX(file));
+
+        JXPSFReadBack stored(client->image());
+        const QVector<JXPSFTrackSeg_1_5*> segments = segmentsOfFirstRoute(stored.get());
+        QCOMPARE(segments.size(), 1);
+        const qint64 startLat = -45000000;
+        const qint64 startLon = 100000000;
+        QVERIFY(std::abs(segments.at(0)->getStartLat() - startLat) <= 1);
+        QVERIFY(std::abs(segments.at(0)->getStartLon() - startLon) <= 1);
+        // Every point in between lies on the straight line, each one further along it.
+        const double spanLat = double(endLat - startLat);
+        const double spanLon = double(endLon - startLon);
+        double along = 0.0;
+        GHLatLng last;
+        JXPSFTrackPointIter points = segments.at(0)->getPointIterator();
+        while (points.next()) {
+            last = points.getLatlng();
+            const double fraction = (last.getLat() - startLat) / spanLat;
+            QVERIFY2(fraction > along && fraction <= 1.0 + 1e-6, qPrintable(QString::number(last.getLat())));
+            QVERIFY2(std::fabs(startLon + fraction * spanLon - last.getLng()) <= 2.0,
+                     qPrintable(QStringLiteral("%1 %2").arg(last.getLat()).arg(last.getLng())));
+            along = fraction;
+        }
+        QVERIFY(std::abs(last.getLat() - endLat) <= 1);
+        QVERIFY(std::abs(last.getLng() - endLon) <= 1);
+        QVERIFY(std::abs(segments.at(0)->getEndLat() - endLat) <= 1);
+        QVERIFY(std::abs(segments.at(0)->getEndLon() - endLon) <= 1);
+    }
+
+    void hostilePoints_data()
+    {
+        QTest::addColumn<QByteArray>("lat");
+        QTest::addColumn<QByteArray>("lon");
+        QTest::addColumn<QByteArray>("elevation");
+        QTest::addColumn<bool>("imported");
+        QTest::newRow("inf") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("inf") << false;
+        QTest::newRow("-inf") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("-inf") << false;
+        QTest::newRow("nan") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("nan") << false;
+        QTest::newRow("1e9") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("1e9") << false;
+        QTest::newRow("-1e300") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("-1e300") << false;
+        QTest::newRow("just above") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("7191.76") << false;
+        QTest::newRow("just below") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("-9192.01") << false;
+        QTest::newRow("no number") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("high") << false;
+        QTest::newRow("highest") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("7191.75") << true;
+        QTest::newRow("lowest") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("-9192") << true;
+        QTest::newRow("empty") << QByteArray("1.5") << QByteArray("2.25") << QByteArray("") << true;
+        // Coordinates whose millionths of a degree have no 32-bit value would be stored as 0.
+        QTest::newRow("lat nan") << QByteArray("nan") << QByteArray("2.25") << QByteArray("0") << false;
+        QTest::newRow("lon inf") << QByteArray("1.5") << QByteArray("inf") << QByteArray("0") << false;
+        QTest::newRow("lat past 32 bits") << QByteArray("2147.483648") << QByteArray("2.25") << QByteArray("0") << false;
+        QTest::newRow("lon -1e300") << QByteArray("1.5") << QByteArray("-1e300") << QByteArray("0") << false;
+    }
+
+    void hostilePoints()
+    {
+        QFETCH(QByteArray, lat);
+        QFETCH(QByteArray, lon);
         QFETCH(QByteArray, elevation);
         QFETCH(bool, imported);
         std::unique_ptr<JXPSFImportClient> client = m_rig->client();
         QVERIFY(client);
         const QString file = path(QStringLiteral("wild.gpx"));
-        QVERIFY(writeFile(file, stepFile("0", elevation)));
+        QVERIFY(writeFile(file, moveFile("1.5", "2.25", lat, lon, elevation)));
         QCOMPARE(client->setShareDataGPX(file), imported);
 
         JXPSFReadBack stored(client->image());

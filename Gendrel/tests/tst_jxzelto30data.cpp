@@ -289,7 +289,7 @@ private slots:
         QVERIFY(!client->isDirty());
     }
 
-    void unwritableTargetFails()
+    void failedPackageTakesItsMarksBack()
     {
         std::unique_ptr<Zelto30Under> client = makeClient();
         QFile blocker(m_bed.folder()->filePath(QStringLiteral("file")));
@@ -297,9 +297,39 @@ private slots:
         blocker.close();
         const QString before = QDir::currentPath();
         QString path = blocker.fileName() + QLatin1String("/up.zip");
-        QVERIFY(!client->prepareUploadData(path, true));
+        QVERIFY(!client->prepareUploadData(path, false));
         QVERIFY(client->getError(nullptr));
         QCOMPARE(QDir::currentPath(), before);
+
+        // The ride and the workout not yet uploaded go with the next package that is made.
+        QString good = m_bed.folder()->filePath(QStringLiteral("out.zip"));
+        QVERIFY(client->prepareUploadData(good, false));
+        const QStringList names = entries(good);
+        QCOMPARE(withSuffix(names, QStringLiteral(".pmz")).size(), 1);
+        QCOMPARE(withSuffix(names, QStringLiteral(".wrk")).size(), 1);
+    }
+
+    void temporaryFolderThatIsAFileStopsThePackage()
+    {
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        const QString tmp = JXEnv::getInstance()->getTmpFolder();
+        QVERIFY(QDir(tmp).removeRecursively());
+        QVERIFY(writeFile(tmp, "not a folder"));
+        QDir work(m_bed.folder()->filePath(QStringLiteral("work")));
+        QVERIFY(work.mkpath(QStringLiteral(".")));
+        QVERIFY(writeFile(work.filePath(QStringLiteral("precious.txt")), "mine"));
+
+        JXCurrentFolderGuard folderGuard;
+        QVERIFY(QDir::setCurrent(work.path()));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("no upload package")));
+        QString path;
+        QVERIFY(!client->prepareUploadData(path, false));
+        QVERIFY(client->getError(nullptr));
+        QCOMPARE(QDir::currentPath(), work.path());
+        QCOMPARE(work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("precious.txt")});
+        QVector<JXClientData> tracks;
+        client->getTracks(tracks);
+        QVERIFY(!tracks.at(1).uploaded);
     }
 
     void rawDataExportWritesTracksIntoANewFolder()

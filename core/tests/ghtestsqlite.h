@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 // What the database tests share. Fixtures are SQL texts that the sqlite3 command-line tool turns into database
 // files, and checks read files back with the same tool, so that neither depends on the code under test.
@@ -78,6 +80,48 @@ inline bool writeAll(const QString& path, const QByteArray& bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// Another program reading a database: the sqlite3 tool inside a read transaction, so that no one can commit a
+// write to the file until it ends (at the latest when the object goes out of scope).
+class ReadLock
+{
+public:
+    explicit ReadLock(const QString& path)
+    {
+        m_process.start(kSqlite, QStringList{QStringLiteral("-batch"), path});
+        if (!m_process.waitForStarted(10000))
+            return;
+        m_process.write("BEGIN; SELECT count(*) FROM sqlite_master;\n");
+        // The tool answers only once it holds the read.
+        m_holding = m_process.waitForReadyRead(10000);
+    }
+    ~ReadLock() { end(); }
+    ReadLock(const ReadLock&) = delete;
+    ReadLock& operator=(const ReadLock&) = delete;
+
+    bool isHolding() const { return m_holding; }
+    void end()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(10000);
+        m_holding = false;
+    }
+
+private:
+    QProcess m_process;
+    bool m_holding = false;
+};
+
+// How long a connection of this process waits for another's lock before its statement fails as busy.
+inline bool setBusyWait(const QString& connection, int milliseconds)
+{
+    QSqlQuery query(QSqlDatabase::database(connection, false));
+    return query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds));
 }
 
 // Collects warnings instead of printing them, for checks that none (or a given one) came.

@@ -492,6 +492,32 @@ private slots:
                  QStringLiteral("0"));
     }
 
+    // A commit held up by another program's read fails the import, and takes no later import down with it.
+    void importAfterFailedCommit()
+    {
+        QVERIFY(home(false));
+        const auto course = [this](const char* id) {
+            return share(kCourseHeader + courseWorkout(QByteArray("id=\"") + id + "\"") + "</trncrs>\n",
+                         QStringLiteral("course%1.wrk").arg(id));
+        };
+        QString path = course("8");
+        QVERIFY(GHDeviceDB::_importTraining(path));
+        QVERIFY(GHTestSqlite::setBusyWait(QStringLiteral("ghddb"), 20));
+        {
+            GHTestSqlite::ReadLock reader(routeDb());
+            QVERIFY(reader.isHolding());
+            GHTestSqlite::WarningCapture warnings;
+            path = course("9");
+            QVERIFY(!GHDeviceDB::_importTraining(path));
+        }
+        path = course("10");
+        QVERIFY(GHDeviceDB::_importTraining(path));
+        GHDeviceDB::closeStorageMapDb();
+        QCOMPARE(query(routeDb(), "select group_concat(w.wid || ':' || i.iid) from (select * from Workout order by "
+                                  "wid) w join WorkoutInterval i on i.wid = w.id;"),
+                 QStringLiteral("8:1,10:1"));
+    }
+
     void importedWorkoutColumns()
     {
         QVERIFY(home(false));

@@ -447,6 +447,39 @@ private slots:
                  QStringLiteral("600 Changed,601 Hills"));
     }
 
+    // A commit that another program's read holds up fails, and the transaction it began ends with the call: kept
+    // open, it would take in every later write, report it stored, and lose it when the connection closes.
+    void failedCommitLeavesNoTransaction()
+    {
+        QVERIFY(freshHome());
+        GHWorkoutProvider provider;
+        std::unique_ptr<GHWorkout> first(fullWorkout(501));
+        std::unique_ptr<GHWorkout> blocked(fullWorkout(502));
+        std::unique_ptr<GHWorkout> later(fullWorkout(503));
+        QVERIFY(provider.create(first.get()));
+        first->rowId = provider.getPrimaryKey(501);
+        QVERIFY(GHTestSqlite::setBusyWait(QStringLiteral("ghddb"), 20));
+        {
+            GHTestSqlite::ReadLock reader(routeDb());
+            QVERIFY(reader.isHolding());
+            GHTestSqlite::WarningCapture warnings;
+            QVERIFY(!provider.create(blocked.get()));
+            first->name = QStringLiteral("Blocked");
+            QVERIFY(!provider.update(first.get()));
+            QVERIFY(!provider.create(later.get()));
+            QVERIFY(!warnings.warnings().isEmpty());
+        }
+        QVERIFY(provider.create(later.get()));
+        first->name = QStringLiteral("Renamed");
+        QVERIFY(provider.update(first.get()));
+        GHDeviceDB::closeStorageMapDb();
+        QCOMPARE(query(routeDb(), "select group_concat(wid || ' ' || name) from (select * from Workout order by wid);"),
+                 QStringLiteral("501 Renamed,503 Hills"));
+        QCOMPARE(query(routeDb(), "select group_concat(pair) from (select w.wid || ':' || i.iid as pair from "
+                                  "WorkoutInterval i join Workout w on w.id = i.wid order by w.wid, i.iid);"),
+                 QStringLiteral("501:1,501:2,501:3,503:1,503:2,503:3"));
+    }
+
     void deviceDatabaseListings()
     {
         QVERIFY(deviceHome());

@@ -33,6 +33,13 @@ public:
     // entries name, so the destination must exist for top-level entries.
     bool decompress(const QString& zipPath, const QString& destination, QMutex* mutex, float* progress,
                     float scale) override;
+
+    // Unpacking refuses, before it writes anything, an archive whose entries declare more than bytes in all; a
+    // negative value (the default) sets no bound.
+    void setSizeLimit(qint64 bytes) { m_sizeLimit = bytes; }
+
+private:
+    qint64 m_sizeLimit = -1;
 };
 
 #endif

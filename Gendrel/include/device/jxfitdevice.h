@@ -6,10 +6,13 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
 #include "device/jxclient.h"
 #include "device/jxdeviceimpl.h"
 #include "device/jxdeviceserviceclient.h"
+
+class JXDeviceVolume;
 
 // A device of the file-update family: a mass-storage volume that describes itself in "System/device.txt" and is
 // updated by copying image, assistance-data and workout files onto it.
@@ -79,8 +82,6 @@ protected:
     bool _updateComponent(JXClientCompUpdateInfo info) override;
 
 private:
-    enum class ReadBack { Match, Differs, Failed };
-
     // Identity fields under m_identityMutex; true once the description file was looked for.
     void ensureDeviceIni();
     QString identityField(const QString* field);
@@ -91,17 +92,10 @@ private:
     enum class UpdateStart { Ready, Failed, NoDrive };
     // The model's emptied work folder and the device's drive, for an update from a package; what failed, logged.
     UpdateStart prepareUpdate(QString& workFolder, QString& drive);
-    // Notes which file system the drive is at the start of an action, so that a write that lands elsewhere (the
-    // volume was pulled and its mount point is a plain folder again) counts as failed.
+    // The drive's volume for the time of an action, so that a write that lands elsewhere (the volume was pulled and
+    // its mount point is a plain folder again) counts as failed.
     void rememberVolume(const QString& drive);
-    void forgetVolume() { m_volumeDevice = -1; }
-    bool isOnVolume(int fd, const QString& path);
-    int openFolderOnVolume(const QString& destination, const QString& label);
-    bool copyAndVerify(const QString& source, const QString& destination, const QString& volume, const QString& label);
-    bool moveIntoPlace(const QString& part, const QString& destination, const QString& label);
-    ReadBack readBack(int sourceFd, qint64 sourceSize, const QString& destination, const QString& label);
-    bool writeExpiryFile(const QString& path, quint32 expiry);
-    bool writeMarkerFile(const QString& path, const QByteArray& data);
+    void forgetVolume();
 
     QRecursiveMutex m_identityMutex;
     bool m_deviceIniRead = false;
@@ -120,7 +114,7 @@ private:
     std::atomic<int> m_readBackRetryMs{5000};
     const int m_clientNumber;
     QString m_workFolder;       // the last one used; removed with the client
-    qint64 m_volumeDevice = -1; // the drive's file system during an action; -1 when not known
+    std::unique_ptr<JXDeviceVolume> m_volume; // the drive's volume during an action
 };
 
 #endif

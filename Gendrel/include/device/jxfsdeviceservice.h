@@ -9,8 +9,13 @@ class JXFSDeviceService : public JXDeviceService
 public:
     JXFSDeviceService(const QString& drive, const stRegDevInfo* row, const QString& descriptionFile);
 
+    // A description file holds a few hundred bytes; it is read on the main thread, so a far larger one is refused.
+    static constexpr qint64 kMaxDescriptionSize = 64 * 1024;
+
     bool readDeviceUUID(QString& uuid) override;
-    // Reads the UUID from a description file, marking the file as seen by this library.
+    // Reads the UUID from a description file and marks the file as seen by this library: the line "JX=1" added to
+    // its group "UUID", every other byte kept. A file larger than kMaxDescriptionSize, a link, or a file in a
+    // linked folder is neither read nor written.
     static bool readDeviceUUID(const QString& descriptionFile, QString& uuid);
     stRegDevInfo* getRegistryInfo() override { return &m_row; }
     int getType() override { return DEVICE_FS; }

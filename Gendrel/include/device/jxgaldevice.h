@@ -102,8 +102,13 @@ public:
     bool setDefLanguage(QStringList* languages, int, JXClient::ImageMetaInfo* meta);
     // Brings the volume's "/Lang" files in step with the package folder's.
     void copyLangFiles(QString folder, QStringList* languages);
-    // Replaces target by a copy of source only once the copy reads back whole; the old file stays otherwise.
+    // Replaces target on the volume by a copy of source, renamed over it once the copy reads back whole; the old
+    // file stays otherwise. Never through a link, and refused for a source larger than the volume.
     bool copyFile(QString source, QString target);
+
+    // The most the device can hold of what a package brings for its flash: the external flash, 65536 blocks of
+    // 4096 bytes. Bounds the unpacked package and every package file read whole.
+    static constexpr qint64 kFlashBytes = qint64(65536) * 4096;
 
     // The update method of "device.ini" (1 when it names none).
     qint32 getUpdateMethod();
@@ -130,6 +135,9 @@ private:
     static QString libraryProfileFile(const QString& dir);
     // Removes the registry row registerSCSIDevice added, if any.
     void unregisterSCSIDevice();
+    // Writes a file of the volume's root through JXDeviceVolume, read back before it takes its name; false, logged,
+    // without a volume.
+    bool writeVolumeFile(const QString& name, const QByteArray& bytes);
 
     // Guards the description file's fields: the first reader fills them, on any thread.
     mutable QMutex m_iniMutex;

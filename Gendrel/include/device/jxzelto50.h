@@ -10,6 +10,7 @@
 #include "device/jxdeviceimpl.h"
 
 class GHWorkout;
+class JXDeviceVolume;
 
 // The client of the mass-storage map devices: a removable volume carrying the device's own file tree (maps, GPS
 // engine, the cycling application's databases, firmware). Abstract: the models answer the name and the drive.
@@ -32,6 +33,8 @@ public:
 
     // Largest GPX or imported file read whole into memory; larger ones are skipped with a log line.
     static const qint64 kMaxWholeFileRead = 64 * 1024 * 1024;
+    // Files whose times are closer than this and whose sizes agree are taken as copied already.
+    static const qint64 kSameFileWindowMs = 60 * 1000;
 
     // True when the device's data can be served; runs on the thread of the factory.
     bool initial() override;
@@ -77,9 +80,12 @@ public:
     bool deleteTrack(int id);
 
     // ---- File operations and transfers (jxzelto50_files.cpp) -------------------------------------------------
-    // The copy is written beside the destination and renamed over it once complete: an existing destination
-    // survives every failure.
+    // Paths on the drive are taken below the drive, other paths below their own folder, never through a link (see
+    // JXDeviceVolume).
+    // The copy is written beside the destination and renamed over it once it reads back equal: an existing
+    // destination survives every failure.
     bool copyFile(QString source, QString destination, bool keepTime);
+    // Gives the owner write permission; no other bit changes, and a link is left alone.
     void removeReadOnlyAttribute(QString path);
     // Packs the named files (relative to folder unless absolute) under their base names; the current folder of
     // the process is left alone.
@@ -180,6 +186,10 @@ protected:
 private:
     // getDrive, refused when it gives an empty path.
     bool driveRoot(QString& drive);
+    // The drive when path is on it, else path's own folder.
+    JXDeviceVolume volumeFor(const QString& path);
+    bool removeMapFiles(JXDeviceVolume& volume, const QString& source, const QString& target);
+    bool copyMapTree(JXDeviceVolume& volume, const QString& source, const QString& target, bool keepTime);
     bool devicePath(QString& path, const char* key, const char* defaultValue);
     // True, with a log line, when an action of this client runs on its worker thread and the caller is another
     // thread: the database connections are the action's then.

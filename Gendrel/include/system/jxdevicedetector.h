@@ -1,6 +1,7 @@
 #ifndef JXDEVICEDETECTOR_H
 #define JXDEVICEDETECTOR_H
 
+#include <QObject>
 #include <QStringList>
 
 class JXDeviceDetectorListener;
@@ -20,6 +21,13 @@ public:
     // Called by the platform on the thread that asked for an eject, once its
     // forced unmount is over.
     virtual void fireDeviceEjected() {}
+
+    // Lives exactly as long as the detector, on its thread: work that ends later (the unmount of an eject) holds a
+    // QPointer to it and calls the detector only while it is set.
+    const QObject* lifetime() const { return &m_lifetime; }
+
+private:
+    QObject m_lifetime;
 };
 
 #endif

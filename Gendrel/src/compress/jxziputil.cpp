@@ -507,7 +507,8 @@ bool isArchiveWithoutEntries(const QString& zipPath)
     return size == 22 + commentLength;
 }
 
-bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* mutex, float* progress, float scale)
+bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* mutex, float* progress, float scale,
+                   qint64 sizeLimit)
 {
     const float startValue = mutex ? *progress : 0.0f;
 
@@ -543,6 +544,17 @@ bool unpackArchive(const QString& zipPath, const QString& destination, QMutex* m
     QSet<QString> namedPaths;
     if (!checkEntries(entries, destination, namedPaths))
         return false;
+    // An entry yields no more than the size it declares, so the declared sizes bound what the unpack writes.
+    if (sizeLimit >= 0) {
+        quint64 declared = 0;
+        for (const QuaZipFileInfo64& entry : qAsConst(entries)) {
+            declared += entry.uncompressedSize;
+            if (entry.uncompressedSize > quint64(sizeLimit) || declared > quint64(sizeLimit)) {
+                JX_WARNING << "refusing" << zipPath << ": it unpacks to more than" << sizeLimit << "bytes";
+                return false;
+            }
+        }
+    }
 
     DestinationTree tree(destination);
     QByteArray buffer(kCopyBlockSize, Qt::Uninitialized);
@@ -665,7 +677,7 @@ bool JXZipUtil::compressFolder(const QString& zipPath, const QString& folder)
 
 bool JXZipUtil::decompress(const QString& zipPath, const QString& destination)
 {
-    return unpackArchive(zipPath, destination, nullptr, nullptr, 0.0f);
+    return unpackArchive(zipPath, destination, nullptr, nullptr, 0.0f, m_sizeLimit);
 }
 
 bool JXZipUtil::decompress(const QString& zipPath, const QString& destination, QMutex* mutex, float* progress,
@@ -677,5 +689,5 @@ bool JXZipUtil::decompress(const QString& zipPath, const QString& destination, Q
         JX_WARNING << "no progress value to write to";
         return false;
     }
-    return unpackArchive(zipPath, destination, mutex, progress, scale);
+    return unpackArchive(zipPath, destination, mutex, progress, scale, m_sizeLimit);
 }

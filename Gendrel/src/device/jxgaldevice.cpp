@@ -7,9 +7,9 @@
 #include <limits>
 
 #include "device/jxdevicemanager.h"
+#include "device/jxdevicevolume.h"
 #include "device/jxdeviceservice.h"
 #include "device/jxfsdeviceservice.h"
-#include "jxclock.h"
 #include "jxdaemon.h"
 #include "jxlog.h"
 #include "jxutility.h"
@@ -315,44 +315,34 @@ QString JXGalDevice::registeredSCSIMatch() const
 bool JXGalDevice::copyIAPBin(QString folder)
 {
     const QString source = folder + QLatin1String("/iap.bin");
-    QFile in(source);
-    if (!in.exists()) {
+    if (!QFileInfo::exists(source)) {
         JX_CRITICAL << qUtf8Printable(QStringLiteral("IAP file %1 is not found").arg(source));
         return false;
     }
     QString drive;
-    if (!getDrive(drive)) {
+    if (!getDrive(drive) || drive.isEmpty()) {
         JX_CRITICAL << "failed to copy iap.bin: no volume";
         return false;
     }
-    if (!in.open(QIODevice::ReadOnly)) {
-        JX_CRITICAL << "failed to copy iap.bin:" << in.errorString();
+    if (QFileInfo(source).size() > kFlashBytes) {
+        JX_CRITICAL << "failed to copy iap.bin: it is larger than the device's flash";
         return false;
     }
-    const QByteArray bytes = in.readAll();
-    const QString target = drive + QLatin1String("/iap.bin");
-    {
-        QFile out(target);
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush()) {
-            JX_CRITICAL << "failed to copy iap.bin:" << out.errorString();
-            return false;
-        }
-        out.close();
-        if (out.error() != QFileDevice::NoError) {
-            JX_CRITICAL << "failed to copy iap.bin:" << out.errorString();
-            return false;
-        }
+    JXDeviceVolume volume(drive);
+    volume.setReadBack(kIapReadBackLimitMs, kIapReadBackRetryMs);
+    if (!volume.copyFileIn(source, drive + QLatin1String("/iap.bin"))) {
+        JX_CRITICAL << "failed to copy iap.bin";
+        return false;
     }
-    const qint64 written = JXClock::instance()->now();
-    forever {
-        if (JXClock::instance()->now() - written > kIapReadBackLimitMs) {
-            JX_CRITICAL << "failed to copy iap.bin: the copy did not read back whole in time";
-            return false;
-        }
-        QFile copy(target);
-        if (copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes)
-            return true;
-        JX_WARNING << "iap.bin does not read back whole yet";
-        JXClock::sleepMs(kIapReadBackRetryMs);
+    return true;
+}
+
+bool JXGalDevice::writeVolumeFile(const QString& name, const QByteArray& bytes)
+{
+    QString drive;
+    if (!getDrive(drive) || drive.isEmpty()) {
+        JX_CRITICAL << "cannot write" << name << ": no volume";
+        return false;
     }
+    return JXDeviceVolume(drive).writeFile(drive + QLatin1Char('/') + name, bytes);
 }

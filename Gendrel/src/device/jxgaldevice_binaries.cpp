@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include "device/jxdevicevolume.h"
 #include "device/jxlanguageimage.h"
-#include "jxclock.h"
 #include "jxenv.h"
 #include "jxlog.h"
 
@@ -18,9 +18,6 @@ constexpr int kStampOffset = 148;
 constexpr int kStampSize = 4;
 // Bytes between the language file and the stamp; nothing reads them, so they are left as erased flash.
 constexpr char kFillByte = char(0xFF);
-// How long a file written onto the volume may take to read back whole, and the pause between tries.
-constexpr qint64 kReadBackLimitMs = 30000;
-constexpr qint64 kReadBackRetryMs = 5000;
 
 const char kEnglishTag[] = "_eng_";
 
@@ -50,57 +47,15 @@ QString languageFileName(const QStringList& files, const QString& tag)
     return english;
 }
 
-QByteArray readWhole(const QString& path)
+// A package file whole when it holds at most limit bytes; false, logged, otherwise.
+bool readPackage(const QString& path, qint64 limit, QByteArray& bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-bool createEmptyFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        JX_CRITICAL << "can not create" << path << ":" << file.errorString();
-        return false;
-    }
-    file.close();
-    return true;
-}
-
-bool writeWhole(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
-        JX_CRITICAL << "can not write" << path << ":" << file.errorString();
-        return false;
-    }
-    file.close();
-    return file.error() == QFileDevice::NoError;
-}
-
-// A volume may hold written data back for a while: true once path reads back as bytes, trying for at most 30 s.
-bool readsBackWhole(const QString& path, const QByteArray& bytes, const char* waitMessage)
-{
-    const qint64 written = JXClock::nowMs();
-    while (JXClock::nowMs() - written < kReadBackLimitMs) {
-        QFile copy(path);
-        if (!copy.open(QIODevice::ReadOnly))
-            JX_WARNING << "open" << QFileInfo(path).fileName() << "failed";
-        else if (copy.readAll() == bytes)
-            return true;
-        JX_WARNING << waitMessage;
-        JXClock::sleepMs(kReadBackRetryMs);
-    }
+    bool tooLarge = false;
+    if (JXLanguageImageFile::readPackageFile(path, limit, bytes, tooLarge))
+        return true;
+    if (tooLarge)
+        JX_CRITICAL << "not read:" << path << "is larger than the" << limit << "bytes the device can take";
     return false;
-}
-
-QByteArray firstBytes(const QString& path, int count, bool* opened)
-{
-    QFile file(path);
-    *opened = file.open(QIODevice::ReadOnly);
-    return *opened ? file.read(count) : QByteArray();
 }
 
 } // namespace
@@ -153,19 +108,29 @@ bool JXGalDevice::prepareImageBinary(QStringList* languages, QByteArray& out, JX
         return false;
     }
 
-    QByteArray binary = readWhole(imagePath);
-    if (binary.isEmpty()) {
+    // Each read is bounded by the image: a file that grew since it was measured is not read whole.
+    QByteArray binary;
+    if (!readPackage(imagePath, meta->size, binary) || binary.isEmpty()) {
         JX_CRITICAL << "read bin file failed";
         return false;
     }
+    if (binary.size() > padded) {
+        JX_CRITICAL << qUtf8Printable(QStringLiteral(" img_temp size > %1").arg(meta->size));
+        return false;
+    }
     binary.append(QByteArray(int(padded - binary.size()), '\0'));
-    const QByteArray headerBytes = readWhole(headerPath);
-    if (headerBytes.isEmpty()) {
+    QByteArray headerBytes;
+    if (!readPackage(headerPath, meta->size - binary.size(), headerBytes) || headerBytes.isEmpty()) {
         JX_CRITICAL << "read header.bin file failed";
         return false;
     }
     binary.append(headerBytes);
-    binary.append(readWhole(languagePath));
+    QByteArray languageBytes;
+    if (!readPackage(languagePath, meta->size - binary.size(), languageBytes)) {
+        JX_CRITICAL << "read language file failed";
+        return false;
+    }
+    binary.append(languageBytes);
     // The files may have changed since they were measured.
     if (binary.size() > meta->size) {
         JX_CRITICAL << qUtf8Printable(QStringLiteral(" img_temp size > %1").arg(meta->size));
@@ -175,12 +140,13 @@ bool JXGalDevice::prepareImageBinary(QStringList* languages, QByteArray& out, JX
     binary.replace(meta->size - kStampSize, kStampSize, binary.mid(kStampOffset, kStampSize));
 
     if (profileUpdateResult == 2) {
-        QFile profile(folder + QLatin1String("/Profile.bin"));
-        if (!profile.open(QIODevice::ReadOnly)) {
-            JX_CRITICAL << "can not read the changed profile" << profile.fileName();
+        // The profile follows the image in the flash: what is left of the flash bounds it.
+        QByteArray profile;
+        if (!readPackage(folder + QLatin1String("/Profile.bin"), kFlashBytes - binary.size(), profile)) {
+            JX_CRITICAL << "can not read the changed profile" << folder + QLatin1String("/Profile.bin");
             return false;
         }
-        binary.append(profile.readAll());
+        binary.append(profile);
     }
     out.append(binary);
     return true;
@@ -196,12 +162,17 @@ bool JXGalDevice::prepareLangBinary(QByteArray& out)
     JXLanguageHeader table(JXLanguageHeader::StampOfFirstNonZeroFile);
     for (const QString& name : packageFiles(folder, {QStringLiteral("*.bft")})) {
         const QString path = folder + QLatin1Char('/') + name;
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        // The whole area goes into the flash: what is left of it bounds each file.
+        QByteArray bytes;
+        bool tooLarge = false;
+        if (!JXLanguageImageFile::readPackageFile(path, kFlashBytes - table.table().size(), bytes, tooLarge)) {
+            if (tooLarge) {
+                JX_CRITICAL << "the language files do not fit the device's flash:" << path;
+                return false;
+            }
             JX_CRITICAL << "can not open file " << path;
             continue;
         }
-        const QByteArray bytes = file.readAll();
         if (bytes.size() < JXLanguageHeader::MIN_FILE_SIZE)
             continue;
         // A language the table cannot list would be missing on the device without anyone noticing.
@@ -249,25 +220,12 @@ bool JXGalDevice::setDefLanguage(QStringList* languages, int, JXClient::ImageMet
     QByteArray binary;
     if (!prepareImageBinary(languages, binary, meta))
         return false;
-    QString drive;
-    if (!getDrive(drive)) {
-        JX_CRITICAL << "failed to write IMG.bin: no volume";
-        return false;
-    }
-    const QString target = drive + QLatin1String("/IMG.bin");
-    {
-        QFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(binary) != binary.size() || !file.flush()) {
-            JX_CRITICAL << "failed to write IMG.bin:" << file.errorString();
-            return false;
-        }
-    }
     // The device installs whatever "/update.ini" announces: never a partial image.
-    if (!readsBackWhole(target, binary, "wait for completion of IMG.bin")) {
-        JX_CRITICAL << "failed to write IMG.bin: it did not read back whole in time";
+    if (!writeVolumeFile(QStringLiteral("IMG.bin"), binary)) {
+        JX_CRITICAL << "failed to write IMG.bin";
         return false;
     }
-    if (!createEmptyFile(drive + QLatin1String("/update.ini")))
+    if (!writeVolumeFile(QStringLiteral("update.ini"), QByteArray()))
         return false;
     copyLangFiles(packageFolder(), languages);
     return true;
@@ -276,53 +234,59 @@ bool JXGalDevice::setDefLanguage(QStringList* languages, int, JXClient::ImageMet
 void JXGalDevice::copyLangFiles(QString folder, QStringList* languages)
 {
     QString drive;
-    if (!getDrive(drive))
+    if (!getDrive(drive) || drive.isEmpty())
         return;
     const QString name = languageFileName(packageFiles(folder), languageTag(languages));
     const QString source = folder + QLatin1Char('/') + name;
-    bool opened = false;
-    const QByteArray stamp = name.isEmpty() ? QByteArray() : firstBytes(source, kStampSize, &opened);
-    if (!opened) {
+    QByteArray stamp;
+    QFile sourceFile(source);
+    if (name.isEmpty() || !sourceFile.open(QIODevice::ReadOnly)) {
         JX_CRITICAL << "can not open " << source;
         return;
     }
+    stamp = sourceFile.read(kStampSize);
+    const JXDeviceVolume volume(drive);
     const QString langFolder = drive + QLatin1String("/Lang");
     const QString target = langFolder + QLatin1Char('/') + name;
     bool refresh = false;
-    if (!QFileInfo::exists(target)) {
+    const JXDeviceVolume::Kind kind = volume.kindOf(target);
+    if (kind == JXDeviceVolume::Kind::Missing) {
         copyFile(source, target);
         refresh = true;
+    } else if (kind == JXDeviceVolume::Kind::File) {
+        QByteArray onDevice;
+        refresh = volume.readStart(target, kStampSize, onDevice) && onDevice != stamp;
     } else {
-        const QByteArray onDevice = firstBytes(target, kStampSize, &opened);
-        refresh = opened && onDevice != stamp;
+        JX_WARNING << "left alone:" << target << "is no file";
     }
     JX_DEBUG << "copyLangFile=" << (refresh ? "true" : "false");
     if (!refresh)
         return;
-    for (const QString& file : packageFiles(langFolder, {QStringLiteral("*.bft")})) {
-        if (QFileInfo(folder + QLatin1Char('/') + file).isFile())
+    for (const QString& file : volume.entryNames(langFolder)) {
+        if (file.endsWith(QLatin1String(".bft")) && QFileInfo(folder + QLatin1Char('/') + file).isFile())
             copyFile(folder + QLatin1Char('/') + file, langFolder + QLatin1Char('/') + file);
     }
 }
 
 bool JXGalDevice::copyFile(QString source, QString target)
 {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.isFile()) {
         JX_CRITICAL << "can not open file " << source;
         return false;
     }
-    const QByteArray bytes = in.readAll();
-    in.close();
-    // The device's own file stays until its replacement reads back whole.
-    const QString partial = target + QLatin1String(".part");
-    bool copied = writeWhole(partial, bytes) && readsBackWhole(partial, bytes, "wait for completion of the copy");
-    if (copied) {
-        QFile::remove(target);
-        copied = QFile::rename(partial, target);
+    QString drive;
+    if (!getDrive(drive) || drive.isEmpty()) {
+        JX_CRITICAL << "failed to copy" << source << ": no volume";
+        return false;
     }
-    if (!copied) {
-        QFile::remove(partial);
+    JXDeviceVolume volume(drive);
+    if (sourceInfo.size() > volume.capacity()) {
+        JX_CRITICAL << "failed to copy" << source << ": it is larger than the volume";
+        return false;
+    }
+    // Renamed over the device's own file once it reads back whole: the old file stays on every failure.
+    if (!volume.copyFileIn(source, target)) {
         JX_CRITICAL << "failed to copy" << source << "to" << target;
         return false;
     }

@@ -35,7 +35,9 @@ bool JXGalDevice::_restoreFactory(QString folder)
     switch (getUpdateMethod()) {
     case 1: return restoreFactoryMethod1(folder);
     case 2: return restoreFactoryMethod2(folder);
-    default: return false;
+    default:
+        JX_CRITICAL << "unknown update method" << getUpdateMethod() << "in device.ini: no factory restore";
+        return false;
     }
 }
 
@@ -81,14 +83,11 @@ bool JXGalDevice::restoreFactoryMethod2(QString folder)
     registerSCSIDevice(QString());
     JX_DEBUG << "write update.ini";
     restoreFolder = folder;
-    QFile update(drive + QLatin1String("/update.ini"));
-    if (!update.open(QIODevice::WriteOnly)) {
-        JX_CRITICAL << "can not create" << update.fileName() << ":" << update.errorString();
+    if (!writeVolumeFile(QStringLiteral("update.ini"), QByteArray())) {
         unregisterSCSIDevice();
         setStateWithMatch(State_WaitForRestore, State_InService);
         return false;
     }
-    update.close();
     eject(); // the device leaves for its boot loader whether or not the eject is accepted
     return true;
 }

@@ -29,17 +29,6 @@ constexpr int kNotifyAnswerSize = 512;
 const char kBootLoaderOnlyVersion[] = "R001";
 const char kBootLoaderOnlyModel[] = "Zelto20plus";
 
-bool createEmptyFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        JX_CRITICAL << "can not create" << path << ":" << file.errorString();
-        return false;
-    }
-    file.close();
-    return true;
-}
-
 // A path for one of the library's 256-byte buffers; empty when it does not fit.
 QByteArray libraryPath(const QString& path)
 {
@@ -132,7 +121,7 @@ bool JXGalDevice::_updateTotal(QString package, QString)
     const QString folder = packageFolder();
     JX_DEBUG << "getSupportLanguage";
     QStringList packageLanguages;
-    if (!JXUtility::getSupportLanguage(package, folder, packageLanguages))
+    if (!JXUtility::getSupportLanguage(package, folder, packageLanguages, kFlashBytes))
         return false;
     JX_DEBUG << "getLanguageOnDevice";
     QStringList deviceLanguages;
@@ -161,7 +150,7 @@ bool JXGalDevice::_updateTotal(QString package, QString)
         getName(model);
         if (model == QLatin1String(kBootLoaderOnlyModel)) {
             JX_DEBUG << "special handle: write update.ini for only bootloader update";
-            return createEmptyFile(drive + QLatin1String("/update.ini"));
+            return writeVolumeFile(QStringLiteral("update.ini"), QByteArray());
         }
     }
 
@@ -185,7 +174,7 @@ bool JXGalDevice::_updateTotal(QString package, QString)
                 profileUpdateResult =
                     UpdateProfile(volumeBytes.constData(), mapBytes.constData(), profileBytes.constData());
                 if (profileUpdateResult == 2)
-                    createEmptyFile(drive + QLatin1String("/syncprofile.ini"));
+                    writeVolumeFile(QStringLiteral("syncprofile.ini"), QByteArray());
                 else if (profileUpdateResult == 0)
                     JX_WARNING << "UpdateProfile() return failed";
             }
@@ -205,7 +194,7 @@ bool JXGalDevice::_updateTotal(QString package, QString)
             QStringLiteral(
                 "write update.ini for only bootloader: device imgver=%1, langVer=%2; release imgver=%3, langver=%4")
                 .arg(deviceImage, deviceLanguage, meta.osVersion, meta.langVersion));
-        return createEmptyFile(drive + QLatin1String("/update.ini"));
+        return writeVolumeFile(QStringLiteral("update.ini"), QByteArray());
     }
 
     switch (method) {
@@ -227,7 +216,7 @@ bool JXGalDevice::_updateTotal(QString package, QString)
         }
         registerSCSIDevice(QString());
         JX_DEBUG << "write update.ini";
-        if (!createEmptyFile(drive + QLatin1String("/update.ini"))) {
+        if (!writeVolumeFile(QStringLiteral("update.ini"), QByteArray())) {
             unregisterSCSIDevice();
             setStateWithMatch(State_WaitForUpdate, State_InService);
             return false;
@@ -235,7 +224,10 @@ bool JXGalDevice::_updateTotal(QString package, QString)
         eject(); // the device leaves for its boot loader whether or not the eject is accepted
         return true;
     }
-    default: return true;
+    default:
+        // Nothing would be installed: the update must not pass for done.
+        JX_CRITICAL << "unknown update method" << method << "in device.ini: nothing installed";
+        return false;
     }
 }
 

@@ -35,8 +35,10 @@ const int kTrackTableStart = 25;
 const int kTrackAreaEnd = 27;
 
 const unsigned int kNoTime = 0xFFFFFFFF;
-// Largest elevation step between neighbours: a point's altitude delta is 8 bits of tenths of a metre.
+// Largest steps between neighbours: a point's altitude delta is 8 bits of tenths of a metre, its position deltas
+// 16 bits of millionths of a degree.
 const double kLargestStep = 12.7;
+const qint64 kLargestPositionStep = 32767;
 // What JXPSFAlt stores without clamping: (metres + 1000) x 4 in a signed 16-bit field.
 const double kLowestAltitude = -9192.0;
 const double kHighestAltitude = 7191.75;
@@ -69,14 +71,34 @@ unsigned short low16(double value)
     return static_cast<unsigned short>(static_cast<qint64>(truncated) & 0xFFFF);
 }
 
+// A coordinate the store can hold: its millionths of a degree have a 32-bit value (GHLatLng's test).
+bool storableCoordinate(double degrees)
+{
+    const double millionths = degrees * 1e6;
+    return millionths > -2147483649.0 && millionths < 2147483648.0;
+}
+
 struct Position
 {
+    Position() = default;
+    Position(double latitude, double longitude, double metres)
+        : lat(latitude), lon(longitude), ele(metres), stored(latitude, longitude)
+    {
+    }
     double lat = 0.0;
     double lon = 0.0;
     double ele = 0.0;
+    GHLatLng stored; // what the track point's deltas are made from
 };
 
-// One segment's points with midpoints wherever neighbours differ by more than kLargestStep in elevation, built as a
+bool stepFits(const Position& from, const Position& to)
+{
+    return std::fabs(to.ele - from.ele) <= kLargestStep &&
+           std::abs(qint64(to.stored.getLat()) - from.stored.getLat()) <= kLargestPositionStep &&
+           std::abs(qint64(to.stored.getLng()) - from.stored.getLng()) <= kLargestPositionStep;
+}
+
+// One segment's points with midpoints wherever neighbours differ by more than a point's deltas hold, built as a
 // new list in one pass. The midpoints made are owned here until the list is handed to its segment.
 struct DenseSegment
 {
@@ -127,15 +149,17 @@ bool densify(GHGpxTrackSegment* segment, const QVector<Position>& positions, qui
         if (index > 0) {
             // Depth first, as midpoints inserted one at a time behind the current point would come out.
             pending.assign(1, Pending{positions.at(index), point});
-            while (pending.size() > 1 || std::fabs(pending.back().position.ele - at.ele) > kLargestStep) {
+            while (pending.size() > 1 || !stepFits(at, pending.back().position)) {
                 const Position target = pending.back().position;
-                if (std::fabs(target.ele - at.ele) > kLargestStep) {
+                if (!stepFits(at, target)) {
                     auto mid = std::make_unique<GHGpxTrackPoint>();
-                    Position position;
-                    mid->lat = sixDecimals((at.lat + target.lat) / 2, position.lat);
-                    mid->lon = sixDecimals((at.lon + target.lon) / 2, position.lon);
-                    mid->ele = sixDecimals((at.ele + target.ele) / 2, position.ele);
-                    pending.push_back(Pending{position, mid.get()});
+                    double lat = 0.0;
+                    double lon = 0.0;
+                    double ele = 0.0;
+                    mid->lat = sixDecimals((at.lat + target.lat) / 2, lat);
+                    mid->lon = sixDecimals((at.lon + target.lon) / 2, lon);
+                    mid->ele = sixDecimals((at.ele + target.ele) / 2, ele);
+                    pending.push_back(Pending{Position(lat, lon, ele), mid.get()});
                     out.made.push_back(std::move(mid));
                     continue;
                 }
@@ -242,8 +266,9 @@ bool JXPSFDevice::addRoute(GHGpx2* gpx)
     if (name.isEmpty())
         name = QStringLiteral("no name");
 
-    // Every elevation must be one the store can hold: a step to infinity would never be split finely enough, and
-    // one of 1e9 metres into a hundred million points.
+    // Every elevation and coordinate must be one the store can hold: a step to infinity would never be split finely
+    // enough, one of 1e9 metres into a hundred million points, and a coordinate without a 32-bit value would move
+    // the point to 0.
     const QVector<GHGpxTrackSegment*>& segments = gpx->track->segments;
     QVector<QVector<Position>> positions(segments.size());
     for (int index = 0; index < segments.size(); ++index) {
@@ -263,7 +288,14 @@ bool JXPSFDevice::addRoute(GHGpx2* gpx)
                            << "to" << kHighestAltitude << "m; not imported";
                 return false;
             }
-            positions[index].append(Position{point->lat.toDouble(), point->lon.toDouble(), ele});
+            const double lat = point->lat.toDouble();
+            const double lon = point->lon.toDouble();
+            if (!storableCoordinate(lat) || !storableCoordinate(lon)) {
+                JX_WARNING << "route" << name << "has the position" << point->lat << point->lon
+                           << "that the store cannot hold; not imported";
+                return false;
+            }
+            positions[index].append(Position(lat, lon, ele));
         }
     }
 
@@ -372,7 +404,7 @@ bool JXPSFDevice::addTrackSegment(GHGpxTrackSegment* segment, JXPSFRoute_1_5* ro
         const GHLatLng here(source->lat.toDouble(), source->lon.toDouble());
         const double ele = elevation(source->ele);
         point->setLocType(0);
-        // 32-bit differences wrap as the device's sums do.
+        // The densified steps fit the 16-bit deltas; unsigned arithmetic keeps the difference defined regardless.
         point->setDelLon(int(quint32(here.getLng()) - quint32(previous.getLng())));
         point->setDelLat(int(quint32(here.getLat()) - quint32(previous.getLat())));
         point->setDelAlt(JXPSFAlt(previousEle).toPSFDeltAlt(ele + 0.05));

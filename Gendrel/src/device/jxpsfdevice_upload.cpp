@@ -146,7 +146,7 @@ bool JXPSFDevice::prepareUploadData(QString& zipPath, bool dontCheckUploaded)
     const QString tmpFolder = env->getTmpFolder();
     const QString uploadName = env->getUploadFilename();
     // The files are written by relative name: anywhere but the temporary folder they would go astray.
-    if (QFileInfo(QDir::currentPath()).canonicalFilePath() != QFileInfo(tmpFolder).canonicalFilePath()) {
+    if (!env->isInTmpFolder()) {
         JX_CRITICAL << "can not enter the temporary folder" << tmpFolder;
         return false;
     }

@@ -12,6 +12,7 @@
 #include "jxlog.h"
 #include "jxutility.h"
 #include "psf/jxpsf.h"
+#include "psf/jxpsfpoiframe.h"
 #include "psf/jxpsfrouteframe.h"
 #include "psf/jxpsfworkoutframe.h"
 
@@ -40,6 +41,55 @@ QString place(unsigned int latitude, unsigned int longitude)
     return JXPSFField::coordinateFromPSF(int(latitude)) + QLatin1Char(',') +
            JXPSFField::coordinateFromPSF(int(longitude));
 }
+
+template <typename Record>
+QVector<QPointer<Record>> unmarked(const QVector<QPointer<Record>>* records)
+{
+    QVector<QPointer<Record>> result;
+    if (records)
+        for (const QPointer<Record>& record : *records)
+            if (record && !record->getUploaded())
+                result.append(record);
+    return result;
+}
+
+template <typename Record>
+void clearMarks(const QVector<QPointer<Record>>& records)
+{
+    for (const QPointer<Record>& record : records)
+        if (record)
+            record->setUploaded(false);
+}
+
+// The store's conversion marks each record it writes as uploaded. A package that is not made must take those marks
+// back, or the next package leaves the records out and a later write-back loses them for good.
+class UploadMarks
+{
+public:
+    explicit UploadMarks(JXPSF* psf)
+    {
+        if (!psf)
+            return;
+        if (JXPSFRouteFrame* frame = psf->getRouteFrame())
+            m_routes = unmarked(frame->getRoutes());
+        if (JXPSFWorkoutFrame* frame = psf->getWorkoutFrame())
+            m_workouts = unmarked(frame->getWorkouts());
+        if (JXPSFPOIFrame* frame = psf->getPOIFrame())
+            m_pois = unmarked(frame->getPOIs());
+    }
+
+    void restore() const
+    {
+        clearMarks(m_routes);
+        clearMarks(m_workouts);
+        clearMarks(m_pois);
+    }
+
+private:
+    QVector<QPointer<JXPSFRoute>> m_routes;
+    QVector<QPointer<JXPSFWorkout>> m_workouts;
+    QVector<QPointer<JXPSFPOI>> m_pois;
+};
 
 } // namespace
 
@@ -130,8 +180,15 @@ bool JXZelto30::prepareUploadData(QString& path, bool dontCheckUploaded)
     env->cdTmpFolder();
     const QString tmpFolder = env->getTmpFolder();
     const QString uploadName = env->getUploadFilename();
+    // The files are written by relative name: anywhere but the temporary folder they would land among other files.
+    if (!env->isInTmpFolder()) {
+        JX_CRITICAL << "no upload package: the temporary folder" << tmpFolder << "is not the current folder";
+        m_error = true;
+        return false;
+    }
 
     QStringList files;
+    const UploadMarks marks(m_psf);
     if (m_psf) {
         m_psf->setDontCheckUploaded(dontCheckUploaded);
         JX_DEBUG << "to XML";
@@ -164,8 +221,10 @@ bool JXZelto30::prepareUploadData(QString& path, bool dontCheckUploaded)
     }
     JXZipUtil zip;
     const bool result = zip.compress(path, files);
-    if (!result)
-        JX_CRITICAL << "packing the upload data into" << path << "failed";
+    if (!result) {
+        JX_CRITICAL << "packing the upload data into" << path << "failed; the records stay marked not uploaded";
+        marks.restore();
+    }
 
     m_error = !result;
     JX_DEBUG << "end";

@@ -182,7 +182,7 @@ bool JXZelto50::initial()
         QString folder;
         getAPPath(folder);
         for (const char* name : {"/version.ini", "/Version.ini", "/VERSION.ini", "/VERSION.INI"})
-            QFile::remove(folder + QLatin1String(name));
+            removeFile(folder + QLatin1String(name));
     }
     return true;
 }

@@ -11,8 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include "compress/jxziputil.h"
+#include "device/jxdevicevolume.h"
 #include "jxenv.h"
 #include "jxlog.h"
 #include "jxutility.h"
@@ -90,15 +92,16 @@ bool readCardFile(const QString& path, QByteArray& bytes)
     return true;
 }
 
-// Unpacks, copies into target and reads back one component; false, logged, at the first step that fails.
+// Unpacks, copies into target on the volume and reads back one component; false, logged, at the first step that
+// fails.
 bool installComponentFiles(JXZelto50& client, const QString& packageFile, const QStringList& leaveOut,
-                           const QString& target)
+                           const QString& volume, const QString& target)
 {
     const QString unpacked = client.makeGPSENGINETempFiles(packageFile, leaveOut);
     if (unpacked.isEmpty())
         return false;
     QStringList copied;
-    if (!client.copyFiles(unpacked, target, true, &copied)) {
+    if (!JXDeviceVolume(volume).copyTreeIn(unpacked, target, true, JXZelto50::kSameFileWindowMs, &copied)) {
         JX_CRITICAL << "copy of the component to" << quoted(target) << "failed";
         return false;
     }
@@ -164,7 +167,7 @@ bool JXZelto50::UpdateGPSENGINEProcess(QString packageFile, QString model, QStri
             result = true;
             continue;
         }
-        if (!installComponentFiles(*this, packageFile, {QStringLiteral("version.ini")}, dataFolder) ||
+        if (!installComponentFiles(*this, packageFile, {QStringLiteral("version.ini")}, volume, dataFolder) ||
             !SetGPSENGINEVersion(kEngineKey, root, version))
             return false;
         result = true;
@@ -212,7 +215,8 @@ bool JXZelto50::UpdateMapDataProcess(QString packageFile, QString model, QString
         bool carried = (engine == InstallDecision::UpToDate) ? true : result;
         if (engine == InstallDecision::Install) {
             if (!installComponentFiles(*this, packageFile,
-                                       {QStringLiteral("version.ini"), QStringLiteral("gpstuner.dat")}, dataFolder) ||
+                                       {QStringLiteral("version.ini"), QStringLiteral("gpstuner.dat")}, volume,
+                                       dataFolder) ||
                 !SetGPSENGINEVersion(kEngineKey, root, engineVersion))
                 return false;
             result = carried = true;
@@ -233,14 +237,14 @@ bool JXZelto50::UpdateMapDataProcess(QString packageFile, QString model, QString
             continue;
         }
         const QString mapEngineFolder = dataFolder + kMapEngineFolder;
-        if (!QFileInfo(mapEngineFolder).isDir() && !QDir().mkpath(mapEngineFolder)) {
+        if (!JXDeviceVolume(volume).makeFolders(mapEngineFolder)) {
             JX_CRITICAL << "create" << quoted(mapEngineFolder) << "failed";
             return false;
         }
         if (!installComponentFiles(
                 *this, packageFile,
                 {QStringLiteral("version.ini"), QStringLiteral("mapengine.dll"), QStringLiteral("release.md5")},
-                mapEngineFolder) ||
+                volume, mapEngineFolder) ||
             !SetGPSENGINEVersion(kDataKey, root, dataVersion))
             return false;
         result = true;
@@ -287,10 +291,26 @@ QString JXZelto50::GetGPSENGINEVersion(QString key, QString root)
 bool JXZelto50::SetGPSENGINEVersion(QString key, QString root, QString value)
 {
     const QString path = root + kVersionFile;
-    QSettings settings(path, QSettings::IniFormat);
+    // The file is changed in a scratch copy on the computer and written back whole through the volume, so that a
+    // link at its name is replaced rather than written through.
+    JXDeviceVolume volume(root);
+    QByteArray current;
+    if (volume.kindOf(path) == JXDeviceVolume::Kind::File && !volume.readFile(path, kMaxCardFileRead, current))
+        return false;
+    QTemporaryDir scratch(JXEnv::getInstance()->getTmpFolder() + QLatin1String("/versionini-XXXXXX"));
+    const QString copy = scratch.filePath(QStringLiteral("version.ini"));
+    QFile file(copy);
+    if (!scratch.isValid() || !file.open(QIODevice::WriteOnly) || file.write(current) != current.size()) {
+        JX_CRITICAL << "writing" << key << "to" << quoted(path) << "failed: no scratch copy";
+        return false;
+    }
+    file.close();
+    QSettings settings(copy, QSettings::IniFormat);
     settings.setValue(key, value);
     settings.sync();
-    if (settings.status() != QSettings::NoError) {
+    QByteArray changed;
+    if (settings.status() != QSettings::NoError || !file.open(QIODevice::ReadOnly) ||
+        (changed = file.readAll()).isEmpty() || !volume.writeFile(path, changed)) {
         JX_CRITICAL << "writing" << key << "to" << quoted(path) << "failed, status" << int(settings.status());
         return false;
     }

@@ -14,14 +14,8 @@
 #include <quazipfile.h>
 #include <quazipnewinfo.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "compress/jxziputil.h"
+#include "device/jxdevicevolume.h"
 #include "jxenv.h"
 #include "jxlog.h"
 #include "jxutility.h"
@@ -31,8 +25,6 @@
 namespace {
 
 const qint64 kCopyBlock = 1024 * 1024;
-// Files whose times are closer than this and whose sizes agree are taken as copied already.
-const qint64 kSameFileWindowMs = 60 * 1000;
 
 QString quoted(const QString& text)
 {
@@ -68,86 +60,6 @@ bool readCapped(const QString& path, QByteArray& bytes, const char* purpose)
     return true;
 }
 
-// One try of a copy: the data goes to a new file beside the destination, which takes the source's time and is then
-// renamed over the destination, so the old file stays whole on every failure. A destination locked against writing
-// is left for the caller to unlock first.
-bool copyOnce(const QString& source, const QString& destination, bool keepTime)
-{
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(destination);
-    if (::access(to.constData(), F_OK) == 0 && ::access(to.constData(), W_OK) != 0) {
-        JX_WARNING << "destination is locked:" << quoted(destination);
-        return false;
-    }
-    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        JX_WARNING << "open" << quoted(source) << "failed:" << std::strerror(errno);
-        return false;
-    }
-    struct stat sourceStat;
-    QByteArray temporary;
-    int out = -1;
-    if (::fstat(in, &sourceStat) == 0) {
-        for (int i = 0; i < 100 && out < 0; ++i) {
-            temporary = to + ".jxcopy" + QByteArray::number(qint64(::getpid())) + '.' + QByteArray::number(i);
-            out = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (out < 0 && errno != EEXIST)
-                break;
-        }
-    }
-    if (out < 0) {
-        JX_WARNING << "create a copy beside" << quoted(destination) << "failed:" << std::strerror(errno);
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    // The kernel copies without a trip through this process where it can; else a plain read and write loop.
-    bool kernelCopy = true;
-    for (;;) {
-        ssize_t count = -1;
-        if (kernelCopy) {
-            count = ::copy_file_range(in, nullptr, out, nullptr, size_t(kCopyBlock), 0);
-            if (count < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-                kernelCopy = false;
-                continue;
-            }
-        } else {
-            static thread_local QByteArray buffer(int(kCopyBlock), Qt::Uninitialized);
-            count = ::read(in, buffer.data(), size_t(buffer.size()));
-            for (ssize_t written = 0; count > 0 && written < count;) {
-                const ssize_t step = ::write(out, buffer.constData() + written, size_t(count - written));
-                if (step <= 0) {
-                    count = -1;
-                    break;
-                }
-                written += step;
-            }
-        }
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        if (count == 0)
-            break;
-    }
-    const int error = errno;
-    if (ok && keepTime) {
-        struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-        if (::futimens(out, times) != 0)
-            JX_WARNING << "keeping the time of" << quoted(destination) << "failed:" << std::strerror(errno);
-    }
-    ok = (::close(out) == 0) && ok;
-    ::close(in);
-    if (!ok || ::rename(temporary.constData(), to.constData()) != 0) {
-        JX_WARNING << "copy to" << quoted(destination) << "failed:" << std::strerror(ok ? errno : error);
-        ::unlink(temporary.constData());
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool JXZelto50::workoutIdOfRide(const QString& text, quint32& id)
@@ -167,13 +79,27 @@ bool JXZelto50::workoutIdOfRide(const QString& text, quint32& id)
 
 // ---- One file ----------------------------------------------------------------------------------------------------
 
+JXDeviceVolume JXZelto50::volumeFor(const QString& path)
+{
+    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QString drive;
+    if (driveRoot(drive)) {
+        const QString root = QDir::cleanPath(QFileInfo(drive).absoluteFilePath());
+        if (clean.startsWith(root + QLatin1Char('/')))
+            return JXDeviceVolume(root);
+    }
+    // A folder of the computer (a work folder, an export) stands for a volume of its own.
+    return JXDeviceVolume(QFileInfo(clean).path());
+}
+
 bool JXZelto50::copyFile(QString source, QString destination, bool keepTime)
 {
-    JX_CRITICAL << "copy file from " << quoted(source) << " to " << quoted(destination);
+    JX_DEBUG << "copy file from " << quoted(source) << " to " << quoted(destination);
+    JXDeviceVolume volume = volumeFor(destination);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (attempt > 0)
-            removeReadOnlyAttribute(destination);
-        if (copyOnce(source, destination, keepTime))
+        if (attempt > 0 && volume.kindOf(destination) == JXDeviceVolume::Kind::File)
+            volume.addOwnerWrite(destination);
+        if (volume.copyFileIn(source, destination, keepTime))
             return true;
     }
     JX_CRITICAL << "copy file failed: from " << quoted(source) << " to " << quoted(destination);
@@ -183,10 +109,7 @@ bool JXZelto50::copyFile(QString source, QString destination, bool keepTime)
 void JXZelto50::removeReadOnlyAttribute(QString path)
 {
     JX_DEBUG << "removeReadOnlyAttribute: " << quoted(path);
-    // In-process: the path may come from a package, so no shell ever sees it.
-    JXUtility::removeFileReadonly(path);
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
-                                    QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
+    volumeFor(path).addOwnerWrite(path);
 }
 
 bool JXZelto50::zipFiles(QString zipFile, QString folder, QStringList& files)
@@ -252,16 +175,9 @@ bool JXZelto50::zipFiles(QString zipFile, QString folder, QStringList& files)
 
 bool JXZelto50::removeFile(QString path)
 {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
+    JXDeviceVolume volume = volumeFor(path);
+    if (volume.removeFile(path))
         return true;
-    if (QFile::remove(path))
-        return true;
-    for (int retry = 0; retry < 2; ++retry) {
-        removeReadOnlyAttribute(path);
-        if (QFile::remove(path))
-            return true;
-    }
     JX_CRITICAL << "remove file failed: " << quoted(path);
     return false;
 }
@@ -270,48 +186,12 @@ bool JXZelto50::removeFile(QString path)
 
 bool JXZelto50::removeFiles(QString folder)
 {
-    QDir dir(folder);
-    if (!dir.exists())
-        return true;
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        // A link is removed itself, never what it points to.
-        if (entry.isDir() && !entry.isSymLink()) {
-            if (!removeFiles(entry.absoluteFilePath()))
-                return false;
-            dir.rmdir(entry.fileName());
-        } else if (!removeFile(entry.absoluteFilePath())) {
-            return false;
-        }
-    }
-    QDir().rmdir(folder);
-    return true;
+    return volumeFor(folder).removeTree(folder);
 }
 
 bool JXZelto50::copyFiles(QString source, QString target, bool keepTime, QStringList* copied)
 {
-    const QFileInfoList entries = QDir(source).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        if (entry.isSymLink())
-            continue;
-        const QString destination = target + QLatin1Char('/') + entry.fileName();
-        if (entry.isDir()) {
-            QDir(target).mkdir(entry.fileName());
-            if (!copyFiles(entry.absoluteFilePath(), destination, keepTime, copied))
-                return false;
-            continue;
-        }
-        const QFileInfo existing(destination);
-        if (existing.isFile() && existing.size() == entry.size() &&
-            qAbs(existing.lastModified().msecsTo(entry.lastModified())) < kSameFileWindowMs)
-            continue;
-        if (!copyFile(entry.absoluteFilePath(), destination, keepTime))
-            return false;
-        if (copied)
-            copied->prepend(destination);
-    }
-    return true;
+    return volumeFor(target).copyTreeIn(source, target, keepTime, kSameFileWindowMs, copied);
 }
 
 bool JXZelto50::zipDirectory(QString zipPath, QString folder)

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "device/jxdevicevolume.h"
 #include "jxlog.h"
 #include "system/jxplatform.h"
 
@@ -24,8 +25,6 @@ const QLatin1String kCurrentMap("/currentMap.xml");
 const QLatin1String kNewMap("/temp.xml");
 // Where the old description waits while the new one takes its name.
 const QLatin1String kCurrentMapAside("/currentMap.xml.old");
-// Files whose times are closer than this and whose sizes agree are taken as copied already.
-const qint64 kSameFileWindowMs = 60 * 1000;
 // Map files run to gigabytes: they are hashed a block at a time.
 const int kHashBlock = 1024 * 1024;
 
@@ -44,13 +43,6 @@ QFileInfoList mapEntries(const QString& folder)
 QString countryOf(const QString& fileName)
 {
     return fileName.section(QLatin1Char('.'), 0, 0);
-}
-
-// Also a link whose target is gone: it still takes the name.
-bool isPresent(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
 }
 
 bool isMapVendor(const QString& vendor)
@@ -106,12 +98,12 @@ bool sameFile(const QString& source, const QString& copy)
     return true;
 }
 
-// Every file below source has a copy of the same digest below target. Inside sub-folders links are passed over, as
-// the folder copy passes over them.
-bool sameTree(const QString& source, const QString& target, bool topLevel)
+// Every file below source has a copy of the same digest below target. Links are passed over, as the copy passes
+// over them.
+bool sameTree(const QString& source, const QString& target)
 {
     for (const QFileInfo& entry : mapEntries(source)) {
-        if (!topLevel && entry.isSymLink())
+        if (entry.isSymLink())
             continue;
         const QString copy = target + QLatin1Char('/') + entry.fileName();
         if (entry.isDir()) {
@@ -119,7 +111,7 @@ bool sameTree(const QString& source, const QString& target, bool topLevel)
                 JX_CRITICAL << "copied map folder missing: " << quoted(copy);
                 return false;
             }
-            if (!sameTree(entry.absoluteFilePath(), copy, false))
+            if (!sameTree(entry.absoluteFilePath(), copy))
                 return false;
         } else if (entry.isFile() && !sameFile(entry.absoluteFilePath(), copy)) {
             return false;
@@ -130,29 +122,30 @@ bool sameTree(const QString& source, const QString& target, bool topLevel)
 
 // temp.xml becomes currentMap.xml. The old description is moved aside rather than removed, so that a failed rename
 // can put it back: the device is never left without one.
-bool switchMapDescription(const QString& folder)
+bool switchMapDescription(JXDeviceVolume& volume, const QString& folder)
 {
     const QString current = folder + kCurrentMap;
     const QString aside = folder + kCurrentMapAside;
+    const auto isPresent = [&volume](const QString& path) {
+        return volume.kindOf(path) != JXDeviceVolume::Kind::Missing;
+    };
     if (isPresent(current)) {
         // An aside file beside a current one is a leftover of an update cut off after the switch.
-        if (isPresent(aside) && !QFile::remove(aside)) {
+        if (isPresent(aside) && !volume.removeFile(aside)) {
             JX_CRITICAL << "remove " << quoted(aside) << " failed";
             return false;
         }
-        if (!QFile::rename(current, aside)) {
+        if (!volume.rename(current, aside)) {
             JX_CRITICAL << "move " << quoted(current) << " aside failed";
             return false;
         }
     }
-    QFile next(folder + kNewMap);
-    if (next.rename(current)) {
-        QFile::remove(aside);
+    if (volume.rename(folder + kNewMap, current)) {
+        volume.removeFile(aside);
         return true;
     }
-    JX_CRITICAL << "rename " << quoted(folder + kNewMap) << " to " << quoted(current)
-                << " failed: " << next.errorString();
-    if (isPresent(aside) && !QFile::rename(aside, current))
+    JX_CRITICAL << "rename " << quoted(folder + kNewMap) << " to " << quoted(current) << " failed";
+    if (isPresent(aside) && !volume.rename(aside, current))
         JX_CRITICAL << "putting back " << quoted(current) << " failed; the old description is " << quoted(aside);
     return false;
 }
@@ -207,12 +200,13 @@ bool JXZelto50::_updateMapData(QString text)
         return false;
     }
     const QString countries = data + kCountriesFolder;
+    JXDeviceVolume volume(mapVolume);
     // Every resource is tried, so one bad country does not hold back the others; but the map description names
     // them all, so it is switched only when none failed.
     bool result = true;
     for (const QString& name : qAsConst(names)) {
         const QString source = resources + QLatin1Char('/') + name;
-        if (!removeMapFilesOnDisk(source, countries) || !copyMapFiles(source, countries, true) ||
+        if (!removeMapFiles(volume, source, countries) || !copyMapTree(volume, source, countries, true) ||
             !checkCopiedMapFiles(source, countries)) {
             JX_CRITICAL << "map resource " << quoted(name) << " not updated";
             result = false;
@@ -221,9 +215,9 @@ bool JXZelto50::_updateMapData(QString text)
     if (!result)
         return false;
     const QString mapsInfo = data + kMapsInfoFolder;
-    if (!QFileInfo(mapsInfo + kNewMap).isFile())
+    if (volume.kindOf(mapsInfo + kNewMap) != JXDeviceVolume::Kind::File)
         return true;
-    result = switchMapDescription(mapsInfo);
+    result = switchMapDescription(volume, mapsInfo);
     if (result)
         m_error = false;
     return result;
@@ -231,8 +225,14 @@ bool JXZelto50::_updateMapData(QString text)
 
 bool JXZelto50::removeMapFilesOnDisk(QString source, QString target)
 {
+    JXDeviceVolume volume = volumeFor(target);
+    return removeMapFiles(volume, source, target);
+}
+
+bool JXZelto50::removeMapFiles(JXDeviceVolume& volume, const QString& source, const QString& target)
+{
     const QFileInfoList sources = mapEntries(source);
-    const QFileInfoList targets = mapEntries(target);
+    const QStringList targets = volume.entryNames(target);
     if (sources.isEmpty()) {
         JX_CRITICAL << "no map files in " << quoted(source);
         return false;
@@ -240,13 +240,15 @@ bool JXZelto50::removeMapFilesOnDisk(QString source, QString target)
     bool result = true;
     for (const QFileInfo& entry : sources) {
         const QString country = countryOf(entry.fileName());
-        for (const QFileInfo& old : targets) {
+        for (const QString& old : targets) {
+            const QString path = target + QLatin1Char('/') + old;
             // A failure shows below: the file is still there.
-            if (!old.isDir() && countryOf(old.fileName()) == country)
-                removeFile(old.absoluteFilePath());
+            if (!old.startsWith(QLatin1Char('.')) && countryOf(old) == country &&
+                volume.kindOf(path) != JXDeviceVolume::Kind::Folder)
+                volume.removeFile(path);
         }
         const QString left = target + QLatin1Char('/') + entry.fileName();
-        if (isPresent(left)) {
+        if (volume.kindOf(left) != JXDeviceVolume::Kind::Missing) {
             JX_CRITICAL << "old map entry left: " << quoted(left);
             result = false;
         }
@@ -256,25 +258,15 @@ bool JXZelto50::removeMapFilesOnDisk(QString source, QString target)
 
 bool JXZelto50::copyMapFiles(QString source, QString target, bool keepTime)
 {
-    for (const QFileInfo& entry : mapEntries(source)) {
-        const QString destination = target + QLatin1Char('/') + entry.fileName();
-        if (entry.isDir()) {
-            QDir(target).mkdir(entry.fileName());
-            if (!QFileInfo(destination).isDir() ||
-                !copyFiles(entry.absoluteFilePath(), destination, keepTime, nullptr)) {
-                JX_CRITICAL << "copy of map folder " << quoted(entry.absoluteFilePath()) << " failed";
-                return false;
-            }
-        } else if (entry.isFile()) {
-            const QFileInfo existing(destination);
-            if (existing.isFile() && existing.size() == entry.size() &&
-                qAbs(existing.lastModified().msecsTo(entry.lastModified())) < kSameFileWindowMs) {
-                JX_DEBUG << "map file already there:" << destination;
-                continue;
-            }
-            if (!copyFile(entry.absoluteFilePath(), destination, keepTime))
-                return false;
-        }
+    JXDeviceVolume volume = volumeFor(target);
+    return copyMapTree(volume, source, target, keepTime);
+}
+
+bool JXZelto50::copyMapTree(JXDeviceVolume& volume, const QString& source, const QString& target, bool keepTime)
+{
+    if (!volume.copyTreeIn(source, target, keepTime, kSameFileWindowMs, nullptr)) {
+        JX_CRITICAL << "copy of the map resource " << quoted(source) << " to " << quoted(target) << " failed";
+        return false;
     }
     return true;
 }
@@ -285,5 +277,5 @@ bool JXZelto50::checkCopiedMapFiles(QString source, QString target)
         JX_CRITICAL << "no map files to check in " << quoted(source);
         return false;
     }
-    return sameTree(source, target, true);
+    return sameTree(source, target);
 }

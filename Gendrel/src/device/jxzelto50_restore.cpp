@@ -5,9 +5,9 @@
 #include "device/jxzelto50.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
+#include "device/jxdevicevolume.h"
 #include "jxenv.h"
 #include "jxlog.h"
 #include "jxutility.h"
@@ -24,13 +24,8 @@ bool JXZelto50::writeFormatRequest()
         JX_WARNING << "no drive for the format request";
         return false;
     }
-    QFile file(drive + QLatin1String("/format.ini"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qWarning("create /format.ini FAILED");
-        return false;
-    }
-    if (file.write("1", 1) != 1 || !file.flush()) {
-        qWarning("write /format.ini FAILED");
+    if (!JXDeviceVolume(drive).writeFile(drive + QLatin1String("/format.ini"), QByteArrayLiteral("1"))) {
+        JX_WARNING << "write /format.ini FAILED";
         return false;
     }
     return true;
@@ -89,15 +84,22 @@ void JXZelto50::exportLog(QString archive)
     JXUtility::deleteDir(work);
     const QString dumps = work + QLatin1String("/crashdump");
     QDir().mkpath(dumps);
+    // A link on the volume is neither entered nor copied through nor emptied: it may point anywhere.
+    JXDeviceVolume volume(drive);
     const QString deviceDumps = drive + QLatin1String("/DumpFiles");
-    if (QFileInfo(deviceDumps).isDir() && !JXUtility::copyFolder(deviceDumps, dumps))
+    const JXDeviceVolume::Kind dumpsKind = volume.kindOf(deviceDumps);
+    if (dumpsKind == JXDeviceVolume::Kind::Link)
+        JX_WARNING << "the crash dumps" << deviceDumps << "are a link: left alone";
+    else if (dumpsKind == JXDeviceVolume::Kind::Folder && !volume.copyTreeOut(deviceDumps, dumps))
         JX_WARNING << "copy of the crash dumps failed";
 
     const QString deviceLogs = drive + QLatin1String("/syslog");
+    const JXDeviceVolume::Kind logsKind = volume.kindOf(deviceLogs);
     bool logsCopied = false;
-    if (QFileInfo(deviceLogs).isDir()) {
-        const QString logs = work + QLatin1String("/syslog");
-        logsCopied = QDir().mkpath(logs) && JXUtility::copyFolder(deviceLogs, logs);
+    if (logsKind == JXDeviceVolume::Kind::Link) {
+        JX_WARNING << "the system logs" << deviceLogs << "are a link: left alone";
+    } else if (logsKind == JXDeviceVolume::Kind::Folder) {
+        logsCopied = volume.copyTreeOut(deviceLogs, work + QLatin1String("/syslog"));
         if (!logsCopied)
             JX_WARNING << "copy of the system logs failed: they stay on the device";
     }
@@ -109,5 +111,5 @@ void JXZelto50::exportLog(QString archive)
         JX_WARNING << "log archive " << archive << " not written";
     // The device's logs go only once they are safe in the archive.
     if (logsCopied && packed)
-        removeFiles(deviceLogs);
+        volume.removeTree(deviceLogs);
 }

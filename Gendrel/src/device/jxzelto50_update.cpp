@@ -8,13 +8,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 
 #include <cstdio>
 
 #include "compress/jxziputil.h"
 #include "device/jxclienttask.h"
+#include "device/jxdevicevolume.h"
 #include "jxenv.h"
 #include "jxlog.h"
 
@@ -80,7 +80,8 @@ bool JXZelto50::_updateTotal(QString package, QString)
 
     const QString folderName = kPackagePrefix + QString::number(QDateTime::currentSecsSinceEpoch());
     const QString packageFolder = drive + QLatin1Char('/') + folderName;
-    bool ok = QDir(drive).mkdir(folderName);
+    JXDeviceVolume volume(drive);
+    bool ok = volume.kindOf(packageFolder) == JXDeviceVolume::Kind::Missing && volume.makeFolders(packageFolder);
     if (!ok)
         JX_CRITICAL << "create package folder " << quoted(packageFolder) << " failed";
     if (ok && !(ok = JXZipUtil().decompress(package, work)))
@@ -118,15 +119,12 @@ bool JXZelto50::writeControlFile(const QString& drive, const QString& folderName
     const QByteArray folder = kDeviceRoot + folderName.toUtf8() + '/';
     const QByteArray text = "[Update.ini]\r\nVersion=02\r\n[Total]\r\nUpdate=true\r\nName=" + folder +
                             imageName.toUtf8() + "\r\nCRC=" + folder + "CKS.TXT\r\n";
-    const QString path = drive + kControlFile;
-    // Renamed into place once complete: the installer never reads half a control file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        JX_CRITICAL << "write update.ini failed: " << file.errorString();
+    // Renamed into place once it reads back whole: the installer never reads half a control file.
+    if (!JXDeviceVolume(drive).writeFile(drive + kControlFile, text)) {
+        JX_CRITICAL << "write update.ini failed";
         return false;
     }
-    QStringList written{path};
-    return checkFiles(written);
+    return true;
 }
 
 // ---- Application tree ----------------------------------------------------------------------------------------------
@@ -166,7 +164,7 @@ bool JXZelto50::_updateAP(QString package)
         removeFile(drive + QLatin1String("/oriska/applications/protrainingapp/user_settings.xml"));
         removeFile(drive + QLatin1String("/oriska/applications/training/user_settings.xml"));
     }
-    if (!QFileInfo(appPath).isDir() && !QDir().mkpath(appPath))
+    if (!JXDeviceVolume(drive).makeFolders(appPath))
         JX_CRITICAL << "mkdir failed:" << quoted(appPath);
 
     QStringList copied;
@@ -236,10 +234,7 @@ void JXZelto50::removeUpdatePackage()
         if (!entry.fileName().startsWith(kPackagePrefix))
             continue;
         // A link goes itself, never what it points to.
-        if (entry.isSymLink())
-            removeFile(entry.absoluteFilePath());
-        else
-            removeFiles(entry.absoluteFilePath());
+        removeFiles(entry.absoluteFilePath());
     }
 }
 
@@ -296,20 +291,16 @@ bool JXZelto50::setUpdatingFlag(bool on)
         return false;
     }
     const QString path = drive + kUpdatingFlag;
+    JXDeviceVolume volume(drive);
     if (!on) {
-        if (!removeFile(path)) {
+        if (!volume.removeFile(path)) {
             JX_CRITICAL << "remove " << quoted(path) << "failed";
             return false;
         }
         return true;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!volume.writeFile(path, QByteArrayLiteral("1"))) {
         JX_CRITICAL << "create /updating@@!.ini FAILED";
-        return false;
-    }
-    if (file.write("1", 1) != 1 || !file.flush()) {
-        JX_CRITICAL << "write /updating@@!.ini FAILED";
         return false;
     }
     return true;

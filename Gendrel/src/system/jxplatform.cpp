@@ -1,5 +1,6 @@
 #include "system/jxplatform.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
 
@@ -27,6 +28,11 @@ QString iniText(const QSettings& settings, const QString& key)
 // False when the description file names no usable model.
 bool readDescriptionFile(const QString& path, QString& model, QString& uuid)
 {
+    // The UUID read before this one has logged why such a file is refused.
+    const QFileInfo info(path);
+    if (info.isSymLink() || QFileInfo(info.absolutePath()).isSymLink() ||
+        info.size() > JXFSDeviceService::kMaxDescriptionSize)
+        return false;
     QSettings settings(path, QSettings::IniFormat);
     // Every section parsed at once: QSettings parses a section only when one of its keys is asked for, and misses it
     // when a sub-group's section sorts between the two ("[OS\1]" hides [OS] Version).

@@ -14,7 +14,7 @@
 #include "location/ghgeolocation.h"
 #include "rastermap/ghmaputils.h"
 #include "search/ghdevicedb.h"
-#include "ghsqlitehandle.h"
+#include "../sql/ghsqlitehandle.h"
 
 namespace {
 

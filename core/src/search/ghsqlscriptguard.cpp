@@ -1,6 +1,6 @@
 #include "ghsqlscriptguard.h"
 
-#include "ghsqlitehandle.h"
+#include "../sql/ghsqlitehandle.h"
 
 #include <QSqlDriver>
 #include <QVariant>
@@ -33,8 +33,11 @@ GHSqlScriptGuard::~GHSqlScriptGuard()
     sqlite3_progress_handler(m_handle, 0, nullptr, nullptr);
     if (!sqlite3_get_autocommit(m_handle)) {
         qWarning("the device's database script left a transaction open; committing it");
-        if (sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-            sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+        // A commit that fails (another program reading the file, say) keeps the transaction open, and every
+        // later write on the connection would join it; it is rolled back rather than left.
+        if (sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK &&
+            sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK)
+            qWarning("cannot end the transaction of the device's database script: %s", sqlite3_errmsg(m_handle));
     }
     sqlite3_set_authorizer(m_handle, nullptr, nullptr);
     sqlite3_limit(m_handle, SQLITE_LIMIT_LENGTH, m_previousLengthLimit);

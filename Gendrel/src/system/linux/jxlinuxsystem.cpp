@@ -424,9 +424,12 @@ bool JXLinuxSystem::unmount(const JXMountEntry& mount, const JXBlockDevice* devi
     const QByteArray path = QFile::encodeName(mount.mountPoint);
     if (::umount2(path.constData(), MNT_FORCE) == 0)
         return true;
-    // A forced unmount of a busy local file system: detach it, as UDisks2 does.
-    if (errno == EBUSY && ::umount2(path.constData(), MNT_DETACH) == 0)
-        return true;
+    // No lazy detach: it would report the volume gone while files on it are still open, and the eject that
+    // follows would cut their writes off. The volume stays mounted until what uses it is closed.
+    if (errno == EBUSY) {
+        JX_CRITICAL << "unable to unmount" << mount.mountPoint << ": it is in use; close what uses the device first";
+        return false;
+    }
     JX_CRITICAL << "unable to unmount" << mount.mountPoint << ":" << std::strerror(errno);
     return false;
 }

@@ -1,6 +1,7 @@
 #include "system/jxmacplatform.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QVector>
 
 #include <cstdio>
@@ -220,8 +221,10 @@ bool JXMacPlatform::ejectDevice(QString drive, JXDeviceDetector* detector)
         return false;
     }
     fprintf(stdout, "disk name=%s\n", printable(diskNameOf(entry)).constData());
+    // The detector may be destroyed (the manager stopped or restarted) before the unmount is over.
+    const QPointer<const QObject> alive(detector ? detector->lifetime() : nullptr);
     return JXOperatingSystem::instance()->unmountAndEject(
-        entry, [detector](bool unmounted) { DiskUnmountCallback(unmounted, detector); });
+        entry, [detector, alive](bool unmounted) { DiskUnmountCallback(unmounted, alive ? detector : nullptr); });
 }
 
 QVector<JXDeviceService*> JXMacPlatform::findSCSIDevices(QVector<stRegDevInfo>& registry)
