@@ -168,6 +168,24 @@ inline QByteArray workoutLog(quint32 next, quint32 routeOffset, quint16 count, c
            hex(intervals);
 }
 
+// A whole 1 MB device flash that parses as a data store: the newest flash-header record in slot 0 (slot 1 free;
+// magic, the rest of the record zero), the data store above from 0x6000 holding one POI "lake", and the given
+// 4096-byte profile block at 0xF8000.
+inline QByteArray deviceFlash(const QByteArray& profileBlock)
+{
+    QByteArray flash(0x100000, char(0xFF));
+    QByteArray slot(256, char(0xFF));
+    slot.replace(0, 212, QByteArray(212, '\0'));
+    qToLittleEndian<quint16>(0xAA55, slot.data());
+    flash.replace(0, slot.size(), slot);
+    Image store = emptyImage();
+    store.put32(kPOIFrame, 1);
+    store.put(kPOIFrame + kPOITable, poi(7, 8, 0, "lake"));
+    flash.replace(int(kFlashBase), store.bytes.size(), store.bytes);
+    flash.replace(0xF8000, profileBlock.size(), profileBlock);
+    return flash;
+}
+
 } // namespace PSF1
 
 #endif

@@ -97,21 +97,9 @@ QByteArray profileBlock(bool page100, quint8 language = 0)
     return block;
 }
 
-// A flash that parses as a data store: the newest flash-header record in slot 0 (slot 1 free), the fixture's data
-// store from 0x6000 with one POI, and the profile block.
 QByteArray deviceFlash(const QByteArray& profile)
 {
-    QByteArray flash(kFlashSize, char(0xFF));
-    QByteArray slot(256, char(0xFF));
-    slot.replace(0, 212, QByteArray(212, '\0'));
-    putU16(slot, 0, 0xAA55);
-    flash.replace(0, slot.size(), slot);
-    PSF1::Image store = PSF1::emptyImage();
-    store.put32(PSF1::kPOIFrame, 1);
-    store.put(PSF1::kPOIFrame + PSF1::kPOITable, PSF1::poi(7, 8, 0, "lake"));
-    flash.replace(int(PSF1::kFlashBase), store.bytes.size(), store.bytes);
-    flash.replace(kProfileAddress, profile.size(), profile);
-    return flash;
+    return PSF1::deviceFlash(profile);
 }
 
 // The flash-header record a cleared device holds: groups 1, 2, 3, 5 and 7 described as empty from the model's
@@ -297,20 +285,22 @@ private slots:
         QCOMPARE(m_bed.flash()->externalFlash(), blank);
     }
 
-    void failedClearingKeepsTheDirtyFlags_data()
+    void failedClearingIsWrittenByTheNextWriteBack_data()
     {
         QTest::addColumn<bool>("writeFails");
         QTest::newRow("write fails") << true;
         QTest::newRow("read-back differs") << false;
     }
 
-    void failedClearingKeepsTheDirtyFlags()
+    void failedClearingIsWrittenByTheNextWriteBack()
     {
         QFETCH(bool, writeFails);
-        m_bed.flash()->setExternalFlash(deviceFlash(profileBlock(false)));
+        const QByteArray profile = profileBlock(false);
+        const QByteArray flash = deviceFlash(profile);
+        m_bed.flash()->setExternalFlash(flash);
+        // Nothing changed before: only the clearing itself asks for a write.
         auto client = makeClient();
         QCOMPARE(client->getExtFlash()->size(), kFlashSize);
-        client->setDirtyFlags(true, true);
         m_bed.flash()->clearCommands();
         if (writeFails)
             m_bed.flash()->setFailAtCommand(2); // the erase goes through, the first image block does not
@@ -323,6 +313,27 @@ private slots:
         const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();
         QCOMPARE(commandBytes(log.first()), cdb(0x2A, 0, 0x0E, 1));
         QCOMPARE(commandsTo(log, 0x28, 0x10), writeFails ? 0 : 256);
+        if (writeFails)
+            QCOMPARE(m_bed.flash()->externalFlash().mid(kProfileAddress, 4096), QByteArray(4096, char(0xFF)));
+        // The device as it was is kept before the erase.
+        QCOMPARE(client->flashBackups().size(), 1);
+        QFile backup(client->flashBackups().last());
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QVERIFY(backup.readAll() == flash);
+
+        // The next write-back puts the cleared image, profile block and all, on the device.
+        QVERIFY(client->_finalize());
+        QVERIFY(!client->isDirty());
+        QVERIFY(!client->isDirtyProfile());
+        QByteArray expected(kFlashSize, char(0xFF));
+        expected.replace(0, 212, emptiedRecord(false));
+        expected.replace(0x1000, 4, QByteArray::fromHex("11223344"));
+        expected.replace(kProfileAddress, profile.size(), profile);
+        const QByteArray device = m_bed.flash()->externalFlash();
+        QCOMPARE(device.mid(kProfileAddress, 4096), profile);
+        QVERIFY(device == expected);
+        // What the device held before the erase is still the one backup: the retry added no copy of it.
+        QCOMPARE(client->flashBackups().size(), 1);
     }
 
     void writeBackWithoutRebuild()
@@ -344,7 +355,8 @@ private slots:
         QVERIFY(!client->isDirtyProfile());
         QVERIFY(m_bed.flash()->externalFlash() == flash);
         // The flash as read is kept before the erase, so a write-back that dies midway loses nothing.
-        QFile backup(client->flashBackupPath());
+        QCOMPARE(client->flashBackups().size(), 1);
+        QFile backup(client->flashBackups().last());
         QVERIFY(backup.open(QIODevice::ReadOnly));
         QVERIFY(backup.readAll() == flash);
         const QVector<JXSimulatedFlashDevice::Command> log = m_bed.flash()->commands();

@@ -3,10 +3,12 @@
 #include <memory>
 
 #include "jxpsf15imagefixture.h"
+#include "jxpsftrackimage.h"
 #include "psf/jxpsf_1_5.h"
 #include "psf/jxpsfroute_1_5.h"
 #include "psf/jxpsfrouteframe_1_5.h"
 #include "psf/jxpsfsensorlog_1_5.h"
+#include "psf/jxpsfsensorlogframe_1_5.h"
 #include "psf/jxpsftrackframe_1_5.h"
 #include "psf/jxpsftrackseg_1_5.h"
 #include "psf/jxpsfuserinfolog_1_5.h"
@@ -90,6 +92,64 @@ public:
     void setFrameOffset(Frame frame, quint32 offset) { put32(kFrameOffsets + kFrameOffsetStride * frame, offset); }
 };
 
+// A recorded ride with laps, a summary, a user-info snapshot and a segment with its sensor log; a planned route
+// with a segment; a workout of two intervals with a log of the ride; one POI. The free room of every table and the
+// bytes between the areas hold patterns instead of erased flash, so that an erase in the wrong place shows.
+QByteArray storedRecords()
+{
+    namespace T = JXPSFTrackImage;
+    T::Builder builder;
+    T::Track ride;
+    ride.laps = {T::Lap{}, T::Lap{}};
+    ride.hasSummary = true;
+    ride.hasUserInfo = true;
+    ride.userInfo.zones = {T::Zone{4, 190, {{100, 120}, {121, 140}}}};
+    T::Segment segment;
+    segment.points = {T::point(1, 10, -10, 1), T::point(2, 20, -20, 1)};
+    segment.hasLog = true;
+    segment.log.flags = 0x04;
+    segment.log.count = 2;
+    segment.log.samples = QByteArray::fromHex("6465");
+    ride.segments = {segment};
+    const int rideIndex = builder.addTrack(ride);
+    T::Track planned;
+    planned.name = "Plan";
+    planned.planned = true;
+    T::Segment plannedSegment;
+    plannedSegment.points = {T::point(0, 5, 5, 0)};
+    planned.segments = {plannedSegment};
+    builder.addTrack(planned);
+    T::Workout plan;
+    plan.intervals = {T::Interval{}, T::Interval{}};
+    const int workoutIndex = builder.addWorkout(plan);
+    builder.addWorkoutLog(T::WorkoutLog{workoutIndex, rideIndex, {{1, 2}}});
+    QByteArray image = builder.image();
+
+    const JXPSFTestImage::Area poi = JXPSFTestImage::poi(JXPSFTestImage::Layout::A);
+    image.replace(int(poi.frameStart), 4, T::Record(4).u32(0, 1).bytes());
+    image.replace(int(poi.tableStart), 24, T::Record(24).u32(12, T::None).u32(20, T::None).bytes());
+
+    using namespace JXPSFTestImage;
+    const Layout a = Layout::A;
+    const auto fill = [&image](quint32 from, quint32 to, char pattern) {
+        image.replace(int(from), int(to - from), QByteArray(int(to - from), pattern));
+    };
+    fill(poi.tableStart + 24, poi.tableStart + poi.tableSize, '\xA5');
+    // Flash header groups (room left, table start, table end) in area order.
+    const QPair<int, Area> groups[] = {{76, workout(a)},    {88, route(a)},       {100, lap(a)},
+                                       {112, interval(a)},  {124, workoutLog(a)}, {136, track(a)},
+                                       {148, sensorLog(a)}, {160, userInfoLog(a)}};
+    for (const auto& group : groups)
+        fill(qFromLittleEndian<quint32>(image.constData() + group.first + 8),
+             group.second.tableStart + group.second.tableSize, '\xA5');
+    for (int index = 1; index < AreaBits; ++index) {
+        const quint32 gapEnd = index + 1 < AreaBits ? areaRange(a, index + 1).start : quint32(ImageSize);
+        if (areaRange(a, index).end < gapEnd)
+            fill(areaRange(a, index).end, gapEnd, '\x5A');
+    }
+    return image;
+}
+
 } // namespace
 
 class TestJXPSF_1_5 : public QObject
@@ -112,6 +172,8 @@ private slots:
     void deletions_data();
     void deletions();
     void deletingWorkoutsDetachesLogs();
+    void damagedTableOffsetWritesOnlyOwnAreas_data();
+    void damagedTableOffsetWritesOnlyOwnAreas();
 };
 
 void TestJXPSF_1_5::unopenedImageGivesNothing()
@@ -496,6 +558,126 @@ void TestJXPSF_1_5::deletingWorkoutsDetachesLogs()
     QVERIFY(workouts.isEmpty());
     QVERIFY(root.getWorkoutLogOfRoute(routes[0], &log));
     QVERIFY(!log);
+}
+
+void TestJXPSF_1_5::damagedTableOffsetWritesOnlyOwnAreas_data()
+{
+    QTest::addColumn<quint32>("word");  // image offset of the damaged head word
+    QTest::addColumn<quint32>("value"); // from its frame start
+    QTest::addColumn<int>("operation");
+
+    using namespace JXPSFTestImage;
+    const Layout a = Layout::A;
+    struct Damage
+    {
+        const char* name;
+        quint32 word;
+        quint32 value;
+    };
+    const Damage damages[] = {
+        {"POI table in the workout area", poi(a).frameStart + 4, workout(a).tableStart - poi(a).frameStart},
+        {"route table in the lap area", route(a).frameStart, lap(a).tableStart - route(a).frameStart},
+        {"lap table in the interval area", route(a).frameStart + 4, interval(a).tableStart - route(a).frameStart},
+        {"workout table in the route area", workout(a).frameStart, route(a).tableStart - workout(a).frameStart},
+        {"interval table in the workout-log area", workout(a).frameStart + 4,
+         workoutLog(a).tableStart - workout(a).frameStart},
+        {"workout-log list in the track area", workoutLog(a).frameStart,
+         track(a).tableStart - workoutLog(a).frameStart},
+        {"segment list 0x10000 too far", track(a).frameStart, track(a).tableStart - track(a).frameStart + 0x10000},
+        {"segment list in the sensor-log area", track(a).frameStart, sensorLog(a).tableStart - track(a).frameStart},
+        {"sensor-log table in the user-info area", sensorLog(a).frameStart,
+         userInfoLog(a).tableStart - sensorLog(a).frameStart},
+        {"user-info table past its area", userInfoLog(a).frameStart, 0x1F9000 - userInfoLog(a).frameStart},
+    };
+    const char* operations[] = {"createPOI",          "deleteAllPOIs",     "createRoute",
+                                "createTrackSeg",     "createWorkout",     "createWorkoutInterval",
+                                "deleteAllWorkouts",  "deleteAllRoutes()", "deleteAllRoutes(0)",
+                                "deleteAllRoutes(1)", "rearrangeLapTable", "rearrangeSensorLogTable"};
+    for (const Damage& damage : damages) {
+        for (int operation = 0; operation < int(sizeof(operations) / sizeof(*operations)); ++operation)
+            QTest::addRow("%s, %s", damage.name, operations[operation]) << damage.word << damage.value << operation;
+    }
+}
+
+void TestJXPSF_1_5::damagedTableOffsetWritesOnlyOwnAreas()
+{
+    QFETCH(quint32, word);
+    QFETCH(quint32, value);
+    QFETCH(int, operation);
+    static const QByteArray stored = storedRecords();
+    Image image;
+    image.store()->setImage(stored);
+    image.put32(word, value);
+    const QByteArray before = image.image();
+
+    using namespace JXPSFTestImage;
+    JXPSF_1_5 root(image.counting());
+    QVector<JXPSFRoute_1_5*> routes;
+    QVERIFY(root.getAllRoutes(routes));
+    int written = 0; // the areas the operation may write
+    switch (operation) {
+    case 0:
+        root.createPOI();
+        written = POIArea;
+        break;
+    case 1:
+        root.deleteAllPOIs();
+        written = POIArea;
+        break;
+    case 2:
+        root.createRoute({"Trip"}, {"eng"}, false);
+        written = RouteArea;
+        break;
+    case 3:
+        if (JXPSFRoute_1_5* route = root.createRoute({"Trip"}, {"eng"}, false))
+            root.createTrackSeg(route);
+        written = RouteArea | TrackArea;
+        break;
+    case 4:
+        root.createWorkout({"Hills"}, {"eng"}, {}, {}, false);
+        written = WorkoutArea;
+        break;
+    case 5: {
+        QVector<JXPSFWorkout_1_5*> workouts;
+        if (root.getWorkouts(workouts) && !workouts.isEmpty())
+            root.createWorkoutInterval(workouts.first());
+        written = WorkoutArea | IntervalArea;
+        break;
+    }
+    case 6:
+        root.deleteAllWorkouts();
+        written = WorkoutArea | IntervalArea;
+        break;
+    case 7:
+        root.deleteAllRoutes();
+        written = RouteArea | LapArea | TrackArea | SensorLogArea | UserInfoArea | WorkoutLogArea | WorkoutArea;
+        break;
+    case 8:
+        // The kept routes' logs are told their new places; with no route kept the laps go too.
+        root.deleteAllRoutes(0);
+        written = RouteArea | LapArea | TrackArea | WorkoutLogArea;
+        break;
+    case 9:
+        root.deleteAllRoutes(1);
+        written = RouteArea | LapArea | TrackArea | SensorLogArea | UserInfoArea | WorkoutLogArea | WorkoutArea;
+        break;
+    case 10:
+        root.getRouteFrame()->rearrangeLapTable();
+        written = RouteArea | LapArea;
+        break;
+    default:
+        for (JXPSFRoute_1_5* route : qAsConst(routes)) {
+            QVector<JXPSFSensorLog_1_5*> logs;
+            root.getSensorLogOfRoute(route, logs);
+        }
+        QVERIFY(root.getSensorLogFrame());
+        root.getSensorLogFrame()->rearrangeSensorLogTable(routes);
+        written = TrackArea | SensorLogArea;
+        break;
+    }
+    const qint64 changed = firstChangeOutside(before.constData(), image.store()->bytes(), Layout::A,
+                                              written | FlashHeaderArea);
+    QVERIFY2(changed < 0, qPrintable(QString("byte at image offset 0x%1 changed").arg(changed, 0, 16)));
 }
 
 QTEST_GUILESS_MAIN(TestJXPSF_1_5)

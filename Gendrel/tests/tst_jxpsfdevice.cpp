@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <algorithm>
 #include <memory>
 
 #include "device/jxpsfdevice.h"
@@ -21,6 +22,7 @@ namespace {
 const int kFlashSize = 0x200000;
 const int kPage = 4096;
 const qint64 kBackupLimit = 16 * 1024 * 1024;
+const int kProfilePage = 0x1F9000;
 
 // The driver with its page cache and image open to the test.
 class PSFDeviceUnder : public JXPSFDevice
@@ -88,6 +90,32 @@ class TestJXPSFDevice : public QObject
         QByteArray flash = m_bed.flash()->externalFlash();
         flash.replace(offset, bytes.size(), bytes);
         m_bed.flash()->setExternalFlash(flash);
+    }
+
+    static QString dumpPath()
+    {
+        return JXEnv::getInstance()->getUserDataBaseFolder() +
+               QStringLiteral("/zelto40flash.jx%1.dat").arg(JXEnv::getInstance()->getVersion());
+    }
+
+    // The dumps of the flash in the file, oldest first.
+    static QVector<QByteArray> dumpsIn(const QString& path)
+    {
+        QVector<QByteArray> dumps;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return dumps;
+        while (!file.atEnd())
+            dumps.append(file.read(kFlashSize));
+        return dumps;
+    }
+
+    // An empty data store whose profile page holds mark from byte 600 on.
+    static QByteArray flashWithProfile(char mark)
+    {
+        QByteArray flash = JXPSFTestImage::emptyImage(JXPSFTestImage::Layout::A);
+        flash.replace(kProfilePage + 600, 16, QByteArray(16, mark));
+        return flash;
     }
 
     void seed32(int offset, quint32 value)
@@ -311,7 +339,10 @@ private slots:
         QTest::addColumn<qint64>("sizeAfter");
         QTest::newRow("none") << qint64(-1) << qint64(2 * kFlashSize);
         QTest::newRow("at the limit, kept") << kBackupLimit << kBackupLimit + 2 * kFlashSize;
-        QTest::newRow("past the limit, deleted") << kBackupLimit + 1 << qint64(2 * kFlashSize);
+        // Dumps of zeros hold no data store; a trailing part of a dump always goes.
+        QTest::newRow("past the limit by a part of a dump") << kBackupLimit + 1 << kBackupLimit + 2 * kFlashSize;
+        QTest::newRow("past the limit by a dump, the oldest goes")
+            << kBackupLimit + kFlashSize << kBackupLimit + 2 * kFlashSize;
     }
 
     void finalizeKeepsABackup()
@@ -340,6 +371,66 @@ private slots:
         QCOMPARE(backup.read(kFlashSize), before);
         QCOMPARE(backup.read(kFlashSize), m_bed.flash()->externalFlash());
         QCOMPARE(m_bed.flash()->externalFlash().at(0x1F9000), 'p');
+    }
+
+    void dumpsKeepTheNewestDataStore_data()
+    {
+        QTest::addColumn<int>("olderDumps");      // dumps of an older data store in the file beforehand
+        QTest::addColumn<int>("laterWriteBacks"); // write-backs tried on the blank device afterwards
+        QTest::newRow("older dumps fill the file") << 7 << 1;
+        QTest::newRow("only blank dumps since") << 0 << 5;
+    }
+
+    void dumpsKeepTheNewestDataStore()
+    {
+        QFETCH(int, olderDumps);
+        QFETCH(int, laterWriteBacks);
+        const QString path = dumpPath();
+        const QByteArray data = flashWithProfile('d');
+        const QByteArray older = flashWithProfile('o');
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            for (int i = 0; i < olderDumps; ++i)
+                QCOMPARE(file.write(older), qint64(kFlashSize));
+        }
+        // The write-back's writes never stick: the device is left erased, and the dump after it blank.
+        m_bed.flash()->setExternalFlash(data);
+        {
+            std::unique_ptr<PSFDeviceUnder> client = makeClient();
+            QVERIFY(client);
+            QVERIFY(client->load());
+            m_bed.flash()->setDropWrites(true);
+            client->_finalize();
+            m_bed.flash()->setDropWrites(false);
+        }
+        const QByteArray blank(kFlashSize, char(0xFF));
+        QCOMPARE(m_bed.flash()->externalFlash(), blank);
+
+        for (int i = 0; i < laterWriteBacks; ++i) {
+            std::unique_ptr<PSFDeviceUnder> client = makeClient();
+            QVERIFY(client);
+            client->_finalize();
+            const QVector<QByteArray> dumps = dumpsIn(path);
+            QVERIFY(dumps.size() * qint64(kFlashSize) <= kBackupLimit + 2 * kFlashSize);
+            // The newest dump that is not blank is the user's data, and it is there once.
+            int newest = dumps.size() - 1;
+            while (newest >= 0 && dumps.at(newest) == blank)
+                --newest;
+            QVERIFY(newest >= 0);
+            QVERIFY(dumps.at(newest) == data);
+            QCOMPARE(int(std::count(dumps.begin(), dumps.end(), data)), 1);
+            // Older data went first.
+            if (olderDumps > 0)
+                QCOMPARE(int(std::count(dumps.begin(), dumps.end(), older)), olderDumps - 1);
+        }
+
+        // The kept dump reads back as a data store, with the user's profile page.
+        m_bed.flash()->setExternalFlash(dumpsIn(path).value(olderDumps > 0 ? olderDumps - 1 : 0));
+        std::unique_ptr<PSFDeviceUnder> reader = makeClient();
+        QVERIFY(reader);
+        QVERIFY(reader->load());
+        QCOMPARE(reader->image().at(kProfilePage + 600), 'd');
     }
 
     void finalizeWithoutBackupDoesNotErase()

@@ -102,6 +102,12 @@ private:
 
     void unpoison(JXPSFImageFixture& image) { JX_UNPOISON(image.at(0), JXPSFTestImage::ImageSize); }
 
+    static void putAll(JXPSFImageFixture& image, const Patches& patches)
+    {
+        for (const auto& patch : patches)
+            image.put(patch.first, patch.second);
+    }
+
     static void requireInside(JXPSFObject* record, const JXPSFTestImage::Area& area, JXPSFImageFixture& image)
     {
         const char* start = image.at(area.tableStart);
@@ -188,8 +194,7 @@ private slots:
         QFETCH(QString, what);
         QFETCH(int, expected);
         JXPSFImageFixture image(Layout::A);
-        for (const auto& patch : qAsConst(patches))
-            image.put(patch.first, patch.second);
+        putAll(image, patches);
         poisonOutsideTables(image);
 
         JXPSFPOIFrame_1_5 pois(image.at(kPOI.frameStart), image.info(), image.end());
@@ -279,6 +284,70 @@ private slots:
         QCOMPARE(image.bytes(kRoute.tableStart + kRoute.tableSize, 64), next);
         JXPSFRouteFrame_1_5 fresh(image.at(kRoute.frameStart), image.info(), image.end());
         QCOMPARE(fresh.getRoutes().size(), expected);
+    }
+
+    // A chain out of table order, or names put further than right behind their record: a new record goes behind
+    // the furthest stored byte, never over a stored record, and the last record of the chain leads to it.
+    void newRecordsGoBehindTheFurthest_data()
+    {
+        QTest::addColumn<Patches>("patches");
+        QTest::addColumn<bool>("route");       // otherwise a POI
+        QTest::addColumn<quint32>("lastAt");   // offset of the chain's last record in its table
+        QTest::addColumn<quint32>("expected"); // offset of the new record
+        // Name record: no further name, width 0, four ASCII bytes, "eng", reserved and picture size, then "Ride".
+        const QByteArray name = QByteArray::fromHex("00000400656e6700000000005269646500");
+        QTest::newRow("POIs 0, 48, 24") << Patches{{kPOI.frameStart, le32(3)},
+                                                   {kPOI.tableStart, poiRecord(48) + poiRecord(None) + poiRecord(24)}}
+                                        << false << 24u << 72u;
+        QTest::newRow("POI names at 60") << Patches{{kPOI.frameStart, le32(1)},
+                                                    {kPOI.tableStart, poiRecord(None, 60)},
+                                                    {kPOI.tableStart + 60, name.left(16)}}
+                                         << false << 0u << 76u;
+        QTest::newRow("routes 0, 72, 36")
+            << Patches{{kRoute.frameStart + 8, le16(3)},
+                       {kRoute.tableStart, routeRecord(72) + routeRecord(None) + routeRecord(36)}}
+            << true << 36u << 108u;
+        QTest::newRow("route names at 60")
+            << Patches{{kRoute.frameStart + 8, le16(1)},
+                       {kRoute.tableStart, routeRecord(None, None, None, 0xFF, None, None, 60)},
+                       {kRoute.tableStart + 60, name.left(16)}}
+            << true << 0u << 76u;
+    }
+
+    void newRecordsGoBehindTheFurthest()
+    {
+        QFETCH(Patches, patches);
+        QFETCH(bool, route);
+        QFETCH(quint32, lastAt);
+        QFETCH(quint32, expected);
+        JXPSFImageFixture image(Layout::A);
+        putAll(image, patches);
+        const JXPSFTestImage::Area table = route ? kRoute : kPOI;
+        const QByteArray stored = image.bytes(table.tableStart, int(expected));
+
+        JXPSFObject* made = nullptr;
+        quint32 lastNext = 0;
+        if (route) {
+            JXPSFRouteFrame_1_5 frame(image.at(kRoute.frameStart), image.info(), image.end());
+            JXPSFRoute_1_5* last = frame.getRoutes().last();
+            made = frame.createRoute({"Home"}, {"eng"}, false, image.info());
+            QVERIFY(made);
+            QCOMPARE(made->getData(), image.at(table.tableStart + expected));
+            lastNext = last->getNextOffset();
+        } else {
+            JXPSFPOIFrame_1_5 frame(image.at(kPOI.frameStart), image.info(), image.end());
+            JXPSFPOI_1_5* last = frame.getPOIs().last();
+            made = frame.createPOI();
+            QVERIFY(made);
+            QCOMPARE(made->getData(), image.at(table.tableStart + expected));
+            lastNext = last->getNext();
+        }
+        QCOMPARE(lastNext, expected);
+        // Apart from the last record's next offset, the stored bytes stay.
+        QByteArray now = image.bytes(table.tableStart, int(expected));
+        const int nextAt = int(lastAt) + (route ? 28 : 12);
+        now.replace(nextAt, 4, stored.mid(nextAt, 4));
+        QCOMPARE(now, stored);
     }
 
     void trackPointsUntilFull_data()

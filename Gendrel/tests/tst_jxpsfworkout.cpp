@@ -477,10 +477,9 @@ private slots:
         JXPSFWorkoutFrame_1_5 frame(image.frameStart(), &image.info, image.end());
         QVERIFY(!frame.createWorkout({"Hills"}, {"eng"}, {}, {}, false, &image.info));
         QVERIFY(image.store.image() == before);
-        QVERIFY(frame.erase(&image.info));
-        const int head = int(image.frameStart() - image.store.bytes());
-        QVERIFY(image.store.image().mid(head + 0x10, 64) == before.mid(head + 0x10, 64));
-        QVERIFY(image.store.image().mid(head + 0x100000, 64) == before.mid(head + 0x100000, 64));
+        // Nor is the erase done by halves, or the flash header told that the tables are empty.
+        QVERIFY(!frame.erase(&image.info));
+        QVERIFY(image.store.image() == before);
     }
 
     void createUntilFull_data() { layouts_data(); }

@@ -85,18 +85,16 @@ QByteArray headerSlot(int mark)
     return slot;
 }
 
-// A flash that parses as a data store: the newest header record in slot 0 (slot 1 free), the fixture's data store
-// holding one POI from 0x6000, and a zero profile block.
+// A flash that parses as a data store, with one POI and a zero profile block.
 QByteArray deviceFlash()
 {
-    QByteArray flash(kFlashSize, char(0xFF));
-    flash.replace(0, 256, headerSlot(0));
-    PSF1::Image store = PSF1::emptyImage();
-    store.put32(PSF1::kPOIFrame, 1);
-    store.put(PSF1::kPOIFrame + PSF1::kPOITable, PSF1::poi(7, 8, 0, "lake"));
-    flash.replace(int(PSF1::kFlashBase), store.bytes.size(), store.bytes);
-    flash.replace(0xF8000, 4096, QByteArray(4096, '\0'));
-    return flash;
+    return PSF1::deviceFlash(QByteArray(4096, '\0'));
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QVector<QByteArray> commandList(const QVector<JXSimulatedFlashDevice::Command>& log)
@@ -152,6 +150,21 @@ class TestJXZelto30 : public QObject
     {
         QSettings settings(JXEnv::getInstance()->getJXSettingPath(), QSettings::IniFormat);
         settings.setValue(model + QLatin1Char('/') + key, value);
+    }
+
+    static bool writeFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+
+    // The POIs that a new client finds in a device holding image; -1 when it reads no data store from it.
+    int poisReadBack(const QByteArray& image)
+    {
+        m_bed.flash()->setExternalFlash(image);
+        std::unique_ptr<Zelto30Under> reader = makeClient();
+        reader->readPSF();
+        return reader->psf() ? reader->psf()->getPOIFrame()->POICount() : -1;
     }
 
     void seedFlash(int offset, const QByteArray& bytes)
@@ -882,6 +895,7 @@ private slots:
 
     void dirtyWriteBackRebuildsAndWritesTheHeaderBlockLast()
     {
+        m_bed.clock()->setLocalDateTime(QDateTime(QDate(2026, 12, 11), QTime(4, 38, 53), Qt::UTC));
         const QByteArray flash = deviceFlash();
         m_bed.flash()->setExternalFlash(flash);
         std::unique_ptr<Zelto30Under> client = makeClient();
@@ -906,11 +920,11 @@ private slots:
             sum += uchar(written.at(i));
         QCOMPARE(qFromLittleEndian<quint32>(written.constData() + 208), sum << 16);
         QVERIFY(!client->isDirty());
-        // The backup holds the flash as it was read.
-        QFile backup(client->flashBackupPath());
-        QCOMPARE(QFileInfo(backup).fileName(), QStringLiteral("Zelto35flash-backup.dat"));
-        QVERIFY(backup.open(QIODevice::ReadOnly));
-        QCOMPARE(backup.readAll(), flash);
+        // The backup holds the flash as it was read, named after the model and the time.
+        const QStringList backups = client->flashBackups();
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(QFileInfo(backups.first()).fileName(), QStringLiteral("Zelto35flash-backup-20261211T043853Z.dat"));
+        QCOMPARE(fileBytes(backups.first()), flash);
 
         // The device now holds the data store without the POI.
         std::unique_ptr<Zelto30Under> reader = makeClient();
@@ -935,7 +949,7 @@ private slots:
         QCOMPARE(m_bed.flash()->externalFlash(), flash);
         QVERIFY(client->image() != flash);
         QVERIFY(client->isDirty());
-        QVERIFY(!QFile::exists(client->flashBackupPath()));
+        QVERIFY(client->flashBackups().isEmpty());
     }
 
     // A data store whose POI table lies on the route table is not written back: nothing reaches the device, the image
@@ -1028,9 +1042,125 @@ private slots:
         QCOMPARE(m_bed.flash()->commands().size(), 100);
         QCOMPARE(m_bed.clock()->sleeps(), QVector<qint64>{5000});
         QVERIFY(client->isDirty());
-        QFile backup(client->flashBackupPath());
-        QVERIFY(backup.open(QIODevice::ReadOnly));
-        QCOMPARE(backup.readAll(), flash);
+        QCOMPARE(client->flashBackups().size(), 1);
+        QCOMPARE(fileBytes(client->flashBackups().last()), flash);
+    }
+
+    void writeBacksKeepEveryDataBackup_data()
+    {
+        QTest::addColumn<bool>("firstFails");
+        // The first client's write-back dies after the erase (its writes never stick); a new client on the blank
+        // device changes the profile and writes back.
+        QTest::newRow("second client on the blank device") << true;
+        // One client writes back twice: the second backup is what the first write-back left on the device.
+        QTest::newRow("one client writes back twice") << false;
+    }
+
+    void writeBacksKeepEveryDataBackup()
+    {
+        QFETCH(bool, firstFails);
+        const QByteArray flash = deviceFlash();
+        m_bed.flash()->setExternalFlash(flash);
+        const QDateTime first(QDate(2026, 12, 11), QTime(4, 38, 53), Qt::UTC);
+        m_bed.clock()->setLocalDateTime(first);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        QVERIFY(client->psf()->deletePOIs({0}));
+        client->setDirty();
+        m_bed.flash()->setDropWrites(firstFails);
+        QCOMPARE(client->runFinalize(), !firstFails);
+        m_bed.flash()->setDropWrites(false);
+        const QByteArray afterFirst = m_bed.flash()->externalFlash();
+        if (firstFails)
+            QCOMPARE(afterFirst, QByteArray(kFlashSize, char(0xFF)));
+
+        m_bed.clock()->setLocalDateTime(first.addSecs(60));
+        std::unique_ptr<Zelto30Under> second;
+        Zelto30Under* writer = client.get();
+        if (firstFails) {
+            second = makeClient();
+            writer = second.get();
+        }
+        QVERIFY(writer->saveProfile({{QStringLiteral("User MHR"), QStringLiteral("177")}}));
+        QVERIFY(writer->runFinalize());
+
+        QStringList names{QStringLiteral("Zelto35flash-backup-20261211T043853Z.dat")};
+        QVector<QByteArray> contents{flash};
+        if (!firstFails) {
+            names << QStringLiteral("Zelto35flash-backup-20261211T043953Z.dat");
+            contents << afterFirst;
+        }
+        const QStringList backups = writer->flashBackups();
+        QStringList backupNames;
+        for (const QString& path : backups)
+            backupNames << QFileInfo(path).fileName();
+        QCOMPARE(backupNames, names);
+        for (int i = 0; i < backups.size(); ++i)
+            QVERIFY2(fileBytes(backups.at(i)) == contents.at(i), qPrintable(names.at(i)));
+        // The user's data comes back from the first backup: its data store with the one POI.
+        QCOMPARE(poisReadBack(fileBytes(backups.first())), 1);
+    }
+
+    void backupsKeepTheLastFive()
+    {
+        QDir folder(m_bed.folder()->path());
+        for (int day = 1; day <= 5; ++day)
+            QVERIFY(writeFile(folder.filePath(QStringLiteral("Zelto35flash-backup-2026010%1T120000Z.dat").arg(day)),
+                              QByteArray(16, char('0' + day))));
+        // A file that only looks alike is none of them.
+        QVERIFY(writeFile(folder.filePath(QStringLiteral("Zelto35flash-backup.dat")), "older program"));
+        m_bed.clock()->setLocalDateTime(QDateTime(QDate(2026, 12, 11), QTime(4, 38, 53), Qt::UTC));
+        const QByteArray flash = deviceFlash();
+        m_bed.flash()->setExternalFlash(flash);
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        client->setDirty();
+        QVERIFY(client->runFinalize());
+        QStringList backups = client->flashBackups();
+        QCOMPARE(backups.size(), 5);
+        QCOMPARE(QFileInfo(backups.first()).fileName(), QStringLiteral("Zelto35flash-backup-20260102T120000Z.dat"));
+        QCOMPARE(fileBytes(backups.last()), flash);
+        QVERIFY(!folder.exists(QStringLiteral("Zelto35flash-backup-20260101T120000Z.dat")));
+        QVERIFY(folder.exists(QStringLiteral("Zelto35flash-backup.dat")));
+
+        // Within the same second the next backup takes a number and still counts as the newest.
+        const QByteArray written = m_bed.flash()->externalFlash();
+        QVERIFY(client->saveProfile({{QStringLiteral("User MHR"), QStringLiteral("150")}}));
+        QVERIFY(client->runFinalize());
+        backups = client->flashBackups();
+        QCOMPARE(backups.size(), 5);
+        QCOMPARE(QFileInfo(backups.first()).fileName(), QStringLiteral("Zelto35flash-backup-20260103T120000Z.dat"));
+        QCOMPARE(QFileInfo(backups.last()).fileName(), QStringLiteral("Zelto35flash-backup-20261211T043853Z-2.dat"));
+        QCOMPARE(fileBytes(backups.last()), written);
+    }
+
+    void storageFiguresLeavePendingDeletesAlone()
+    {
+        m_bed.flash()->setExternalFlash(deviceFlash());
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        // No workout and no recorded track: the deletes describe the workout rings (groups 2 and 6) and the track
+        // rings (groups 4 and 8) as empty.
+        client->deleteWorkouts({0});
+        client->deleteRoutes({0});
+        const QByteArray pending = client->getFlashHeaderRecord();
+        qint64 total = 0;
+        qint64 free = -1;
+        QVERIFY(client->getInternalStorage(total, free));
+        // The figures are the device's: its record has every free count at zero.
+        QCOMPARE(free, qint64(0));
+        QCOMPARE(client->getFlashHeaderRecord(), pending);
+
+        QVERIFY(client->runFinalize());
+        const QByteArray device = m_bed.flash()->externalFlash();
+        // Free count at the entry's start: group 2 at 76, 4 at 100, 6 at 124, 8 at 148; each its data size.
+        const struct
+        {
+            int offset;
+            quint32 size;
+        } groups[] = {{76, 0x1268}, {100, 0x10000}, {124, 0x6FF0}, {148, 0x4CFE8}};
+        for (const auto& group : groups)
+            QCOMPARE(qFromLittleEndian<quint32>(device.constData() + group.offset), group.size);
     }
 
     void flashImageFileAndShareDataList()

@@ -28,9 +28,11 @@ public:
     bool setShareData(QString path) override;
     // Deletes the tracks in the data store, then clears the whole device (deleteAll) and gives its result.
     bool deleteTracks(QVector<int> ids) override;
-    // Writes an erased image that keeps only the profile block, an empty flash-header record and the rewritten
-    // mark, and reads it back. Refused, with nothing erased, without an image of the flash or a data store. The
-    // dirty flags are cleared only when the device holds the new image; the error flag is the negated result.
+    // Keeps a backup of the device, then writes an erased image that keeps only the profile block, an empty
+    // flash-header record and the rewritten mark, and reads it back. Refused, with nothing erased, without an image
+    // of the flash or a data store, or when no backup can be made. On success both dirty flags are cleared; when
+    // the write fails both are set, so that the next write-back puts the cleared image with the profile on the
+    // device. The error flag is the negated result.
     bool deleteAll() override;
     // Appends the profile's "User Lang" (empty when absent), the profile read first when none is held. True when
     // the list's first text is not empty.
@@ -50,6 +52,8 @@ protected:
     // The write-back of the image as held, the profile block copied in; no data-store rebuild. Up to 10 attempts.
     bool _finalize() override;
     IapUpdatePlan iapUpdatePlan() const override;
+    // True unless both probe words of the image (at 0 and 0x5000) are erased.
+    bool passesIntegrity(const QByteArray& image) override;
 };
 
 #endif

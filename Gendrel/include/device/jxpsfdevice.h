@@ -248,6 +248,13 @@ protected:
     bool savePSFFrame(int offset, quint32 size, QSet<int>& written);
     // The full device flash appended to path; false when a read or the file fails.
     bool dumpExtFlash(const QString& path);
+    // "zelto40flash.jx<version>.dat": the dumps of the flash that the write-back and the exports append to, in the
+    // user-data folder, and its copy's name in the upload package.
+    static QString flashDumpName();
+    // Whether one dump of the whole flash holds a data store worth keeping: the current slot of its flash header
+    // carries the record mark and its profile page is not erased. A blank flash fails the first test; a save cut
+    // off before its end leaves the profile page, written last but one, erased.
+    static bool holdsDataStore(const QByteArray& dump);
 
     QString m_uuid;
     std::unique_ptr<JXExtFlashInfo_2M> m_flashInfo;

@@ -81,8 +81,9 @@ public:
     bool initial() override;
     // "1003" when "specifyextflash" is set; otherwise the device's, asked once. True when not empty.
     bool getUUID(QString& uuid) override;
-    // Reads the flash header: total = the eight groups' data sizes, free = the free counts of the header record.
-    // False when the header area cannot be read.
+    // Reads the device's newest flash-header record into a record of its own: total = the eight groups' data sizes,
+    // free = that record's free counts. The client's record, which the data store points into and the deletes
+    // change, is left alone. False when the header area cannot be read.
     bool getInternalStorage(qint64& total, qint64& free) override;
     // The total and launch-section versions the SCSI service read from the device's signature; true.
     bool getTotal(QString& version) override;
@@ -218,9 +219,13 @@ public:
     {
         return QByteArray(m_flashHeaderRecord.constData(), m_flashHeaderRecord.size());
     }
-    // Where the write-back keeps the flash as read from the device before it erases it: "<model>flash-backup.dat"
-    // in the user-data folder.
-    QString flashBackupPath();
+    // The backups that the write-backs keep of the device's flash before they erase it, "<model>flash-backup-<time>.dat"
+    // in the user-data folder, full paths, oldest first; the last few are kept (JXFlashBackup).
+    QStringList flashBackups();
+    // Whether an image holds a data store worth keeping: a whole flash that passes the model's integrity test and
+    // whose profile block is not erased. A blank flash fails the test; a write-back cut off before its end leaves
+    // the profile block (block 248 of 256) erased.
+    bool holdsDataStore(const QByteArray& image);
 
 protected:
     // What a model's firmware package looks like and what its update logs (bare warnings, each followed by the
@@ -269,8 +274,9 @@ protected:
 
     // Reads and parses the image; the worker of the read-data action.
     bool _readData() override;
-    // Writes a changed image back: rebuilt data store, erase, whole image, read-back, header block last; up to 10
-    // attempts. True when it was written or nothing was changed.
+    // Writes a changed image back: rebuilt data store, a backup of the device's flash (saveFlashBackup), erase,
+    // whole image, read-back, header block last; up to 10 attempts. True when it was written or nothing was
+    // changed.
     bool _finalize() override;
 
     // The profile block as initial read it; empty when it could not be read.
@@ -291,16 +297,28 @@ protected:
     QString m_psfVersion = QStringLiteral("1.4.x.x");
     quint32 m_profileAddress = ProfileAddress;
     QDate m_today;
-    // The flash exactly as readPSF read it, for the backup the write-back makes before it erases.
-    QByteArray m_imageAsRead;
+    // What the device holds as far as this client knows: the flash as readPSF read it, or as a write-back last
+    // wrote it and read it back. The backup made before an erase.
+    QByteArray m_imageOnDevice;
 
     // Describes a ring of the flash-header record as empty: its free count (at recordOffset) becomes the group's
     // data size, both its addresses (the next two words) the group's data start.
     void resetRing(int recordOffset, int sizeWord, int startWord);
-    // Keeps the flash as read in flashBackupPath() before an erase; false (logged) when it cannot.
+    // Keeps what the device holds as a new backup before an erase, unless it holds no data store (nothing of the
+    // user's to keep, and older backups must not make room for it); false (logged) when no image of the device is
+    // held or the backup cannot be written: the flash must not be erased then.
     bool saveFlashBackup();
+    // The model's integrity test on any image: not blank, not marked as not to be trusted.
+    virtual bool passesIntegrity(const QByteArray& image);
+    // "<model>flash-backup", the name of the model's backups without their time.
+    QString flashBackupStem();
+    // Tells the log where the user's data from before a failed write-back's erase is.
+    void logKeptBackup();
 
 private:
+    // The newest record of the device's flash-header area into record (count bytes of it, at most its size; zeros
+    // when no slot is free); false when the area cannot be read.
+    bool readNewestHeaderRecord(char* record, int count);
     // Puts the data store's records back into the image, the emptied groups erased. False (logged), with the image
     // and the header record unchanged, when the data store cannot be written whole.
     bool rebuildDataStore();

@@ -71,6 +71,9 @@ public:
     // Null when the store cannot supply the header area or no slot is free; nothing is cached then, so a later
     // call asks the store again.
     char* getFlashHeader();
+    // The offset of the current header in a header area of areaSize bytes: the slot before the first free one, the
+    // last slot when the first is free; -1 when no slot is free.
+    static int currentHeaderOffset(const char* area, int areaSize);
     // Moves the current header to slot 0 before the image is written back; without a header nothing changes.
     void flushFlashHeader();
 

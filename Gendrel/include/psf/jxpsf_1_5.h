@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include "jxprofilereaderpsf.h"
+#include "psf/jxpsfarea.h"
 
 class JXExtFlashInfo_2M;
 class JXPSFDistHeader_1_5;
@@ -96,11 +97,11 @@ public:
 
 private:
     const char* imageEnd() const;
-    char* frameStart(unsigned int managementOffset, int areaStartWord, int areaEndWord, unsigned int headSize);
+    char* frameStart(unsigned int managementOffset, JXPSFTable area, unsigned int headSize);
     using ManagementRecord = JXPSFManagementHeaderRecord_1_5* (JXPSFDistHeader_1_5::*)() const;
     // A frame is made on first use, once its area is loaded and its head lies inside the area.
     template <typename Frame>
-    Frame* lazyFrame(Frame*& frame, bool (JXPSFStore::*load)(), ManagementRecord record, const int* area,
+    Frame* lazyFrame(Frame*& frame, bool (JXPSFStore::*load)(), ManagementRecord record, JXPSFTable area,
                      unsigned int headSize);
     bool routeSegments(JXPSFTrackFrame_1_5* tracks, JXPSFRoute_1_5* route, QVector<JXPSFTrackSeg_1_5*>& out);
     void reattachWorkoutLogs(const QVector<JXPSFWorkoutLog_1_5*>& logs);

@@ -4,6 +4,11 @@
 #include <QtEndian>
 #include <QtGlobal>
 
+class JXExtFlashInfo_2M;
+
+// The areas of the second-generation layout that hold a table, each its own.
+enum class JXPSFTable { POI, Workout, Route, Lap, Interval, WorkoutLog, Track, SensorLog, UserInfoLog };
+
 // The bytes of one table of the in-memory image that its records may occupy: from begin up to end, which is the
 // table's size in the layout and never past the image. Offsets read from the image are checked here, at the one
 // place that knows the bounds; a record that would cross the end counts as absent.
@@ -31,6 +36,15 @@ public:
             return JXPSFArea();
         return make(frame + offset, size, imageEnd);
     }
+
+    // The table at offset from a frame whose head of headSize bytes starts at frame, when the table starts inside
+    // the layout area of that kind and clear of the head; it ends at its layout size or at the area's end. Empty,
+    // logged, otherwise: no head word, however damaged, may let a create, an erase or a packing write outside the
+    // table's own area.
+    static JXPSFArea table(JXPSFTable kind, char* frame, unsigned int headSize, quint64 offset,
+                           const JXExtFlashInfo_2M* info, const char* imageEnd);
+    // The image offsets [start, end) of the layout area of that kind; false without a layout.
+    static bool layoutArea(JXPSFTable kind, const JXExtFlashInfo_2M* info, quint64& start, quint64& end);
 
     char* begin() const { return m_begin; }
     char* end() const { return m_end; }

@@ -35,6 +35,9 @@ public:
     JXPSFMultiLangString_1_5* createName(QString text, QString code);
 
     QVector<JXPSFMultiLangString_1_5*>& getNames() { return m_names; }
+    // Bytes from the record's start to the end of its furthest part: its names may lie further than right behind
+    // it when a device put them there.
+    unsigned int getExtent();
     // The text in that language (code compared case-insensitively; empty = the first name). Empty for bitmap names.
     QString getName(QString code);
     // The picture in that language (code compared exactly; empty = the first name). Null for text names.

@@ -34,8 +34,8 @@ private:
 class JXPSFPOIFrame_1_5
 {
 public:
-    // The caller keeps the 28-byte header inside the image (imageEnd); the table ends at its layout size or at
-    // imageEnd, whichever comes first.
+    // The caller keeps the 28-byte header inside the image (imageEnd). A table that does not start inside the POI
+    // area is absent: nothing is loaded from it or created in it.
     JXPSFPOIFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd);
     ~JXPSFPOIFrame_1_5();
 
@@ -59,7 +59,7 @@ private:
     QVector<JXPSFPOI_1_5*> m_pois;
     char* m_data;
     const char* m_imageEnd;
-    unsigned int m_tableSize;
+    const JXExtFlashInfo_2M* m_info;
     JXPSFArea m_table;
 };
 

@@ -37,8 +37,8 @@ private:
 class JXPSFRouteFrame_1_5 : public JXPSFObject
 {
 public:
-    // The caller keeps the 24-byte header inside the image (imageEnd); each table ends at its layout size or at
-    // imageEnd, whichever comes first.
+    // The caller keeps the 24-byte header inside the image (imageEnd). A table that does not start inside its own
+    // area (routes, laps) is absent: nothing is loaded from it, created in it or erased there.
     JXPSFRouteFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd);
     ~JXPSFRouteFrame_1_5() override;
 

@@ -15,7 +15,8 @@ class JXPSFSensorLogFrame_1_5
 public:
     static const unsigned int HeadSize = 24;
 
-    // The caller keeps the head inside the image (imageEnd); the table ends at its layout size or at imageEnd.
+    // The caller keeps the head inside the image (imageEnd). A table that does not start inside the sensor-log area
+    // is absent: nothing is loaded from it, erased or packed there.
     JXPSFSensorLogFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd);
 
     unsigned int getLogOffset() const;

@@ -16,7 +16,8 @@ class JXPSFTrackFrame_1_5 : public JXPSFObject
 public:
     static const unsigned int HeadSize = 24;
 
-    // The caller keeps the head inside the image (imageEnd); the list ends at its layout size or at imageEnd.
+    // The caller keeps the head inside the image (imageEnd). A list that does not start inside the track area is
+    // absent: nothing is loaded from it, created in it, erased or packed there.
     JXPSFTrackFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd);
 
     void erase(JXExtFlashInfo_2M* info) override;

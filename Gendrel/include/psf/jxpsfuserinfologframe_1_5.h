@@ -13,7 +13,8 @@ class JXPSFUserInfoLogFrame_1_5
 public:
     static const unsigned int HeadSize = 4;
 
-    // The caller keeps the head inside the image (imageEnd); the table ends at its layout size or at imageEnd.
+    // The caller keeps the head inside the image (imageEnd). A table that does not start inside the user-info area
+    // is absent: nothing is loaded from it or erased there.
     JXPSFUserInfoLogFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd);
 
     unsigned int getLogOffset() const;

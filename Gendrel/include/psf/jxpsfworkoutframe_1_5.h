@@ -50,7 +50,8 @@ public:
     // written, when it does not fit.
     JXPSFInterval_1_5* createWorkoutInterval(JXPSFWorkout_1_5* workout, JXExtFlashInfo_2M* flash);
 
-    // Deletes every workout and empties both tables. False, changing nothing, without a flash header to record it.
+    // Deletes every workout and empties both tables. False, changing nothing, without a flash header to record it or
+    // when either table is absent.
     bool erase(JXExtFlashInfo_2M* flash);
     // After the workout-log table was emptied: no workout names a log any more.
     void eraseWorkoutLogOffsset();

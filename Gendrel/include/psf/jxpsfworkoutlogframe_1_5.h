@@ -38,7 +38,7 @@ public:
                                                   QVector<JXPSFWorkout_1_5*>& workouts);
 
     // Empties the list. The logs stay allocated, as routes may still point to them; the caller clears the workouts'
-    // log offsets. False, changing nothing, without a flash header to record it.
+    // log offsets. False, changing nothing, without a flash header to record it or without a list in its area.
     bool eraseWorkoutLogTable(JXExtFlashInfo_2M* flash);
 
 private:

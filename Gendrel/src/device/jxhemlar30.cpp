@@ -101,12 +101,16 @@ bool JXHemlar30::getAP(QString& version)
 
 bool JXHemlar30::checkIntegrity()
 {
-    const QByteArray* image = getExtFlash();
-    if (image->size() < kIntegrityProbeOffset + 4) {
-        JX_WARNING << "an image of" << image->size() << "bytes is incomplete";
+    return passesIntegrity(*getExtFlash());
+}
+
+bool JXHemlar30::passesIntegrity(const QByteArray& image)
+{
+    if (image.size() < kIntegrityProbeOffset + 4) {
+        JX_WARNING << "an image of" << image.size() << "bytes is incomplete";
         return false;
     }
-    return wordAt(*image, 0) != kErasedWord || wordAt(*image, kIntegrityProbeOffset) != kErasedWord;
+    return wordAt(image, 0) != kErasedWord || wordAt(image, kIntegrityProbeOffset) != kErasedWord;
 }
 
 bool JXHemlar30::setShareData(QString path)
@@ -135,6 +139,10 @@ bool JXHemlar30::deleteAll()
         return false;
     }
     const QByteArray profileBlock = image->mid(int(m_profileAddress), int(ProfileBlockSize));
+    if (!saveFlashBackup()) {
+        m_error = true;
+        return false;
+    }
 
     // Writing over flash that was not erased would not give the image; the device keeps its data then.
     if (!eraseExtFlash()) {
@@ -167,9 +175,14 @@ bool JXHemlar30::deleteAll()
     } else {
         JX_WARNING << "failed to write the cleared image";
     }
-    // On failure the held image is still what the device should hold: the flags stay for a later write-back.
-    if (result)
+    if (result) {
+        m_imageOnDevice = *image;
         resetDirty();
+    } else {
+        // The device may be erased: the next write-back must put the cleared image, with the profile, on it.
+        m_dirty = true;
+        m_dirtyProfile = true;
+    }
     m_error = !result;
     return result;
 }
@@ -208,11 +221,13 @@ bool JXHemlar30::_finalize()
             JX_WARNING << "write-back attempt" << attempt << ": the image read back differs";
             continue;
         }
+        m_imageOnDevice = m_image;
         resetDirty();
         loadProfile();
         return true;
     }
     JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times";
+    logKeptBackup();
     return false;
 }
 

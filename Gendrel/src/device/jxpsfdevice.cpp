@@ -1,8 +1,6 @@
 #include "device/jxpsfdevice.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QMutexLocker>
 #include <QtEndian>
 
@@ -10,6 +8,7 @@
 
 #include "jxclock.h"
 #include "jxenv.h"
+#include "jxflashbackup.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
 #include "psf/jxextflashinfo_2m.h"
@@ -36,7 +35,9 @@ const unsigned int kFlashWaitMs = 60000;
 const unsigned int kFlashPollMs = 10000;
 // A byte of the profile page that a set-up device never leaves at zero.
 const int kProfileSetUpByte = 0x1F84AA;
+// Past this size the oldest dumps of the backup make room for the next ones.
 const qint64 kBackupLimit = 0x1000000;
+const quint16 kHeaderMark = 0xAA55;
 
 } // namespace
 
@@ -590,15 +591,32 @@ void JXPSFDevice::saveExtFlashToFile(QString path)
     dumpExtFlash(path);
 }
 
+QString JXPSFDevice::flashDumpName()
+{
+    return QStringLiteral("zelto40flash.jx%1.dat").arg(JXEnv::getInstance()->getVersion());
+}
+
+bool JXPSFDevice::holdsDataStore(const QByteArray& dump)
+{
+    if (dump.size() != int(FlashSize))
+        return false;
+    // The words of the layout that every data-store version shares.
+    const JXExtFlashInfo_2M layout(nullptr);
+    const int headerAreaEnd = int(layout.getFlashDef()[JXExtFlashInfo_2M::PSFBase]);
+    const int profileStart = int(layout.getFlashDef()[JXExtFlashInfo_2M::ProfileStart]);
+    const int current = JXExtFlashInfo_2M::currentHeaderOffset(dump.constData(), headerAreaEnd);
+    return current >= 0 &&
+           qFromLittleEndian<quint16>(dump.constData() + current + JXExtFlashInfo_2M::Magic) == kHeaderMark &&
+           !JXFlashBackup::isErased(dump, profileStart, int(PageSize));
+}
+
 bool JXPSFDevice::_finalize()
 {
     JXFunctionTrace trace(QStringLiteral("_finalize"));
-    JXEnv* env = JXEnv::getInstance();
-    const QString path = env->getUserDataBaseFolder() + QLatin1Char('/') +
-                         QStringLiteral("zelto40flash.jx%1.dat").arg(env->getVersion());
-    QFileInfo backup(path);
-    if (backup.exists() && backup.size() > kBackupLimit && !QFile::remove(path))
-        JX_WARNING << "can not remove the full backup" << path;
+    const QString path = JXFlashBackup::userDataPath(flashDumpName());
+    // Older dumps make room first; the newest one that holds the user's data stays, also after a failed write-back
+    // left only blank flash to dump. A file that cannot be cut only grows.
+    JXFlashBackup::trimDumps(path, m_image.size(), kBackupLimit, &JXPSFDevice::holdsDataStore);
     // Without a copy of the flash as it was, nothing is erased.
     if (!dumpExtFlash(path))
         return false;

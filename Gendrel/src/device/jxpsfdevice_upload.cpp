@@ -11,6 +11,7 @@
 #include "compress/jxziputil.h"
 #include "jxcurrentfolder.h"
 #include "jxenv.h"
+#include "jxflashbackup.h"
 #include "jxlog.h"
 #include "jxutility.h"
 #include "psf/jxpsf_1_5.h"
@@ -28,17 +29,6 @@
 namespace {
 
 const int kGpxNameCount = 100;
-
-// The name of the flash backup in the user-data folder, and of its copy in the upload package.
-QString flashBackupName()
-{
-    return QStringLiteral("zelto40flash.jx%1.dat").arg(JXEnv::getInstance()->getVersion());
-}
-
-QString flashBackupPath()
-{
-    return JXEnv::getInstance()->getUserDataBaseFolder() + QLatin1Char('/') + flashBackupName();
-}
 
 qint64 fileSize(const QString& path)
 {
@@ -156,8 +146,8 @@ bool JXPSFDevice::prepareUploadData(QString& zipPath, bool dontCheckUploaded)
     JX_DEBUG << "done";
 
     // Every dump since the last upload travels in the package; the backup goes only once the package holds it.
-    const QString dumpName = flashBackupName();
-    const QString backup = flashBackupPath();
+    const QString dumpName = flashDumpName();
+    const QString backup = JXFlashBackup::userDataPath(dumpName);
     saveExtFlashToFile(backup);
     bool dumpPacked = false;
     QFile::remove(dumpName);
@@ -198,7 +188,7 @@ bool JXPSFDevice::prepareUploadData(QString& zipPath, bool dontCheckUploaded)
 
 void JXPSFDevice::exportData(QString, QStringList& files)
 {
-    const QString backup = flashBackupPath();
+    const QString backup = JXFlashBackup::userDataPath(flashDumpName());
     const qint64 before = fileSize(backup);
     saveExtFlashToFile(backup);
     const qint64 after = fileSize(backup);
@@ -208,5 +198,5 @@ void JXPSFDevice::exportData(QString, QStringList& files)
         JX_WARNING << "no flash backup to export";
         return;
     }
-    files.append(flashBackupName());
+    files.append(flashDumpName());
 }

@@ -1,6 +1,5 @@
 #include "device/jxzelto30.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QtEndian>
@@ -10,6 +9,7 @@
 #include "device/jxdeviceservice.h"
 #include "jxclock.h"
 #include "jxenv.h"
+#include "jxflashbackup.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
 #include "psf/jxpsf.h"
@@ -238,19 +238,27 @@ void JXZelto30::setFlashDef()
 bool JXZelto30::getInternalStorage(qint64& total, qint64& free)
 {
     setFlashDef();
-    if (!getFlashInfo(m_flashHeaderRecord.data(), FlashHeaderRecordSize, m_image))
+    // Not the client's record: it holds the pending deletes' ring resets until the write-back.
+    QByteArray record(FlashHeaderRecordSize, '\0');
+    if (!readNewestHeaderRecord(record.data(), FlashHeaderRecordSize))
         return false;
     total = 0;
     for (int word : {DefGroup1Size, DefGroup2Size, DefGroup3Size, DefGroup4Size, DefGroup5Size, DefGroup6Size,
                      DefGroup7Size, DefGroup8Size})
         total += m_flashDef.words[word];
-    free = recordWordTotal(reinterpret_cast<const uchar*>(m_flashHeaderRecord.constData()));
+    free = recordWordTotal(reinterpret_cast<const uchar*>(record.constData()));
     return true;
 }
 
 bool JXZelto30::getFlashInfo(void*, int count, QByteArray&)
 {
-    m_flashHeaderRecord.fill('\0', FlashHeaderRecordSize);
+    // Filled in place: the data-store root keeps a pointer into the record.
+    return readNewestHeaderRecord(m_flashHeaderRecord.data(), count);
+}
+
+bool JXZelto30::readNewestHeaderRecord(char* record, int count)
+{
+    std::memset(record, 0, FlashHeaderRecordSize);
     if (m_flashDef.words[DefHeaderAreaEnd] == 0)
         setFlashDef();
     const int areaSize = int(m_flashDef.words[DefHeaderAreaEnd]);
@@ -265,7 +273,7 @@ bool JXZelto30::getFlashInfo(void*, int count, QByteArray&)
             continue;
         // The slot before the first free one is the newest; a free first slot means the ring wrapped.
         const int newest = offset > 0 ? offset - FlashHeaderSlotSize : areaSize - FlashHeaderSlotSize;
-        std::memcpy(m_flashHeaderRecord.data(), area.constData() + newest, size_t(taken));
+        std::memcpy(record, area.constData() + newest, size_t(taken));
         return true;
     }
     JX_DEBUG << "no free slot in the flash header area";
@@ -324,16 +332,27 @@ bool JXZelto30::cleanUnusedFlashArea()
 
 bool JXZelto30::checkIntegrity()
 {
-    if (m_image.size() < kIntegrityMarkOffset + 4) {
-        JX_WARNING << "an image of" << m_image.size() << "bytes is incomplete";
+    return passesIntegrity(m_image);
+}
+
+bool JXZelto30::passesIntegrity(const QByteArray& image)
+{
+    if (image.size() < kIntegrityMarkOffset + 4) {
+        JX_WARNING << "an image of" << image.size() << "bytes is incomplete";
         return false;
     }
-    const quint32 first = qFromLittleEndian<quint32>(m_image.constData());
+    const quint32 first = qFromLittleEndian<quint32>(image.constData());
     if (first == kUntrustedImageMark)
         return false;
     // A blank header area: the device was erased and not written again.
     return !(first == 0xFFFFFFFF &&
-             qFromLittleEndian<quint32>(m_image.constData() + kIntegrityMarkOffset) == 0xFFFFFFFF);
+             qFromLittleEndian<quint32>(image.constData() + kIntegrityMarkOffset) == 0xFFFFFFFF);
+}
+
+bool JXZelto30::holdsDataStore(const QByteArray& image)
+{
+    return image.size() == int(m_flashSize) && passesIntegrity(image) &&
+           !JXFlashBackup::isErased(image, int(m_profileAddress), ProfileBlockSize);
 }
 
 bool JXZelto30::isDirty()
@@ -576,7 +595,7 @@ bool JXZelto30::_readData()
 void JXZelto30::readPSF()
 {
     m_image.clear();
-    m_imageAsRead.clear();
+    m_imageOnDevice.clear();
     JX_DEBUG << "start read psf";
     if (m_flashDef.words[DefHeaderAreaEnd] == 0)
         setFlashDef();
@@ -594,7 +613,7 @@ void JXZelto30::readPSF()
         JX_WARNING << "can not write" << tmpPath << ":" << tmp.errorString();
     tmp.close();
     m_image = bytes;
-    m_imageAsRead = bytes;
+    m_imageOnDevice = bytes;
 
     if (!getFlashInfo(m_flashHeaderRecord.data(), FlashHeaderRecordSize, m_image)) {
         dropPSF();
@@ -703,28 +722,44 @@ bool JXZelto30::getShareDataList(JXClientShareDataList list)
     return result;
 }
 
-QString JXZelto30::flashBackupPath()
+QStringList JXZelto30::flashBackups()
+{
+    return JXFlashBackup::timedBackups(flashBackupStem());
+}
+
+QString JXZelto30::flashBackupStem()
 {
     QString model;
     getName(model);
     if (!isSafeModelName(model))
         model = QStringLiteral("Zelto30");
-    return QDir(JXEnv::getInstance()->getUserDataBaseFolder()).filePath(model + QLatin1String("flash-backup.dat"));
+    return model + QLatin1String("flash-backup");
 }
 
 bool JXZelto30::saveFlashBackup()
 {
-    const QString path = flashBackupPath();
-    if (m_imageAsRead.size() != int(m_flashSize)) {
-        JX_CRITICAL << "no image as read from the device to keep in" << path << "; the flash is not erased";
+    if (m_imageOnDevice.size() != int(m_flashSize)) {
+        JX_CRITICAL << "no image of what the device holds to keep; the flash is not erased";
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_imageAsRead) != m_imageAsRead.size() || !file.commit()) {
-        JX_CRITICAL << "can not keep the flash in" << path << ":" << file.errorString() << "; the flash is not erased";
+    if (!holdsDataStore(m_imageOnDevice)) {
+        JX_WARNING << "the device holds no data store: nothing of it is kept, the earlier backups stay";
+        return true;
+    }
+    if (!JXFlashBackup::keepTimedBackup(flashBackupStem(), m_imageOnDevice)) {
+        JX_CRITICAL << "the flash is not erased without a backup of it";
         return false;
     }
     return true;
+}
+
+void JXZelto30::logKeptBackup()
+{
+    const QStringList backups = flashBackups();
+    if (backups.isEmpty())
+        JX_CRITICAL << "no backup of the device's data is kept";
+    else
+        JX_CRITICAL << "the device's data from before the erase is kept in" << backups.last();
 }
 
 bool JXZelto30::rebuildDataStore()
@@ -787,21 +822,22 @@ bool JXZelto30::_finalize()
         return false;
     for (int attempt = 1; attempt <= kWriteBackAttempts; ++attempt) {
         if (writeBackAttempt(dirty)) {
+            m_imageOnDevice = m_image;
             resetDirty();
             loadProfile();
             return true;
         }
         // A device that went away would only be erased again, were it to come back mid-attempt.
         if (!service->openClient()) {
-            JX_CRITICAL << "the device is gone after write-back attempt" << attempt << "; the flash as read is in"
-                        << flashBackupPath();
+            JX_CRITICAL << "the device is gone after write-back attempt" << attempt;
+            logKeptBackup();
             return false;
         }
         service->closeClient();
         JX_WARNING << "write-back attempt" << attempt << "failed";
     }
-    JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times; the flash as read is in"
-                << flashBackupPath();
+    JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times";
+    logKeptBackup();
     return false;
 }
 

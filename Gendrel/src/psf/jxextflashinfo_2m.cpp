@@ -46,7 +46,6 @@ const unsigned int kLayoutB[] = {
 static_assert(sizeof(kLayoutA) == kTableWords * sizeof(unsigned int), "layout A covers words 2 to 41");
 static_assert(sizeof(kLayoutB) == kTableWords * sizeof(unsigned int), "layout B covers words 2 to 41");
 
-const int kSlotCount = int(kHeaderAreaEnd) / JXExtFlashInfo_2M::SlotSize;
 // Slots rewritten by a flush: the first two erase blocks of the header area.
 const int kFlushedBytes = 8192;
 const int kKeptHeaderBytes = 224;
@@ -100,16 +99,25 @@ char* JXExtFlashInfo_2M::getFlashHeader()
         return nullptr;
     }
     m_area = area;
-    for (int slot = 0; slot < kSlotCount; ++slot) {
+    const int current = currentHeaderOffset(area, int(kHeaderAreaEnd));
+    if (current < 0) {
+        JX_WARNING << "no free slot in the flash header area";
+        return nullptr;
+    }
+    m_header = area + current;
+    return m_header;
+}
+
+int JXExtFlashInfo_2M::currentHeaderOffset(const char* area, int areaSize)
+{
+    const int slotCount = areaSize / SlotSize;
+    for (int slot = 0; slot < slotCount; ++slot) {
         if (qFromLittleEndian<quint16>(area + slot * SlotSize) != kFreeSlot)
             continue;
         // The slots are a ring: with slot 0 free the newest header is the last slot.
-        const int current = slot == 0 ? kSlotCount - 1 : slot - 1;
-        m_header = area + current * SlotSize;
-        return m_header;
+        return (slot == 0 ? slotCount - 1 : slot - 1) * SlotSize;
     }
-    JX_WARNING << "no free slot in the flash header area";
-    return nullptr;
+    return -1;
 }
 
 void JXExtFlashInfo_2M::flushFlashHeader()

@@ -27,15 +27,6 @@ const unsigned int kVersionSize = 4;
 const unsigned int kDistHeaderOffset = 48;
 const quint32 kNone = 0xFFFFFFFF;
 
-// Layout words that bound each frame's area (image offsets): start and end.
-const int kPOIArea[] = {2, 4};
-const int kWorkoutArea[] = {6, 8};
-const int kRouteArea[] = {10, 12};
-const int kWorkoutLogArea[] = {20, 22};
-const int kTrackArea[] = {24, 27};
-const int kSensorLogArea[] = {34, 36};
-const int kUserInfoLogArea[] = {38, 40};
-
 quint32 u32(const char* at)
 {
     return qFromLittleEndian<quint32>(at);
@@ -71,18 +62,17 @@ JXPSF_1_5::~JXPSF_1_5()
     delete m_distHeader;
 }
 
-char* JXPSF_1_5::frameStart(unsigned int managementOffset, int areaStartWord, int areaEndWord, unsigned int headSize)
+char* JXPSF_1_5::frameStart(unsigned int managementOffset, JXPSFTable area, unsigned int headSize)
 {
     const JXExtFlashInfo_2M* info = m_store->getFlashInfo();
-    if (!info) {
+    quint64 areaStart = 0;
+    quint64 areaEnd = 0;
+    if (!JXPSFArea::layoutArea(area, info, areaStart, areaEnd)) {
         JX_WARNING << "no flash layout to place a frame in";
         return nullptr;
     }
-    const unsigned int* layout = info->getFlashDef();
     // The directory comes from the device: a frame is built only where its whole head lies in its own area.
-    const quint64 start = quint64(layout[JXExtFlashInfo_2M::PSFBase]) + managementOffset;
-    const quint64 areaStart = layout[areaStartWord];
-    const quint64 areaEnd = qMin<quint64>(layout[areaEndWord], info->getFlashSize());
+    const quint64 start = quint64(info->getFlashDef()[JXExtFlashInfo_2M::PSFBase]) + managementOffset;
     if (start < areaStart || start + headSize > areaEnd) {
         JX_WARNING << "frame at image offset" << start << "lies outside its area" << areaStart << "to" << areaEnd;
         return nullptr;
@@ -97,7 +87,7 @@ const char* JXPSF_1_5::imageEnd() const
 }
 
 template <typename Frame>
-Frame* JXPSF_1_5::lazyFrame(Frame*& frame, bool (JXPSFStore::*load)(), ManagementRecord record, const int* area,
+Frame* JXPSF_1_5::lazyFrame(Frame*& frame, bool (JXPSFStore::*load)(), ManagementRecord record, JXPSFTable area,
                             unsigned int headSize)
 {
     if (!m_base)
@@ -106,7 +96,7 @@ Frame* JXPSF_1_5::lazyFrame(Frame*& frame, bool (JXPSFStore::*load)(), Managemen
         return frame;
     if (!(m_store->*load)())
         return nullptr;
-    char* head = frameStart(((*m_distHeader).*record)()->getManHeaderOffset(), area[0], area[1], headSize);
+    char* head = frameStart(((*m_distHeader).*record)()->getManHeaderOffset(), area, headSize);
     if (head)
         frame = new Frame(head, m_store->getFlashInfo(), imageEnd());
     return frame;
@@ -114,32 +104,32 @@ Frame* JXPSF_1_5::lazyFrame(Frame*& frame, bool (JXPSFStore::*load)(), Managemen
 
 JXPSFPOIFrame_1_5* JXPSF_1_5::getPOIFrame()
 {
-    return lazyFrame(m_poiFrame, &JXPSFStore::loadPSFPOIFrame, &JXPSFDistHeader_1_5::getPOIMHR, kPOIArea,
+    return lazyFrame(m_poiFrame, &JXPSFStore::loadPSFPOIFrame, &JXPSFDistHeader_1_5::getPOIMHR, JXPSFTable::POI,
                      JXPSFPOIHeader_1_5::Size);
 }
 
 JXPSFRouteFrame_1_5* JXPSF_1_5::getRouteFrame()
 {
-    return lazyFrame(m_routeFrame, &JXPSFStore::loadPSFRouteFrame, &JXPSFDistHeader_1_5::getRouteMHR, kRouteArea,
+    return lazyFrame(m_routeFrame, &JXPSFStore::loadPSFRouteFrame, &JXPSFDistHeader_1_5::getRouteMHR, JXPSFTable::Route,
                      JXPSFRouteHeader_1_5::Size);
 }
 
 JXPSFTrackFrame_1_5* JXPSF_1_5::getTrackFrame()
 {
     return lazyFrame(m_trackFrame, &JXPSFStore::loadPSFTrackFrame, &JXPSFDistHeader_1_5::getTrackDataMHR,
-                     kTrackArea, JXPSFTrackFrame_1_5::HeadSize);
+                     JXPSFTable::Track, JXPSFTrackFrame_1_5::HeadSize);
 }
 
 JXPSFSensorLogFrame_1_5* JXPSF_1_5::getSensorLogFrame()
 {
     return lazyFrame(m_sensorLogFrame, &JXPSFStore::loadPSFSensorLogFrame, &JXPSFDistHeader_1_5::getSensorLogMHR,
-                     kSensorLogArea, JXPSFSensorLogFrame_1_5::HeadSize);
+                     JXPSFTable::SensorLog, JXPSFSensorLogFrame_1_5::HeadSize);
 }
 
 JXPSFWorkoutFrame_1_5* JXPSF_1_5::getWorkoutFrame()
 {
     return lazyFrame(m_workoutFrame, &JXPSFStore::loadPSFWorkoutFrame, &JXPSFDistHeader_1_5::getWorkoutMHR,
-                     kWorkoutArea, JXPSFWorkoutFrame_1_5::HeadSize);
+                     JXPSFTable::Workout, JXPSFWorkoutFrame_1_5::HeadSize);
 }
 
 JXPSFWorkoutLogFrame_1_5* JXPSF_1_5::getWorkoutLogFrame()
@@ -157,7 +147,7 @@ JXPSFWorkoutLogFrame_1_5* JXPSF_1_5::getWorkoutLogFrame()
         return m_workoutLogFrame;
     JXPSFWorkoutLogFrame_1_5* logs =
         lazyFrame(m_workoutLogFrame, &JXPSFStore::loadPSFWorkoutLogFrame, &JXPSFDistHeader_1_5::getWorkoutLogMHR,
-                  kWorkoutLogArea, JXPSFWorkoutLogFrame_1_5::HeadSize);
+                  JXPSFTable::WorkoutLog, JXPSFWorkoutLogFrame_1_5::HeadSize);
     if (logs)
         logs->loadWorkoutLogs(routes->getRoutes(), workouts->getWorkouts());
     return logs;
@@ -166,7 +156,7 @@ JXPSFWorkoutLogFrame_1_5* JXPSF_1_5::getWorkoutLogFrame()
 JXPSFUserInfoLogFrame_1_5* JXPSF_1_5::getUserInfoFrame()
 {
     return lazyFrame(m_userInfoFrame, &JXPSFStore::loadPSFUserInfoLogFrame, &JXPSFDistHeader_1_5::getUserInfoLogMHR,
-                     kUserInfoLogArea, JXPSFUserInfoLogFrame_1_5::HeadSize);
+                     JXPSFTable::UserInfoLog, JXPSFUserInfoLogFrame_1_5::HeadSize);
 }
 
 void JXPSF_1_5::getVersion(unsigned char* out)

@@ -58,6 +58,16 @@ JXPSFMultiLangString_1_5* JXPSFNamedObject::createName(QString text, QString cod
     return name;
 }
 
+unsigned int JXPSFNamedObject::getExtent()
+{
+    unsigned int extent = getBytesCount();
+    if (!m_names.isEmpty()) {
+        JXPSFMultiLangString_1_5* last = m_names.last();
+        extent = qMax(extent, unsigned(last->getData() - m_data) + last->getBytesCount());
+    }
+    return extent;
+}
+
 QString JXPSFNamedObject::getName(QString code)
 {
     if (m_names.isEmpty() || isBitFont())

@@ -10,8 +10,6 @@ const int kCount = 0;
 const int kTableOffset = 4;
 const int kLastRecOffset = 8;
 
-const int kPOITableSizeWord = 5;
-
 // Fields of a POI record that a new one starts with.
 const int kPOINext = 12;
 const int kPOINameOffset = 20;
@@ -32,7 +30,7 @@ void JXPSFPOIHeader_1_5::setPOITblOffset(unsigned int offset) { setU32(m_data + 
 void JXPSFPOIHeader_1_5::setLastRecOffset(unsigned int offset) { setU32(m_data + kLastRecOffset, offset); }
 
 JXPSFPOIFrame_1_5::JXPSFPOIFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd)
-    : m_data(frame), m_imageEnd(imageEnd), m_tableSize(info ? info->getFlashDef()[kPOITableSizeWord] : 0)
+    : m_data(frame), m_imageEnd(imageEnd), m_info(info)
 {
     loadHeader();
     loadPOIs();
@@ -52,7 +50,11 @@ void JXPSFPOIFrame_1_5::loadHeader()
 
 void JXPSFPOIFrame_1_5::locateTable()
 {
-    m_table = JXPSFArea::make(m_data, m_header->getPOITblOffset(), m_tableSize, m_imageEnd);
+    // An erased head has no table yet; createPOI gives it one.
+    const quint32 offset = m_header->getPOITblOffset();
+    m_table = offset == None
+                  ? JXPSFArea()
+                  : JXPSFArea::table(JXPSFTable::POI, m_data, JXPSFPOIHeader_1_5::Size, offset, m_info, m_imageEnd);
 }
 
 void JXPSFPOIFrame_1_5::loadPOIs()
@@ -88,10 +90,11 @@ unsigned int JXPSFPOIFrame_1_5::getPOICount() const
 
 unsigned int JXPSFPOIFrame_1_5::getFreeRecOffset()
 {
-    if (m_pois.isEmpty())
-        return 0;
-    JXPSFPOI_1_5* last = m_pois.last();
-    return m_table.offsetOf(last->getData()) + last->getBytesCount();
+    // Behind the furthest POI: a chain out of order must not make a new record overwrite another.
+    unsigned int free = 0;
+    for (JXPSFPOI_1_5* poi : qAsConst(m_pois))
+        free = qMax(free, m_table.offsetOf(poi->getData()) + poi->getExtent());
+    return free;
 }
 
 JXPSFPOI_1_5* JXPSFPOIFrame_1_5::createPOI()

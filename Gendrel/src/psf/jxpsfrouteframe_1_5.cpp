@@ -55,11 +55,10 @@ void JXPSFRouteHeader_1_5::setLastRecOffset(unsigned int offset) { setU32(m_data
 JXPSFRouteFrame_1_5::JXPSFRouteFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd)
     : JXPSFObject(frame), m_header(new JXPSFRouteHeader_1_5(frame))
 {
-    const unsigned int* layout = info ? info->getFlashDef() : nullptr;
-    m_routeTable = JXPSFArea::make(frame, m_header->getRteTblOffset(),
-                                   layout ? layout[JXExtFlashInfo_2M::RouteTableSize] : 0, imageEnd);
-    m_lapTable = JXPSFArea::make(frame, m_header->getLapTblOffset(),
-                                 layout ? layout[JXExtFlashInfo_2M::LapAreaSize] : 0, imageEnd);
+    m_routeTable = JXPSFArea::table(JXPSFTable::Route, frame, JXPSFRouteHeader_1_5::Size, m_header->getRteTblOffset(),
+                                    info, imageEnd);
+    m_lapTable = JXPSFArea::table(JXPSFTable::Lap, frame, JXPSFRouteHeader_1_5::Size, m_header->getLapTblOffset(), info,
+                                  imageEnd);
     loadRoutes();
 }
 
@@ -102,10 +101,11 @@ void JXPSFRouteFrame_1_5::deleteRoutes()
 
 unsigned int JXPSFRouteFrame_1_5::getFreeRecOffset()
 {
-    if (m_routes.isEmpty())
-        return 0;
-    JXPSFRoute_1_5* last = m_routes.last();
-    return m_routeTable.offsetOf(last->getData()) + last->getBytesCount();
+    // Behind the furthest route: a chain out of order must not make a new record overwrite another.
+    unsigned int free = 0;
+    for (JXPSFRoute_1_5* route : qAsConst(m_routes))
+        free = qMax(free, m_routeTable.offsetOf(route->getData()) + route->getExtent());
+    return free;
 }
 
 JXPSFRoute_1_5* JXPSFRouteFrame_1_5::createRoute(QStringList names, QStringList codes, bool bitFont,
@@ -167,8 +167,12 @@ void JXPSFRouteFrame_1_5::erase(JXExtFlashInfo_2M* info)
 
 void JXPSFRouteFrame_1_5::eraseRouteTable(JXExtFlashInfo_2M* info)
 {
-    if (!m_routeTable.isEmpty())
-        memset(m_routeTable.begin(), 0xFF, m_routeTable.size());
+    // Without a table in its area nothing is erased, and the flash header keeps saying what the area holds.
+    if (m_routeTable.isEmpty()) {
+        JX_WARNING << "no route table to erase";
+        return;
+    }
+    memset(m_routeTable.begin(), 0xFF, m_routeTable.size());
     char* header = info ? info->getFlashHeader() : nullptr;
     if (!header) {
         JX_WARNING << "route table erased without a flash header to record it";
@@ -180,8 +184,11 @@ void JXPSFRouteFrame_1_5::eraseRouteTable(JXExtFlashInfo_2M* info)
 
 void JXPSFRouteFrame_1_5::eraseLapTable(JXExtFlashInfo_2M* info)
 {
-    if (!m_lapTable.isEmpty())
-        memset(m_lapTable.begin(), 0xFF, m_lapTable.size());
+    if (m_lapTable.isEmpty()) {
+        JX_WARNING << "no lap table to erase";
+        return;
+    }
+    memset(m_lapTable.begin(), 0xFF, m_lapTable.size());
     char* header = info ? info->getFlashHeader() : nullptr;
     if (!header) {
         JX_WARNING << "lap table erased without a flash header to record it";
@@ -193,6 +200,11 @@ void JXPSFRouteFrame_1_5::eraseLapTable(JXExtFlashInfo_2M* info)
 
 void JXPSFRouteFrame_1_5::deleteAllRoutes(unsigned char type, JXExtFlashInfo_2M* info)
 {
+    // Without a route table the routes of the other type are unknown, and so is whose laps the lap table holds.
+    if (m_routeTable.isEmpty()) {
+        JX_WARNING << "no route table to delete routes from";
+        return;
+    }
     for (int index = m_routes.size() - 1; index >= 0; --index) {
         if (m_routes.at(index)->getRouteType() == (type & 1))
             delete m_routes.takeAt(index);

@@ -14,8 +14,7 @@ using namespace JXPSFBytes;
 JXPSFSensorLogFrame_1_5::JXPSFSensorLogFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd)
     : m_data(frame)
 {
-    const unsigned int size = info ? info->getFlashDef()[JXExtFlashInfo_2M::SensorLogTableSize] : 0;
-    m_table = JXPSFArea::make(frame, getLogOffset(), size, imageEnd);
+    m_table = JXPSFArea::table(JXPSFTable::SensorLog, frame, HeadSize, getLogOffset(), info, imageEnd);
 }
 
 unsigned int JXPSFSensorLogFrame_1_5::getLogOffset() const
@@ -50,8 +49,12 @@ void JXPSFSensorLogFrame_1_5::loadSensorLogOfRoute(JXPSFRoute_1_5* route)
 
 void JXPSFSensorLogFrame_1_5::eraseSensorLogTable(JXExtFlashInfo_2M* info)
 {
-    if (!m_table.isEmpty())
-        memset(m_table.begin(), 0xFF, m_table.size());
+    // Without a table in its area nothing is erased, and the flash header keeps saying what the area holds.
+    if (m_table.isEmpty()) {
+        JX_WARNING << "no sensor-log table to erase";
+        return;
+    }
+    memset(m_table.begin(), 0xFF, m_table.size());
     char* header = info ? info->getFlashHeader() : nullptr;
     if (!header) {
         JX_WARNING << "sensor-log table erased without a flash header to record it";

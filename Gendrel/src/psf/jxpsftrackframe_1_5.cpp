@@ -22,8 +22,7 @@ using namespace JXPSFBytes;
 JXPSFTrackFrame_1_5::JXPSFTrackFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd)
     : JXPSFObject(frame)
 {
-    const unsigned int size = info ? info->getFlashDef()[JXExtFlashInfo_2M::TrackTableSize] : 0;
-    m_list = JXPSFArea::make(frame, getSegListOffset(), size, imageEnd);
+    m_list = JXPSFArea::table(JXPSFTable::Track, frame, HeadSize, getSegListOffset(), info, imageEnd);
 }
 
 unsigned int JXPSFTrackFrame_1_5::getSegListOffset() const
@@ -69,8 +68,12 @@ void JXPSFTrackFrame_1_5::loadTrackSegs(JXPSFRoute_1_5* route)
 
 void JXPSFTrackFrame_1_5::erase(JXExtFlashInfo_2M* info)
 {
-    if (!m_list.isEmpty())
-        memset(m_list.begin(), 0xFF, m_list.size());
+    // Without a list in its area nothing is erased, and the flash header keeps saying what the area holds.
+    if (m_list.isEmpty()) {
+        JX_WARNING << "no segment list to erase";
+        return;
+    }
+    memset(m_list.begin(), 0xFF, m_list.size());
     char* header = info ? info->getFlashHeader() : nullptr;
     if (!header) {
         JX_WARNING << "segment list erased without a flash header to record it";
@@ -82,12 +85,16 @@ void JXPSFTrackFrame_1_5::erase(JXExtFlashInfo_2M* info)
 
 void JXPSFTrackFrame_1_5::rearrangeTrackTable(QVector<JXPSFRoute_1_5*>& routes, JXExtFlashInfo_2M* info)
 {
+    // Without a list the routes' track offsets lead nowhere that can be read; they are kept as the device wrote them.
+    if (m_list.isEmpty()) {
+        JX_WARNING << "no segment list to pack";
+        return;
+    }
     if (routes.isEmpty()) {
         erase(info);
         return;
     }
     std::vector<char> packed;
-    packed.reserve(m_list.size());
     for (JXPSFRoute_1_5* route : qAsConst(routes)) {
         if (route->getTrack().isEmpty())
             loadTrackSegs(route);
@@ -119,11 +126,9 @@ void JXPSFTrackFrame_1_5::rearrangeTrackTable(QVector<JXPSFRoute_1_5*>& routes, 
             setU32(packed.data() + start + kSegmentNext, next);
         }
     }
-    if (!m_list.isEmpty()) {
-        memset(m_list.begin(), 0xFF, m_list.size());
-        if (!packed.empty())
-            memcpy(m_list.begin(), packed.data(), packed.size());
-    }
+    memset(m_list.begin(), 0xFF, m_list.size());
+    if (!packed.empty())
+        memcpy(m_list.begin(), packed.data(), packed.size());
     char* header = info ? info->getFlashHeader() : nullptr;
     if (header) {
         setU32(header + JXExtFlashInfo_2M::TrackTableEnd,

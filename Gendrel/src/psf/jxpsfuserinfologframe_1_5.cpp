@@ -12,8 +12,7 @@ using namespace JXPSFBytes;
 JXPSFUserInfoLogFrame_1_5::JXPSFUserInfoLogFrame_1_5(char* frame, const JXExtFlashInfo_2M* info, const char* imageEnd)
     : m_data(frame)
 {
-    const unsigned int size = info ? info->getFlashDef()[JXExtFlashInfo_2M::UserInfoLogTableSize] : 0;
-    m_table = JXPSFArea::make(frame, getLogOffset(), size, imageEnd);
+    m_table = JXPSFArea::table(JXPSFTable::UserInfoLog, frame, HeadSize, getLogOffset(), info, imageEnd);
 }
 
 unsigned int JXPSFUserInfoLogFrame_1_5::getLogOffset() const
@@ -40,10 +39,12 @@ void JXPSFUserInfoLogFrame_1_5::loadUserInfoLog(JXPSFRoute_1_5* route)
 
 void JXPSFUserInfoLogFrame_1_5::eraseUserInfoLogTable(JXExtFlashInfo_2M* info)
 {
-    if (!info)
+    // Without a table in its area nothing is erased, and the flash header keeps saying what the area holds.
+    if (!info || m_table.isEmpty()) {
+        JX_WARNING << "no user-info table to erase";
         return;
-    if (!m_table.isEmpty())
-        memset(m_table.begin(), 0xFF, m_table.size());
+    }
+    memset(m_table.begin(), 0xFF, m_table.size());
     char* header = info->getFlashHeader();
     if (!header) {
         JX_WARNING << "user-info table erased without a flash header to record it";

@@ -19,12 +19,6 @@ const int kIntervalTableOffset = 4;
 const int kCountOffset = 8;
 const int kLastRecOffset = 12;
 
-// Layout words of the two areas.
-const int kWorkoutAreaStart = 6;
-const int kWorkoutAreaEnd = 8;
-const int kIntervalAreaStart = 17;
-const int kIntervalAreaEnd = 18;
-
 // A name record's payload length is a u16.
 const size_t kLargestNameRecord = JXPSFMultiLangString_1_5::HeadSize + 0xFFFF;
 
@@ -36,26 +30,6 @@ quint32 headerWord(const char* header, int field)
 void setHeaderWord(char* header, int field, quint32 value)
 {
     qToLittleEndian<quint32>(value, header + field);
-}
-
-// The table at frame + offset, when it starts inside [areaStart, areaEnd] of the image; it ends at its layout size,
-// at the area end or at the image end, whichever comes first. Checked against the area rather than the image alone,
-// so that a wrong head can never make an erase or a create overwrite another area.
-JXPSFArea locateTable(char* frame, quint32 offset, const JXExtFlashInfo_2M* info, const char* imageEnd,
-                      int areaStartWord, int areaEndWord, int sizeWord, const char* what)
-{
-    const unsigned int* layout = info->getFlashDef();
-    const quint64 imageSize = info->getFlashSize();
-    const quint64 frameToEnd = quint64(imageEnd - frame);
-    const quint64 start = imageSize - qMin(frameToEnd, imageSize) + offset;
-    const quint64 areaStart = layout[areaStartWord];
-    const quint64 areaEnd = layout[areaEndWord];
-    if (frameToEnd > imageSize || start < areaStart || start > areaEnd) {
-        JX_WARNING << what << "table at image offset" << start << "lies outside its area" << areaStart << "to"
-                   << areaEnd;
-        return JXPSFArea();
-    }
-    return JXPSFArea::make(frame, offset, qMin<quint64>(layout[sizeWord], areaEnd - start), imageEnd);
 }
 
 // Upper bound of a name record's size for a text, before it is written.
@@ -75,10 +49,8 @@ JXPSFWorkoutFrame_1_5::JXPSFWorkoutFrame_1_5(char* frame, const JXExtFlashInfo_2
         JX_WARNING << "workout frame without an image or a layout";
         return;
     }
-    m_workoutTable = locateTable(frame, getWkrTblOffset(), info, imageEnd, kWorkoutAreaStart, kWorkoutAreaEnd,
-                                 JXExtFlashInfo_2M::WorkoutTableSize, "workout");
-    m_intervalTable = locateTable(frame, getWrkLstOffset(), info, imageEnd, kIntervalAreaStart, kIntervalAreaEnd,
-                                  JXExtFlashInfo_2M::IntervalAreaSize, "interval");
+    m_workoutTable = JXPSFArea::table(JXPSFTable::Workout, frame, HeadSize, getWkrTblOffset(), info, imageEnd);
+    m_intervalTable = JXPSFArea::table(JXPSFTable::Interval, frame, HeadSize, getWrkLstOffset(), info, imageEnd);
     loadWorkouts();
 }
 
@@ -258,16 +230,19 @@ bool JXPSFWorkoutFrame_1_5::erase(JXExtFlashInfo_2M* flash)
         JX_WARNING << "cannot erase the workouts without a flash header";
         return false;
     }
+    // Half an erase would leave intervals without workouts or workouts naming erased intervals.
+    if (m_workoutTable.isEmpty() || m_intervalTable.isEmpty()) {
+        JX_WARNING << "cannot erase the workouts: the workout or the interval table lies outside its area";
+        return false;
+    }
     const unsigned int* layout = flash->getFlashDef();
     qDeleteAll(m_workouts);
     m_workouts.clear();
 
-    if (!m_workoutTable.isEmpty())
-        memset(m_workoutTable.begin(), 0xFF, m_workoutTable.size());
+    memset(m_workoutTable.begin(), 0xFF, m_workoutTable.size());
     setHeaderWord(header, JXExtFlashInfo_2M::WorkoutTableEnd, headerWord(header, JXExtFlashInfo_2M::WorkoutTableStart));
     setHeaderWord(header, JXExtFlashInfo_2M::WorkoutRoomLeft, layout[JXExtFlashInfo_2M::WorkoutTableSize]);
-    if (!m_intervalTable.isEmpty())
-        memset(m_intervalTable.begin(), 0xFF, m_intervalTable.size());
+    memset(m_intervalTable.begin(), 0xFF, m_intervalTable.size());
     setWrkCount(0);
     setHeaderWord(header, JXExtFlashInfo_2M::IntervalTableEnd,
                   headerWord(header, JXExtFlashInfo_2M::IntervalTableStart));

@@ -17,10 +17,6 @@ namespace {
 
 const int kListOffset = 0;
 
-// Layout words of the workout-log area.
-const int kAreaStart = 20;
-const int kAreaEnd = 22;
-
 const quint32 kNone = 0xFFFFFFFF;
 
 } // namespace
@@ -32,20 +28,7 @@ JXPSFWorkoutLogFrame_1_5::JXPSFWorkoutLogFrame_1_5(char* frame, const JXExtFlash
         JX_WARNING << "workout-log frame without an image or a layout";
         return;
     }
-    // Checked against the area, not only the image, so that erasing the list never reaches another area.
-    const unsigned int* layout = info->getFlashDef();
-    const quint64 imageSize = info->getFlashSize();
-    const quint64 frameToEnd = quint64(imageEnd - frame);
-    const quint64 start = imageSize - qMin(frameToEnd, imageSize) + getWrkListOffset();
-    const quint64 areaStart = layout[kAreaStart];
-    const quint64 areaEnd = layout[kAreaEnd];
-    if (frameToEnd > imageSize || start < areaStart || start > areaEnd) {
-        JX_WARNING << "workout-log list at image offset" << start << "lies outside its area" << areaStart << "to"
-                   << areaEnd;
-        return;
-    }
-    m_list = JXPSFArea::make(frame, getWrkListOffset(),
-                             qMin<quint64>(layout[JXExtFlashInfo_2M::WorkoutLogTableSize], areaEnd - start), imageEnd);
+    m_list = JXPSFArea::table(JXPSFTable::WorkoutLog, frame, HeadSize, getWrkListOffset(), info, imageEnd);
 }
 
 JXPSFWorkoutLogFrame_1_5::~JXPSFWorkoutLogFrame_1_5()
@@ -127,8 +110,13 @@ bool JXPSFWorkoutLogFrame_1_5::eraseWorkoutLogTable(JXExtFlashInfo_2M* flash)
         JX_WARNING << "cannot erase the workout logs without a flash header";
         return false;
     }
-    if (!m_list.isEmpty())
-        memset(m_list.begin(), 0xFF, m_list.size());
+    // Without a list in its area nothing is erased: the flash header and the workouts' log offsets keep saying
+    // what the area holds.
+    if (m_list.isEmpty()) {
+        JX_WARNING << "no workout-log list to erase";
+        return false;
+    }
+    memset(m_list.begin(), 0xFF, m_list.size());
     qToLittleEndian<quint32>(qFromLittleEndian<quint32>(header + JXExtFlashInfo_2M::WorkoutLogTableStart),
                              header + JXExtFlashInfo_2M::WorkoutLogTableEnd);
     qToLittleEndian<quint32>(flash->getFlashDef()[JXExtFlashInfo_2M::WorkoutLogTableSize],

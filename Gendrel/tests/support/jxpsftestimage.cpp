@@ -75,6 +75,33 @@ Area userInfoLog(Layout layout)
     return isA(layout) ? Area{0x1EA000, 0x1EA018, 0x4F74} : Area{0x167000, 0x167018, 0x4F74};
 }
 
+Range areaRange(Layout layout, int index)
+{
+    if (index == 0)
+        return {0, PSFBase};
+    const Area areas[] = {poi(layout),        workout(layout), route(layout),     lap(layout),        interval(layout),
+                          workoutLog(layout), track(layout),   sensorLog(layout), userInfoLog(layout)};
+    const Area& area = areas[index - 1];
+    return {area.frameStart, area.tableStart + area.tableSize};
+}
+
+qint64 firstChangeOutside(const char* before, const char* after, Layout layout, int areas)
+{
+    unsigned int from = 0;
+    for (int index = 0; index <= AreaBits; ++index) {
+        if (index < AreaBits && !(areas & (1 << index)))
+            continue;
+        const Range range = index < AreaBits ? areaRange(layout, index) : Range{ImageSize, ImageSize};
+        if (range.start > from && memcmp(before + from, after + from, range.start - from) != 0) {
+            while (before[from] == after[from])
+                ++from;
+            return from;
+        }
+        from = qMax(from, range.end);
+    }
+    return -1;
+}
+
 QByteArray emptyImage(Layout layout)
 {
     std::vector<char> bytes(ImageSize, char(0xFF));

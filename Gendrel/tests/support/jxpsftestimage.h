@@ -42,6 +42,35 @@ Area userInfoLog(Layout layout);
 
 QByteArray emptyImage(Layout layout);
 
+// The areas an operation may write, one bit each, in image order: the flash header slots, then the nine areas of the
+// layout, each a frame's head with its table or a table of its own.
+enum AreaBit {
+    FlashHeaderArea = 1 << 0,
+    POIArea = 1 << 1,
+    WorkoutArea = 1 << 2,
+    RouteArea = 1 << 3,
+    LapArea = 1 << 4,
+    IntervalArea = 1 << 5,
+    WorkoutLogArea = 1 << 6,
+    TrackArea = 1 << 7,
+    SensorLogArea = 1 << 8,
+    UserInfoArea = 1 << 9,
+};
+const int AreaBits = 10;
+
+// Image offsets [start, end).
+struct Range
+{
+    unsigned int start;
+    unsigned int end;
+};
+
+// The range of the area of bit number index (0 to AreaBits - 1).
+Range areaRange(Layout layout, int index);
+
+// The first image offset outside the areas whose byte differs between the two images; -1 when none does.
+qint64 firstChangeOutside(const char* before, const char* after, Layout layout, int areas);
+
 } // namespace JXPSFTestImage
 
 #endif

@@ -159,6 +159,7 @@ struct UserInfo
 struct Track
 {
     QByteArray name = "Ride 1";
+    bool planned = false; // route type 0, a route put onto the device, instead of a recorded ride
     quint32 start = 0;
     quint8 actType = 0, subType = 0;
     bool uploaded = false;
@@ -213,7 +214,7 @@ public:
     {
         const quint32 record = m_route;
         Record head(36, char(0xFF));
-        head.u32(0, track.start).u8(4, quint8(0x01 | (track.uploaded ? 0x08 : 0)))
+        head.u32(0, track.start).u8(4, quint8((track.planned ? 0 : 0x01) | (track.uploaded ? 0x08 : 0)))
             .u8(5, quint8(track.actType | (track.subType << 4))).u16(6, 0).u8(25, 0xFF).u16(26, track.reserve)
             .u32(32, 36);
         if (!track.laps.isEmpty()) {

@@ -267,6 +267,7 @@ void JXSimulatedFlashDevice::setGoneAtCommand(int n)
 {
     QMutexLocker locker(&m_state->mutex);
     m_state->goneCountdown = std::max(n, 0);
+    m_state->gone = false;
 }
 
 void JXSimulatedFlashDevice::setExternalFlashSize(int bytes)

@@ -49,7 +49,8 @@ public:
     // The n-th command from now fails (1: the next one); 0: none fails.
     void setFailAtCommand(int n);
     // The device leaves at the n-th command from now: that command, every
-    // later one and every later open fail. 0: it stays.
+    // later one and every later open fail. 0: it stays. A device that left
+    // comes back (with its flash as it was left) at this call.
     void setGoneAtCommand(int n);
 
     // An erased external flash of bytes (a multiple of 4096), and an internal
