@@ -57,6 +57,11 @@ struct Machine
     std::unique_ptr<JXVirtualClock> clock;
     QByteArray empties[2];
     QByteArray erasedLanguageArea;
+    // The device's flashes are laid out once and kept; an input changes them in place and its changes are undone
+    // after it, so that no input copies or allocates the megabytes.
+    int layout = 0; // the empty image the external flash holds, but for the ranges below
+    QVector<QPair<int, int>> changedFlash; // offset, length
+    QVector<QPair<int, int>> changedLanguage;
 };
 
 Machine& machine()
@@ -78,12 +83,43 @@ JXMacSCSIService* rawFlashService()
     return service;
 }
 
-void overlay(QByteArray& target, qint64 offset, const uint8_t* bytes, size_t count)
+// Lays bytes into one of the device's flashes and notes the range for the restore.
+void overlay(bool language, qint64 offset, const uint8_t* bytes, size_t count)
 {
-    const qint64 length = qMin<qint64>(qint64(count), target.size() - offset);
+    Machine& m = machine();
+    const qint64 size = language ? kLanguageAreaSize : kFlashSize;
+    const int length = int(qMin<qint64>(qint64(count), size - offset));
     if (length <= 0)
         return;
-    memcpy(target.data() + offset, bytes, size_t(length));
+    const char* text = reinterpret_cast<const char*>(bytes);
+    if (language) {
+        m.flash->patchInternalFlash(int(offset), text, length);
+        m.changedLanguage.append({int(offset), length});
+    } else {
+        m.flash->patchExternalFlash(int(offset), text, length);
+        m.changedFlash.append({int(offset), length});
+    }
+}
+
+// Puts the device's flashes back as they were before the input: whole after any write, else the ranges it laid.
+void restoreFlashes()
+{
+    Machine& m = machine();
+    bool written = false;
+    for (const JXSimulatedFlashDevice::Command& command : m.flash->commands())
+        written = written || command.record.command[0] == 0x2A;
+    const QByteArray& image = m.empties[m.layout];
+    if (written) {
+        m.flash->patchExternalFlash(0, image.constData(), kFlashSize);
+        m.flash->patchInternalFlash(0, m.erasedLanguageArea.constData(), kLanguageAreaSize);
+    } else {
+        for (const auto& range : qAsConst(m.changedFlash))
+            m.flash->patchExternalFlash(range.first, image.constData() + range.first, range.second);
+        for (const auto& range : qAsConst(m.changedLanguage))
+            m.flash->patchInternalFlash(range.first, m.erasedLanguageArea.constData() + range.first, range.second);
+    }
+    m.changedFlash.clear();
+    m.changedLanguage.clear();
 }
 
 bool erasedSince(const QVector<JXSimulatedFlashDevice::Command>& commands, int from)
@@ -102,11 +138,14 @@ void run(const uint8_t* data, size_t size)
     Machine& m = machine();
     const bool tableB = data[0] & 1;
     const bool writeBack = data[0] & 2;
-    QByteArray flash = m.empties[tableB ? 1 : 0];
-    // Shared with the erased copies until a chunk writes to them: large buffers dominate a run's time.
-    QByteArray language = m.erasedLanguageArea;
-    if (data[0] & 4)
-        flash[kProfileSetUpByte] = 0;
+    if (m.layout != (tableB ? 1 : 0)) {
+        m.layout = tableB ? 1 : 0;
+        m.flash->patchExternalFlash(0, m.empties[m.layout].constData(), kFlashSize);
+    }
+    if (data[0] & 4) {
+        const uint8_t cleared = 0;
+        overlay(false, kProfileSetUpByte, &cleared, 1);
+    }
 
     bool languageChunk = false;
     size_t at = 3;
@@ -116,20 +155,15 @@ void run(const uint8_t* data, size_t size)
         const size_t length = qMin<size_t>(data[at + 3], size - at - 4);
         const uint8_t* bytes = data + at + 4;
         if (kind == 0)
-            overlay(flash, offset, bytes, length);
+            overlay(false, offset, bytes, length);
         else if (kind == 1)
-            overlay(flash, offset * 32, bytes, length);
+            overlay(false, offset * 32, bytes, length);
         else
-            overlay(language, offset * 16, bytes, length);
+            overlay(true, offset * 16, bytes, length);
         languageChunk = languageChunk || kind == 2;
         at += 4 + length;
     }
 
-    // The device keeps the only copies: its writes would otherwise copy the megabytes first.
-    m.flash->setExternalFlash(flash);
-    m.flash->setInternalFlash(language);
-    flash.clear();
-    language.clear();
     m.flash->setFailOnOpen(false);
     m.flash->setGoneAtCommand(0);
     m.flash->setBusyPolls(data[2] % 8);
@@ -175,10 +209,10 @@ void run(const uint8_t* data, size_t size)
         for (const QString& code : codes)
             require(code.size() == 3, "a language code has three letters");
     }
+    restoreFlashes();
     // What an input allocates goes before the next one: libFuzzer runs an input again, and then a leak check over
     // the whole heap, whenever an input ends with more allocations than frees.
     m.flash->clearCommands();
-    m.flash->setExternalFlash(QByteArray());
 }
 
 } // namespace
@@ -198,6 +232,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     m.empties[0] = JXPSFTestImage::emptyImage(Layout::A);
     m.empties[1] = JXPSFTestImage::emptyImage(Layout::B);
     m.erasedLanguageArea = QByteArray(kLanguageAreaSize, char(0xFF));
+    // Copies of their own: the device changes them in place.
+    m.flash->setExternalFlash(QByteArray(m.empties[0].constData(), kFlashSize));
+    m.flash->setInternalFlash(QByteArray(m.erasedLanguageArea.constData(), kLanguageAreaSize));
     return 0;
 }
 

@@ -54,7 +54,8 @@ public:
 std::unique_ptr<JXSimulatedSystem> s_system;
 std::unique_ptr<JXSimulatedFlashDevice> s_flash;
 QStringList s_knownCodes;
-// Laid out once; each input copies them.
+// Laid out once. The device keeps copies of its own, which an input changes in place and which are put back after it:
+// no input copies or allocates the flashes.
 QByteArray s_parsingFlash;
 QByteArray s_erasedInternal;
 
@@ -71,35 +72,48 @@ std::unique_ptr<FuzzClient> makeClient(const QString& model)
     return std::unique_ptr<FuzzClient>(static_cast<FuzzClient*>(FuzzClient::create(service)));
 }
 
-QByteArray laidInto(QByteArray target, int offset, const QByteArray& bytes)
+// Lays bytes into the device's internal or external flash, as far as it reaches; the length laid.
+int layInto(bool internal, int offset, const QByteArray& bytes)
 {
-    const int length = qMin(bytes.size(), target.size() - offset);
-    target.replace(offset, length, bytes.left(length));
-    return target;
+    const int length = qMin(bytes.size(), (internal ? kInternalSize : kFlashSize) - offset);
+    if (length <= 0)
+        return 0;
+    if (internal)
+        s_flash->patchInternalFlash(offset, bytes.constData(), length);
+    else
+        s_flash->patchExternalFlash(offset, bytes.constData(), length);
+    return length;
 }
 
 // Where the language read must find its table: the last 4-byte-aligned magic in the area, 0 without one.
-int expectedTableOffset(const QByteArray& area)
+int expectedTableOffset(const char* area, int size)
 {
-    for (int offset = (area.size() - 4) & ~3; offset >= 0; offset -= 4) {
-        if (qFromLittleEndian<quint32>(area.constData() + offset) == kTableMagic)
+    for (int offset = (size - 4) & ~3; offset >= 0; offset -= 4) {
+        if (qFromLittleEndian<quint32>(area + offset) == kTableMagic)
             return offset;
     }
     return 0;
 }
 
-void languageArea(quint32 position, const QByteArray& bytes)
+// The offset and length an input laid into a flash, to be put back after it.
+struct Laid
+{
+    bool internal = false;
+    int offset = 0;
+    int length = 0;
+};
+
+void languageArea(quint32 position, const QByteArray& bytes, Laid& laid)
 {
     const int offset = int(position % kLanguageArea);
-    const QByteArray internal = laidInto(s_erasedInternal, offset, bytes);
-    s_flash->setInternalFlash(internal);
+    laid = {true, offset, layInto(true, offset, bytes)};
     std::unique_ptr<FuzzClient> client = makeClient(QStringLiteral("Zelto35"));
     require(client != nullptr, "the client refused a readable device");
 
     QStringList codes{QStringLiteral("kept")};
     const bool result = client->getLanguageOnDevice(codes);
     require(codes.first() == QLatin1String("kept"), "an earlier entry of the list changed");
-    const int table = expectedTableOffset(internal.left(kLanguageArea));
+    const int table = expectedTableOffset(s_flash->internalFlash().constData(), kLanguageArea);
     require(result == (table + kTableSize <= kLanguageArea), "the result disagrees with the table's place");
     if (!result) {
         require(codes.size() == 1, "a failed read appended codes");
@@ -125,9 +139,10 @@ QByteArray parsingFlash()
     return flash;
 }
 
-void externalFlash(quint8 selector, quint32 position, const QByteArray& bytes)
+void externalFlash(quint8 selector, quint32 position, const QByteArray& bytes, Laid& laid)
 {
-    s_flash->setExternalFlash(laidInto(s_parsingFlash, int(position % kFlashSize), bytes));
+    const int offset = int(position % kFlashSize);
+    laid = {false, offset, layInto(false, offset, bytes)};
     static const char* const models[] = {"Zelto30", "Zelto35", "Hemlar30", "Hemlar35", "Zelto20"};
     std::unique_ptr<FuzzClient> client = makeClient(QLatin1String(models[(selector >> 1) % 5]));
     if (!client)
@@ -174,6 +189,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     s_knownCodes = map.getLangCodes();
     s_parsingFlash = parsingFlash();
     s_erasedInternal = QByteArray(kInternalSize, char(0xFF));
+    s_flash->setExternalFlash(QByteArray(s_parsingFlash.constData(), kFlashSize));
+    s_flash->setInternalFlash(QByteArray(s_erasedInternal.constData(), kInternalSize));
     return 0;
 }
 
@@ -185,14 +202,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const quint32 position = qFromLittleEndian<quint32>(data + 1);
     const QByteArray bytes(reinterpret_cast<const char*>(data + 5), int(size - 5));
     s_flash->clearCommands();
+    Laid laid;
     if (selector % 2 == 0)
-        languageArea(position, bytes);
+        languageArea(position, bytes, laid);
     else
-        externalFlash(selector, position, bytes);
+        externalFlash(selector, position, bytes, laid);
+
+    bool written = false;
+    for (const JXSimulatedFlashDevice::Command& command : s_flash->commands())
+        written = written || command.record.command[0] == 0x2A;
+    if (written) {
+        s_flash->patchExternalFlash(0, s_parsingFlash.constData(), kFlashSize);
+        s_flash->patchInternalFlash(0, s_erasedInternal.constData(), kInternalSize);
+    } else {
+        const QByteArray& as = laid.internal ? s_erasedInternal : s_parsingFlash;
+        layInto(laid.internal, laid.offset, QByteArray::fromRawData(as.constData() + laid.offset, laid.length));
+    }
     // What an input allocates goes before the next one: libFuzzer runs an input again, and then a leak check over
     // the whole heap, whenever an input ends with more allocations than frees.
     s_flash->clearCommands();
-    s_flash->setExternalFlash(s_parsingFlash);
-    s_flash->setInternalFlash(s_erasedInternal);
     return 0;
 }

@@ -212,6 +212,43 @@ private slots:
         QCOMPARE(m_flash->commands().size(), 0);
     }
 
+    // The layer's look-up of the device is made once per service; after the device went (a failed command, then a
+    // failed open) it is made anew, and a device that stays away fails cleanly.
+    void deviceLookedUpOnce()
+    {
+        int lookups = 0;
+        JXSimulatedFlashDevice* flash = m_flash.get();
+        JXOperatingSystem::setSimulatedScsiProvider([&lookups, flash](const JXScsiDevice&) {
+            ++lookups;
+            return flash->createChannel();
+        });
+        QByteArray data = pattern(8192);
+        JXMacSCSIService service(node(QStringLiteral("sg1")));
+        QString uuid;
+        QVERIFY(service.writeFlashBlocks(data.data(), 15, data.size(), 4096, 0));
+        QVERIFY(service.eraseFlashBlocks(4096, 4096, 1));
+        QVERIFY(service.readDeviceUUID(uuid));
+        QCOMPARE(lookups, 1);
+        QCOMPARE(m_flash->openCount(), 3);
+        QCOMPARE(m_flash->closeCount(), 3);
+
+        m_flash->setGoneAtCommand(2);
+        QVERIFY(!service.writeFlashBlocks(data.data(), 15, data.size(), 4096, 4));
+        QCOMPARE(m_flash->closeCount(), 4);
+        QVERIFY(!service.writeFlashBlocks(data.data(), 15, data.size(), 4096, 4));
+        QVERIFY(!service.readDeviceUUID(uuid));
+        QCOMPARE(m_flash->commands().size(), 6);
+        QCOMPARE(m_flash->openCount(), 4);
+        QCOMPARE(lookups, 3);
+
+        m_flash->setGoneAtCommand(0);
+        QVERIFY(service.writeFlashBlocks(data.data(), 15, data.size(), 4096, 4));
+        QVERIFY(service.writeFlashBlocks(data.data(), 15, data.size(), 4096, 6));
+        QCOMPARE(lookups, 4);
+        QCOMPARE(m_flash->storedBlock(15, 7), data.mid(4096));
+        QCOMPARE(m_flash->openCount(), m_flash->closeCount());
+    }
+
     void rejectedArguments_data()
     {
         QTest::addColumn<bool>("erase");

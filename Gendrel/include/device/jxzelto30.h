@@ -228,6 +228,9 @@ public:
     bool holdsDataStore(const QByteArray& image);
 
 protected:
+    // Reads the first byteCount bytes of the external flash into m_readBack, whose buffer is reused.
+    bool readBack(int byteCount);
+
     // What a model's firmware package looks like and what its update logs (bare warnings, each followed by the
     // path). The loader is the entry whose name begins with loaderPrefix, otherwise one beginning with imagePrefix
     // is the firmware; both compared with letter case counting.
@@ -300,6 +303,7 @@ protected:
     // What the device holds as far as this client knows: the flash as readPSF read it, or as a write-back last
     // wrote it and read it back. The backup made before an erase.
     QByteArray m_imageOnDevice;
+    QByteArray m_readBack; // what readBack read last; its megabyte is kept between write-backs
 
     // Describes a ring of the flash-header record as empty: its free count (at recordOffset) becomes the group's
     // data size, both its addresses (the next two words) the group's data start.

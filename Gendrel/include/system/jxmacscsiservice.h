@@ -13,7 +13,8 @@
 // command record and a 4096-byte data block, over a SCSI channel of the
 // operating-system layer to the device's generic node. Each higher operation
 // opens the channel at its start and closes it before it returns; only one
-// may run at a time.
+// may run at a time. The device is looked up once and again only after a
+// failed open or command.
 class JXMacSCSIService : public JXSCSIDeviceService
 {
 public:
@@ -44,7 +45,8 @@ private:
     Q_DISABLE_COPY(JXMacSCSIService)
 
     JXScsiDevice m_device;
-    std::unique_ptr<JXScsiChannel> m_channel; // open between openClient and closeClient
+    std::unique_ptr<JXScsiChannel> m_channel; // open between openClient and closeClient, kept while it works
+    bool m_failed = false;                    // a command failed since the last open
     stRegDevInfo m_row;
 };
 

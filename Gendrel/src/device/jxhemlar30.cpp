@@ -168,8 +168,7 @@ bool JXHemlar30::deleteAll()
 
     bool result = writeData(image, AreaWriteExtFlash, ExtFlashBlockSize, 0);
     if (result) {
-        QByteArray readBack;
-        result = readData(readBack, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0) && readBack == *image;
+        result = readBack(int(m_flashSize)) && m_readBack == *image;
         if (!result)
             JX_WARNING << "the cleared image read back differs from what was written";
     } else {
@@ -216,8 +215,7 @@ bool JXHemlar30::_finalize()
             continue;
         }
         JXClock::sleepMs(kReadBackSettleMs);
-        QByteArray readBack;
-        if (!readData(readBack, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0) || readBack != m_image) {
+        if (!readBack(int(m_flashSize)) || m_readBack != m_image) {
             JX_WARNING << "write-back attempt" << attempt << ": the image read back differs";
             continue;
         }

@@ -57,6 +57,8 @@ QDate birthdayIn(int year, const QDate& birthday)
 int firstDifference(const QByteArray& a, const QByteArray& b)
 {
     const int common = qMin(a.size(), b.size());
+    if (std::memcmp(a.constData(), b.constData(), size_t(common)) == 0)
+        return a.size() == b.size() ? -1 : common;
     for (int i = 0; i < common; ++i)
         if (a.at(i) != b.at(i))
             return i;
@@ -789,7 +791,8 @@ bool JXZelto30::rebuildDataStore()
         return false;
     }
     rebuilt.replace(storeOffset, dataStore.size(), dataStore);
-    m_image = rebuilt;
+    // Moved, not shared: the clean-up below would otherwise copy the megabyte again.
+    m_image = std::move(rebuilt);
     cleanUnusedFlashArea();
     return true;
 }
@@ -841,6 +844,14 @@ bool JXZelto30::_finalize()
     return false;
 }
 
+bool JXZelto30::readBack(int byteCount)
+{
+    // resize(0) of a reserved array keeps its buffer: one megabyte for every read-back of this client.
+    m_readBack.reserve(int(m_flashSize));
+    m_readBack.resize(0);
+    return readData(m_readBack, AreaReadExtFlash, byteCount, ExtFlashBlockSize, 0);
+}
+
 bool JXZelto30::writeBackAttempt(bool dirty)
 {
     if (!eraseExtFlash())
@@ -862,12 +873,11 @@ bool JXZelto30::writeBackAttempt(bool dirty)
         return false;
     }
     JXClock::sleepMs(kReadBackSettleMs);
-    QByteArray readBack;
-    if (!readData(readBack, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0)) {
+    if (!readBack(int(m_flashSize))) {
         JX_WARNING << "failed to read the image back";
         return false;
     }
-    const int difference = firstDifference(readBack, m_image);
+    const int difference = firstDifference(m_readBack, m_image);
     if (difference >= 0) {
         JX_WARNING << "the image read back differs at" << difference;
         return false;
@@ -879,9 +889,8 @@ bool JXZelto30::writeBackAttempt(bool dirty)
             JX_WARNING << "failed to write the header block";
             return false;
         }
-        QByteArray header;
-        if (!readData(header, AreaReadExtFlash, ExtFlashBlockSize, ExtFlashBlockSize, 0) ||
-            header != m_image.left(int(ExtFlashBlockSize))) {
+        if (!readBack(ExtFlashBlockSize) ||
+            firstDifference(m_readBack, m_image.left(int(ExtFlashBlockSize))) >= 0) {
             JX_WARNING << "the header block read back differs";
             return false;
         }

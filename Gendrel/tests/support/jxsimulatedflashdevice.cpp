@@ -211,7 +211,11 @@ bool executeOnFlash(JXSimulatedFlashDevice::State& state, const quint8* command,
         return true;
     }
     if (write && area == EraseAllArea) {
-        state.externalFlash.fill(char(0xFF));
+        // An image still shared with the caller is let go rather than copied only to be overwritten.
+        if (state.externalFlash.isDetached())
+            state.externalFlash.fill(char(0xFF));
+        else
+            state.externalFlash = QByteArray(state.externalFlash.size(), char(0xFF));
         return true;
     }
     if (write && area == EraseBlockArea) {
@@ -308,6 +312,29 @@ void JXSimulatedFlashDevice::setInternalFlash(const QByteArray& image)
 {
     QMutexLocker locker(&m_state->mutex);
     m_state->internalFlash = image;
+}
+
+namespace {
+
+void patch(QByteArray& flash, int offset, const char* bytes, int count)
+{
+    const qint64 length = std::min<qint64>(count, qint64(flash.size()) - offset);
+    if (offset >= 0 && length > 0)
+        std::memcpy(flash.data() + offset, bytes, size_t(length));
+}
+
+} // namespace
+
+void JXSimulatedFlashDevice::patchExternalFlash(int offset, const char* bytes, int count)
+{
+    QMutexLocker locker(&m_state->mutex);
+    patch(m_state->externalFlash, offset, bytes, count);
+}
+
+void JXSimulatedFlashDevice::patchInternalFlash(int offset, const char* bytes, int count)
+{
+    QMutexLocker locker(&m_state->mutex);
+    patch(m_state->internalFlash, offset, bytes, count);
 }
 
 void JXSimulatedFlashDevice::setFlipOnInternalRead(int address, int n)

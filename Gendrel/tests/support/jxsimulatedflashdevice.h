@@ -65,6 +65,10 @@ public:
     void setFlipOnRead(int address, int k);
     // Replaces the internal flash contents (as the device's own firmware left them).
     void setInternalFlash(const QByteArray& image);
+    // Copies count bytes into the external (internal) flash at offset, in place and as far as the flash reaches: a
+    // flash laid out once is changed and restored without a copy of the whole.
+    void patchExternalFlash(int offset, const char* bytes, int count);
+    void patchInternalFlash(int offset, const char* bytes, int count);
     // The next n reads (n < 0: every read) of the internal-flash block that holds address answer that byte
     // inverted; the flash keeps it.
     void setFlipOnInternalRead(int address, int n);

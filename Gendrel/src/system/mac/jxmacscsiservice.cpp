@@ -25,7 +25,8 @@ void JXMacSCSIService::setRegistryDevInfo(const stRegDevInfo* row)
 
 bool JXMacSCSIService::openClient()
 {
-    // The layer refuses every device but a USB device of the driver's vendor.
+    // The layer refuses every device but a USB device of the driver's vendor. Its look-up reads sysfs, so the channel
+    // it makes is kept between operations until its device fails an open or a command.
     if (!m_channel)
         m_channel.reset(JXOperatingSystem::instance()->createScsiChannel(m_device.genericName, driverVendor()));
     // A volume-only device has no raw channel: that is no error worth a user's attention.
@@ -34,6 +35,7 @@ bool JXMacSCSIService::openClient()
         return false;
     }
     if (!m_channel->open()) {
+        m_channel.reset();
         fprintf(stderr, "unable to open the channel to %s\n", m_device.genericName.toLocal8Bit().constData());
         return false;
     }
@@ -46,7 +48,10 @@ bool JXMacSCSIService::closeClient()
     if (!m_channel)
         return true;
     const bool closed = m_channel->close();
-    m_channel.reset();
+    // A device that failed a command may have gone; whatever takes its node next is looked up anew.
+    if (!closed || m_failed)
+        m_channel.reset();
+    m_failed = false;
     if (closed)
         fprintf(stdout, "IOServiceClose was successful.\n");
     return closed;
@@ -62,6 +67,7 @@ bool JXMacSCSIService::writeClient(const unsigned char* command, unsigned long c
     if (dataLength > 0)
         std::memcpy(block, data, dataLength);
     if (!m_channel->execute(record, JXScsiDirection::ToDevice, block)) {
+        m_failed = true;
         JX_CRITICAL << "IOConnectCallStructMethod error code" << Qt::hex << command[0];
         return false;
     }
@@ -75,8 +81,10 @@ bool JXMacSCSIService::readClient(const unsigned char* command, unsigned long co
     if (!m_channel || !record.set(command, commandLength, count) || (count > 0 && !buffer))
         return false;
     quint8 block[JXScsiCommandRecord::BlockSize] = {};
-    if (!m_channel->execute(record, JXScsiDirection::FromDevice, block))
+    if (!m_channel->execute(record, JXScsiDirection::FromDevice, block)) {
+        m_failed = true;
         return false;
+    }
     if (count > 0)
         std::memcpy(buffer, block, count);
     return true;
