@@ -245,7 +245,10 @@ int main(int argc, char** argv)
         QStringList files;
         for (const auto& ride : qAsConst(list)) {
             bool uploaded = false;
-            const QString gpx = GHDeviceDB::getShareData(SHARE_TRACE_LOG, ride.first, uploaded, 2);
+            // The export the library makes: temporary files, not flushed.
+            const QString gpx = GHDeviceDB::getShareData(
+                SHARE_TRACE_LOG, ride.first, uploaded,
+                GHTraceLog::EXPORT_NEEDS_SENSOR_LOG | GHTraceLog::EXPORT_SCRATCH);
             if (gpx.isEmpty())
                 return false;
             files << gpx;

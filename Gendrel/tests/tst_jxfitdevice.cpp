@@ -323,6 +323,32 @@ private slots:
         QCOMPARE(uuid, QStringLiteral("ABCD000000000001"));
     }
 
+    // A description file that is a link, or larger than any description file, is not read.
+    void guardedDescriptionFile_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("link to a file outside") << true;
+        QTest::newRow("larger than the bound") << false;
+    }
+
+    void guardedDescriptionFile()
+    {
+        QFETCH(bool, link);
+        const QString file = m_volume + QLatin1String("/System/device.txt");
+        QVERIFY(QFile::remove(file));
+        if (link) {
+            QVERIFY(writeFile(path(QStringLiteral("outside.txt")), deviceText()));
+            QVERIFY(QFile::link(path(QStringLiteral("outside.txt")), file));
+        } else {
+            QVERIFY(writeFile(file, deviceText() + QByteArray(int(JXFSDeviceService::kMaxDescriptionSize), '\n')));
+        }
+        auto device = makeDevice(m_volume);
+        QString uuid = QStringLiteral("x"), os;
+        QVERIFY(device->getUUID(uuid));
+        QCOMPARE(uuid, QString());
+        QVERIFY(!device->getOS(os));
+    }
+
     void identityWithoutDescriptionFile()
     {
         QVERIFY(QFile::remove(m_volume + QLatin1String("/System/device.txt")));

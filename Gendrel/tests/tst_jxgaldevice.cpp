@@ -84,6 +84,31 @@ private slots:
         QCOMPARE(text, QString("1.10"));
     }
 
+    // A description file that is a link, or larger than any description file, is not read.
+    void guardedDescriptionFile_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("link to a file outside") << true;
+        QTest::newRow("larger than the bound") << false;
+    }
+
+    void guardedDescriptionFile()
+    {
+        QFETCH(bool, link);
+        if (link) {
+            const QString outside = m_folder.filePath(QStringLiteral("outside.ini"));
+            JXTestFiles::writeFile(outside, kFullIni);
+            QVERIFY(QFile::link(outside, m_volume + QLatin1String("/device.ini")));
+        } else {
+            writeIni(QByteArray(kFullIni) + QByteArray(int(JXFSDeviceService::kMaxDescriptionSize), '\n'));
+        }
+        auto device = makeDevice();
+        QVERIFY(!device->readDeviceIni());
+        QString uuid = QStringLiteral("x");
+        device->getUUID(uuid);
+        QCOMPARE(uuid, QString());
+    }
+
     void missingOrSparseDescriptionFile()
     {
         auto device = makeDevice();

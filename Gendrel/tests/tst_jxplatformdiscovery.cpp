@@ -54,7 +54,10 @@ bool writeFile(const QString& path, const QByteArray& content)
 
 QString markOf(const QString& descriptionFile)
 {
-    return QSettings(descriptionFile, QSettings::IniFormat).value(QStringLiteral("UUID/JX")).toString();
+    QSettings settings(descriptionFile, QSettings::IniFormat);
+    // Every section parsed first: a sub-group's section ("[UUID\\0]") sorting between a group and its keys hides them.
+    settings.allKeys();
+    return settings.value(QStringLiteral("UUID/JX")).toString();
 }
 
 JXFSDeviceService* fsService(const QVector<JXDeviceService*>& services)

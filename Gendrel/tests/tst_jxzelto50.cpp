@@ -651,6 +651,33 @@ private slots:
         QVERIFY(device->removeFile(path(QStringLiteral("never.txt"))));
     }
 
+    // A tree larger than one batch of copies: every file arrives; a rename that fails in the second batch keeps what
+    // the first placed, takes away every copy not yet placed and leaves the name's folder alone.
+    void treeCopyInBatches()
+    {
+        auto device = makeDevice(m_volume);
+        const auto name = [](int i) { return QStringLiteral("f%1.bin").arg(i, 3, 10, QLatin1Char('0')); };
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(writeAll(path(QStringLiteral("src/maps/")) + name(i), QByteArray(i + 1, char('a' + i % 26))));
+        QStringList list;
+        QVERIFY(device->copyFiles(path(QStringLiteral("src")), path(QStringLiteral("dst")), true, &list));
+        QCOMPARE(list.size(), 300);
+        QCOMPARE(list.first(), path(QStringLiteral("dst/maps/")) + name(299));
+        for (int i = 0; i < 300; i += 37)
+            QCOMPARE(readAll(path(QStringLiteral("dst/maps/")) + name(i)), QByteArray(i + 1, char('a' + i % 26)));
+        QCOMPARE(QDir(path(QStringLiteral("dst/maps"))).entryList(QDir::Files | QDir::Hidden).size(), 300);
+
+        QVERIFY(writeAll(path(QStringLiteral("blocked/maps/")) + name(270) + QLatin1String("/keep.txt"), "kept"));
+        QVERIFY(!device->copyFiles(path(QStringLiteral("src")), path(QStringLiteral("blocked")), false, nullptr));
+        const QStringList left =
+            QDir(path(QStringLiteral("blocked/maps"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(left.size(), 271);
+        QCOMPARE(left.last(), name(270));
+        QCOMPARE(readAll(path(QStringLiteral("blocked/maps/")) + name(269)), QByteArray(270, char('a' + 269 % 26)));
+        QCOMPARE(readAll(path(QStringLiteral("blocked/maps/")) + name(270) + QLatin1String("/keep.txt")),
+                 QByteArray("kept"));
+    }
+
     void copyOverExistingDestination()
     {
         auto device = makeDevice(m_volume);

@@ -511,9 +511,46 @@ private slots:
         QVERIFY(!QFile::exists(path));
     }
 
+    // A file written for packing, not flushed: the same bytes; an existing file's permissions kept; a link at the
+    // hidden name it is written under goes, and what it points to stays.
+    void scratchWrite()
+    {
+        GHGpx2 ride;
+        fillRideFull(ride);
+        const QString durable = nextPath();
+        QVERIFY(GHGpxWriter(QStringLiteral("1.0"), &ride).writeFile(durable));
+        const QString folder = m_scratch.filePath(QStringLiteral("scratch"));
+        const QString path = folder + QStringLiteral("/ride.gpx");
+        const QString outside = m_scratch.filePath(QStringLiteral("outside.txt"));
+        QVERIFY(QDir().mkpath(folder));
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QFile target(outside);
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("outside") == 7);
+        target.close();
+        QVERIFY(QFile::link(outside, folder + QStringLiteral("/.ride.gpx.part")));
+
+        QVERIFY(GHGpxWriter(QStringLiteral("1.0"), &ride).writeFile(path, false));
+        QCOMPARE(contentOf(path), contentOf(durable));
+        const QFile::Permissions unixBits(0x7077);
+        QCOMPARE(QFileInfo(path).permissions() & unixBits, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        QCOMPARE(contentOf(outside), QByteArray("outside"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"ride.gpx"});
+    }
+
     // A full disk fails the write and leaves the earlier file as it was, with no temporary file beside it.
+    void fullDisk_data()
+    {
+        QTest::addColumn<bool>("durable");
+        QTest::newRow("flushed") << true;
+        QTest::newRow("for packing") << false;
+    }
+
     void fullDisk()
     {
+        QFETCH(bool, durable);
         if (!JXRealMount::isPossible())
             QSKIP("mounting a tmpfs needs root");
         const QString mountPoint = m_scratch.filePath(QStringLiteral("small"));
@@ -536,7 +573,7 @@ private slots:
             point->time = QStringLiteral("2026-05-01T06:00:00Z");
             large.track->addTrackPoint(point);
         }
-        QVERIFY(!GHGpxWriter(QStringLiteral("1.0"), &large).writeFile(path));
+        QVERIFY(!GHGpxWriter(QStringLiteral("1.0"), &large).writeFile(path, durable));
         QCOMPARE(contentOf(path), before);
         QCOMPARE(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden), QStringList{"ride.gpx"});
     }

@@ -6,6 +6,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <vector>
+
+#include <sys/stat.h>
 
 // The files of a device volume, or of any folder that stands for one, touched so that nothing outside it changes.
 // Every path is taken below the root one name at a time from a folder held open, and no step follows a link: a link
@@ -56,7 +60,9 @@ public:
     // Copies the non-hidden files and folders below the computer's sourceFolder into folder, made as needed; links
     // in the source are passed over. A file already there with the same size and a modification time less than
     // sameWindowMs apart is left alone (a negative window copies every file). copied receives each destination
-    // path, the last copied first. Stops at the first failure.
+    // path, the last copied first. The files go in batches: all copies of a batch written beside their places, one
+    // flush, each read back, then all renamed into place. Stops at the first failure; the batch's copies not yet
+    // in place go again.
     bool copyTreeIn(const QString& sourceFolder, const QString& folder, bool keepTime, qint64 sameWindowMs,
                     QStringList* copied);
     // Copies the non-hidden files and folders below the volume's folder into the computer's localFolder, made as
@@ -81,6 +87,8 @@ public:
 private:
     class Fd;
     struct Place;
+    struct Pending;
+    struct Batch;
     // Reads up to count bytes of the source at offset into buffer; -1 on error.
     using SourceReader = std::function<qint64(char* buffer, qint64 count, qint64 offset)>;
     enum class ReadBack { Match, Differs, Failed };
@@ -91,12 +99,24 @@ private:
     bool place(const QString& path, Place& where, bool createFolders = false, bool quiet = false) const;
     QString pathOf(const QStringList& parts) const;
 
+    bool createBeside(const Place& where, Fd& output, struct stat& written) const;
+    bool fillBeside(const Place& where, int output, qint64 size, const SourceReader& read,
+                    const struct timespec* modified) const;
     bool writeBesideFrom(const Place& where, qint64 size, const SourceReader& read, const struct timespec* modified);
+    static int openSource(const Place& where, const QString& source, struct stat& info);
     bool copyBesideAt(const Place& where, const QString& source, bool keepTime);
     bool moveIntoPlaceAt(const Place& where);
-    ReadBack readBack(const Place& where, const struct stat& written, qint64 size, const SourceReader& read) const;
-    bool copyTreeInAt(int folderFd, const QStringList& parts, const QString& sourceFolder, bool keepTime,
-                      qint64 sameWindowMs, QStringList* copied);
+    // dropped: the copy's cached pages were dropped already (and may have been read ahead again).
+    ReadBack readBack(const Place& where, const struct stat& written, qint64 size, const SourceReader& read,
+                      bool dropped = false) const;
+    bool readBackInTime(const Place& where, qint64 start) const;
+    bool stillPresent(const Place& where) const;
+    bool copyTreeInAt(const std::shared_ptr<Fd>& folder, const QStringList& parts, const QString& sourceFolder,
+                      bool keepTime, qint64 sameWindowMs, Batch& batch, QStringList* copied);
+    bool writePending(const Place& where, const QString& source, bool keepTime, Batch& batch);
+    bool settleBatch(Batch& batch, QStringList* copied);
+    ReadBack readBackPending(const Pending& file, bool dropped) const;
+    static void discardBatch(Batch& batch);
     bool copyTreeOutAt(int folderFd, const QString& path, const QString& localFolder);
     bool remove(const QString& path, bool tree);
     bool removeContents(int folderFd, const QString& path);

@@ -1,6 +1,8 @@
 #ifndef JXFSDEVICESERVICE_H
 #define JXFSDEVICESERVICE_H
 
+#include <QVariantMap>
+
 #include "device/jxdeviceservice.h"
 
 // A device reached through its mounted volume.
@@ -17,6 +19,10 @@ public:
     // its group "UUID", every other byte kept. A file larger than kMaxDescriptionSize, a link, or a file in a
     // linked folder is neither read nor written.
     static bool readDeviceUUID(const QString& descriptionFile, QString& uuid);
+    // Every key of a description file ("UUID/UUID", "OS/Version" ...) with its value as the INI reader gives it,
+    // read the way readDeviceUUID reads it: no more than kMaxDescriptionSize bytes, never through a link. False,
+    // logged, when the file cannot be read so.
+    static bool readDescriptionValues(const QString& descriptionFile, QVariantMap& values);
     stRegDevInfo* getRegistryInfo() override { return &m_row; }
     int getType() override { return DEVICE_FS; }
 

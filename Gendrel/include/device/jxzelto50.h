@@ -88,8 +88,9 @@ public:
     // Gives the owner write permission; no other bit changes, and a link is left alone.
     void removeReadOnlyAttribute(QString path);
     // Packs the named files (relative to folder unless absolute) under their base names; the current folder of
-    // the process is left alone.
-    bool zipFiles(QString zipFile, QString folder, QStringList& files);
+    // the process is left alone. The archive is flushed to the disk unless durable is false, for an archive that
+    // is packed into another and deleted.
+    bool zipFiles(QString zipFile, QString folder, QStringList& files, bool durable = true);
     bool removeFile(QString path);
     bool removeFiles(QString folder);
     // copied receives the copied destinations, the last copied first.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <dirent.h>
@@ -23,6 +24,10 @@ namespace {
 
 // Large enough to stream at the device's speed, small enough that an image never sits in memory.
 constexpr qint64 kBlockSize = 1024 * 1024;
+// A tree is copied in batches that share one flush and one read-back pass: bounded so that the folders held open and
+// the data waiting for the flush stay small.
+constexpr size_t kBatchFiles = 256;
+constexpr qint64 kBatchBytes = 128 * 1024 * 1024;
 
 QString errorText(int error)
 {
@@ -58,6 +63,12 @@ qint64 readAt(int fd, char* buffer, qint64 size, qint64 offset)
         done += count;
     }
     return done;
+}
+
+// Reads a file of the computer held open.
+std::function<qint64(char*, qint64, qint64)> readerOf(int fd)
+{
+    return [fd](char* buffer, qint64 count, qint64 offset) { return readAt(fd, buffer, count, offset); };
 }
 
 bool writeAll(int fd, const char* data, qint64 size)
@@ -169,12 +180,14 @@ private:
     int m_fd;
 };
 
-// The folder that holds a name, open, and the name in it.
+// The folder that holds a name, open, and the name in it. The files of one folder in a tree copy share its handle.
 struct JXDeviceVolume::Place
 {
-    Fd folder;
+    std::shared_ptr<Fd> held;
     QByteArray name;
     QString path;
+
+    int folder() const { return held ? held->get() : -1; }
 };
 
 JXDeviceVolume::JXDeviceVolume(const QString& root) : m_root(QDir::cleanPath(QFileInfo(root).absoluteFilePath()))
@@ -299,6 +312,22 @@ int JXDeviceVolume::openFolder(const QStringList& parts, bool create, const QStr
     return folder.release();
 }
 
+// A copy of a tree copy, written beside its place, waiting for its batch's flush, read-back and rename.
+struct JXDeviceVolume::Pending
+{
+    Place where;
+    QString sourcePath;
+    struct stat source = {}; // the source as it was copied
+    struct stat written = {};
+};
+
+struct JXDeviceVolume::Batch
+{
+    std::vector<Pending> files;
+    qint64 bytes = 0;
+    bool placed = false; // a copy was renamed into place since the last flush
+};
+
 bool JXDeviceVolume::place(const QString& path, Place& where, bool createFolders, bool quiet) const
 {
     QStringList parts;
@@ -312,8 +341,8 @@ bool JXDeviceVolume::place(const QString& path, Place& where, bool createFolders
     }
     where.name = QFile::encodeName(parts.takeLast());
     where.path = pathOf(parts) + QLatin1Char('/') + QFile::decodeName(where.name);
-    where.folder.reset(openFolder(parts, createFolders, where.path, quiet));
-    return where.folder.isOpen();
+    where.held = std::make_shared<Fd>(openFolder(parts, createFolders, where.path, quiet));
+    return where.folder() >= 0;
 }
 
 namespace {
@@ -375,7 +404,7 @@ JXDeviceVolume::Kind JXDeviceVolume::kindOf(const QString& path) const
     Place where;
     struct stat info = {};
     if (!place(path, where, false, true) ||
-        ::fstatat(where.folder.get(), where.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        ::fstatat(where.folder(), where.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return Kind::Missing;
     return kindOfMode(info.st_mode);
 }
@@ -401,7 +430,7 @@ bool JXDeviceVolume::readFile(const QString& path, qint64 limit, QByteArray& byt
     if (!place(path, where))
         return false;
     struct stat info = {};
-    Fd file(openRegularIn(where.folder.get(), where.name, info));
+    Fd file(openRegularIn(where.folder(), where.name, info));
     if (!file.isOpen()) {
         JX_WARNING << "cannot read" << quoted(where.path) << ":" << errorText(errno);
         return false;
@@ -428,7 +457,7 @@ bool JXDeviceVolume::readStart(const QString& path, qint64 count, QByteArray& by
     struct stat info = {};
     if (!place(path, where, false, true))
         return false;
-    Fd file(openRegularIn(where.folder.get(), where.name, info));
+    Fd file(openRegularIn(where.folder(), where.name, info));
     if (!file.isOpen())
         return false;
     QByteArray data(int(qMax<qint64>(0, count)), Qt::Uninitialized);
@@ -440,17 +469,14 @@ bool JXDeviceVolume::readStart(const QString& path, qint64 count, QByteArray& by
     return true;
 }
 
-// Streams size bytes from read into a new file beside where, flushes it with its folder entry and reads it back until
-// it equals the source, within the read-back limit. A failure that waiting cannot mend (the source, a write, the
-// flush, a vanished volume) ends it at once, and the file it created goes again.
-bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const SourceReader& read,
-                                     const struct timespec* modified)
+// Creates the hidden copy beside where, empty and open for writing; written receives what it is, so that a cleanup
+// later takes away this file and no other.
+bool JXDeviceVolume::createBeside(const Place& where, Fd& output, struct stat& written) const
 {
-    const int folder = where.folder.get();
+    const int folder = where.folder();
     const QByteArray part = partNameOf(where.name);
     const QString partPath = partPathOf(where.path);
-    Fd output(retryOpenAt(folder, part.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW, 0644));
-    struct stat written = {};
+    output.reset(retryOpenAt(folder, part.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW, 0644));
     const bool linked = !output.isOpen() && errno == ELOOP;
     if (linked || (output.isOpen() && ::fstat(output.get(), &written) == 0 && S_ISREG(written.st_mode) &&
                    written.st_nlink > 1)) {
@@ -462,23 +488,29 @@ bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const Sour
     if (!output.isOpen() || ::fstat(output.get(), &written) != 0) {
         JX_CRITICAL << "failed to write" << quoted(where.path) << ": cannot create" << quoted(partPath) << ":"
                     << errorText(errno);
+        output.reset(-1);
         return false;
     }
     if (!S_ISREG(written.st_mode)) {
         JX_CRITICAL << "failed to write" << quoted(where.path) << ":" << quoted(partPath) << "is no file";
+        output.reset(-1);
         return false;
     }
-    bool result = false;
-    const auto removeUnfinished = qScopeGuard([&] {
-        if (!result)
-            removeWritten(folder, part, written, partPath);
-    });
-
-    if (::ftruncate(output.get(), 0) != 0) {
+    // A leftover of an earlier attempt is emptied first.
+    if (written.st_size != 0 && ::ftruncate(output.get(), 0) != 0) {
         JX_CRITICAL << "failed to write" << quoted(where.path) << ": emptying" << quoted(partPath) << ":"
                     << errorText(errno);
+        removeWritten(folder, part, written, partPath);
+        output.reset(-1);
         return false;
     }
+    return true;
+}
+
+// Streams size bytes from read into the open copy and gives it the modification time, if any.
+bool JXDeviceVolume::fillBeside(const Place& where, int output, qint64 size, const SourceReader& read,
+                                const struct timespec* modified) const
+{
     std::vector<char> buffer(size_t(qMin(kBlockSize, qMax<qint64>(size, 1))));
     for (qint64 offset = 0; offset < size;) {
         const qint64 count = read(buffer.data(), qMin(qint64(buffer.size()), size - offset), offset);
@@ -487,7 +519,7 @@ bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const Sour
                         << size << (count < 0 ? errorText(errno) : QString());
             return false;
         }
-        if (!writeAll(output.get(), buffer.data(), count)) {
+        if (!writeAll(output, buffer.data(), count)) {
             JX_CRITICAL << "failed to write" << quoted(where.path) << "at byte" << offset << ":" << errorText(errno);
             return false;
         }
@@ -495,9 +527,30 @@ bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const Sour
     }
     if (modified) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, *modified};
-        if (::futimens(output.get(), times) != 0)
+        if (::futimens(output, times) != 0)
             JX_WARNING << "keeping the time of" << quoted(where.path) << "failed:" << errorText(errno);
     }
+    return true;
+}
+
+// Streams size bytes from read into a new file beside where, flushes it with its folder entry and reads it back until
+// it equals the source, within the read-back limit. A failure that waiting cannot mend (the source, a write, the
+// flush, a vanished volume) ends it at once, and the file it created goes again.
+bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const SourceReader& read,
+                                     const struct timespec* modified)
+{
+    const int folder = where.folder();
+    Fd output;
+    struct stat written = {};
+    if (!createBeside(where, output, written))
+        return false;
+    bool result = false;
+    const auto removeUnfinished = qScopeGuard([&] {
+        if (!result)
+            removeWritten(folder, partNameOf(where.name), written, partPathOf(where.path));
+    });
+    if (!fillBeside(where, output.get(), size, read, modified))
+        return false;
     // "Done" lets the user pull the cable: the bytes must be on the device, not in this computer's cache.
     if (::fsync(output.get()) != 0 || !output.close() || !syncFolder(folder)) {
         JX_CRITICAL << "failed to write" << quoted(where.path) << ": flushing it:" << errorText(errno);
@@ -506,20 +559,13 @@ bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const Sour
 
     const qint64 start = JXClock::nowMs();
     for (;;) {
-        if (JXClock::nowMs() - start >= m_readBackLimitMs) {
-            JX_CRITICAL << "failed to write" << quoted(where.path) << ": it did not read back whole within"
-                        << m_readBackLimitMs << "ms";
+        if (!readBackInTime(where, start) || !stillPresent(where))
             return false;
-        }
         const ReadBack outcome = readBack(where, written, size, read);
         if (outcome == ReadBack::Match)
             break;
-        if (outcome == ReadBack::Failed)
+        if (outcome == ReadBack::Failed || !stillPresent(where))
             return false;
-        if (!isPresent()) {
-            JX_CRITICAL << "failed to write" << quoted(where.path) << ": the volume" << quoted(m_root) << "is gone";
-            return false;
-        }
         JX_DEBUG << "wait for completion of" << where.path;
         JXClock::sleepMs(m_readBackRetryMs);
     }
@@ -527,12 +573,29 @@ bool JXDeviceVolume::writeBesideFrom(const Place& where, qint64 size, const Sour
     return true;
 }
 
+bool JXDeviceVolume::readBackInTime(const Place& where, qint64 start) const
+{
+    if (JXClock::nowMs() - start < m_readBackLimitMs)
+        return true;
+    JX_CRITICAL << "failed to write" << quoted(where.path) << ": it did not read back whole within"
+                << m_readBackLimitMs << "ms";
+    return false;
+}
+
+bool JXDeviceVolume::stillPresent(const Place& where) const
+{
+    if (isPresent())
+        return true;
+    JX_CRITICAL << "failed to write" << quoted(where.path) << ": the volume" << quoted(m_root) << "is gone";
+    return false;
+}
+
 // One read-back try of the file beside where against its source, block by block.
 JXDeviceVolume::ReadBack JXDeviceVolume::readBack(const Place& where, const struct stat& written, qint64 size,
-                                                  const SourceReader& read) const
+                                                  const SourceReader& read, bool dropped) const
 {
     const QByteArray part = partNameOf(where.name);
-    Fd copy(retryOpenAt(where.folder.get(), part.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    Fd copy(retryOpenAt(where.folder(), part.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     struct stat info = {};
     if (!copy.isOpen() || ::fstat(copy.get(), &info) != 0) {
         JX_WARNING << "cannot read back" << quoted(where.path) << ":" << errorText(errno);
@@ -542,12 +605,9 @@ JXDeviceVolume::ReadBack JXDeviceVolume::readBack(const Place& where, const stru
         JX_CRITICAL << "failed to write" << quoted(where.path) << ": its copy was replaced";
         return ReadBack::Failed;
     }
-    if (!isPresent()) {
-        JX_CRITICAL << "failed to write" << quoted(where.path) << ": the volume" << quoted(m_root) << "is gone";
-        return ReadBack::Failed;
-    }
     // The cached pages are what was written, not what the device holds: drop them so the reads reach the device.
-    ::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (!dropped)
+        ::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_DONTNEED);
     if (qint64(info.st_size) != size)
         return ReadBack::Differs;
 
@@ -574,7 +634,7 @@ JXDeviceVolume::ReadBack JXDeviceVolume::readBack(const Place& where, const stru
 
 bool JXDeviceVolume::moveIntoPlaceAt(const Place& where)
 {
-    const int folder = where.folder.get();
+    const int folder = where.folder();
     const QByteArray part = partNameOf(where.name);
     // Over the old file in one step: it stays whole until the new one has its name.
     if (::renameat(folder, part.constData(), folder, where.name.constData()) != 0) {
@@ -593,17 +653,19 @@ bool JXDeviceVolume::moveIntoPlaceAt(const Place& where)
 bool JXDeviceVolume::copyBesideAt(const Place& where, const QString& source, bool keepTime)
 {
     struct stat info = {};
-    Fd input(openRegularIn(AT_FDCWD, QFile::encodeName(source), info));
-    if (!input.isOpen()) {
+    Fd input(openSource(where, source, info));
+    return input.isOpen() &&
+           writeBesideFrom(where, qint64(info.st_size), readerOf(input.get()), keepTime ? &info.st_mtim : nullptr);
+}
+
+// The computer's file that a copy is made from, open; -1, logged, when it cannot be read or is no regular file.
+int JXDeviceVolume::openSource(const Place& where, const QString& source, struct stat& info)
+{
+    const int fd = openRegularIn(AT_FDCWD, QFile::encodeName(source), info);
+    if (fd < 0)
         JX_CRITICAL << "failed to write" << quoted(where.path) << ": cannot read" << quoted(source) << ":"
                     << (errno == EINVAL ? QStringLiteral("no regular file") : errorText(errno));
-        return false;
-    }
-    const int fd = input.get();
-    const SourceReader read = [fd](char* buffer, qint64 count, qint64 offset) {
-        return readAt(fd, buffer, count, offset);
-    };
-    return writeBesideFrom(where, qint64(info.st_size), read, keepTime ? &info.st_mtim : nullptr);
+    return fd;
 }
 
 bool JXDeviceVolume::writeBeside(const QString& path, const QByteArray& bytes)
@@ -638,9 +700,9 @@ void JXDeviceVolume::discardBeside(const QString& path)
         return;
     const QByteArray part = partNameOf(where.name);
     struct stat info = {};
-    if (::fstatat(where.folder.get(), part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(info.st_mode) &&
-        ::unlinkat(where.folder.get(), part.constData(), 0) == 0)
-        syncFolder(where.folder.get());
+    if (::fstatat(where.folder(), part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(info.st_mode) &&
+        ::unlinkat(where.folder(), part.constData(), 0) == 0)
+        syncFolder(where.folder());
 }
 
 bool JXDeviceVolume::writeFile(const QString& path, const QByteArray& bytes)
@@ -662,12 +724,25 @@ bool JXDeviceVolume::copyTreeIn(const QString& sourceFolder, const QString& fold
     QStringList parts;
     if (!names(folder, parts))
         return false;
-    Fd target(openFolder(parts, true, pathOf(parts)));
-    return target.isOpen() && copyTreeInAt(target.get(), parts, sourceFolder, keepTime, sameWindowMs, copied);
+    const auto target = std::make_shared<Fd>(openFolder(parts, true, pathOf(parts)));
+    if (!target->isOpen())
+        return false;
+    Batch batch;
+    const auto discard = qScopeGuard([&] { discardBatch(batch); });
+    const bool done =
+        copyTreeInAt(target, parts, sourceFolder, keepTime, sameWindowMs, batch, copied) && settleBatch(batch, copied);
+    // The new names of every batch reach the device together, with the next batch's data or here.
+    if (batch.placed && ::syncfs(target->get()) != 0) {
+        JX_CRITICAL << "failed to copy into" << quoted(pathOf(parts)) << ": flushing the copied names:"
+                    << errorText(errno);
+        return false;
+    }
+    return done;
 }
 
-bool JXDeviceVolume::copyTreeInAt(int folderFd, const QStringList& parts, const QString& sourceFolder, bool keepTime,
-                                  qint64 sameWindowMs, QStringList* copied)
+bool JXDeviceVolume::copyTreeInAt(const std::shared_ptr<Fd>& folder, const QStringList& parts,
+                                  const QString& sourceFolder, bool keepTime, qint64 sameWindowMs, Batch& batch,
+                                  QStringList* copied)
 {
     const QFileInfoList entries = QDir(sourceFolder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
@@ -676,39 +751,152 @@ bool JXDeviceVolume::copyTreeInAt(int folderFd, const QStringList& parts, const 
         const QStringList entryParts = parts + QStringList{entry.fileName()};
         const QByteArray name = QFile::encodeName(entry.fileName());
         if (entry.isDir()) {
-            if (::mkdirat(folderFd, name.constData(), 0755) != 0 && errno != EEXIST) {
+            if (::mkdirat(folder->get(), name.constData(), 0755) != 0 && errno != EEXIST) {
                 JX_CRITICAL << "cannot make the folder" << quoted(pathOf(entryParts)) << ":" << errorText(errno);
                 return false;
             }
-            Fd sub(retryOpenAt(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-            if (!sub.isOpen()) {
+            const auto sub =
+                std::make_shared<Fd>(retryOpenAt(folder->get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+            if (!sub->isOpen()) {
                 JX_CRITICAL << "not copying into" << quoted(pathOf(entryParts)) << ": it is a link or no folder ("
                             << errorText(errno) << ")";
                 return false;
             }
-            if (!copyTreeInAt(sub.get(), entryParts, entry.absoluteFilePath(), keepTime, sameWindowMs, copied))
+            if (!copyTreeInAt(sub, entryParts, entry.absoluteFilePath(), keepTime, sameWindowMs, batch, copied))
                 return false;
             continue;
         }
-        Place where;
-        where.folder.reset(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
-        where.name = name;
-        where.path = pathOf(entryParts);
-        if (!where.folder.isOpen()) {
-            JX_CRITICAL << "failed to write" << quoted(where.path) << ":" << errorText(errno);
-            return false;
-        }
         struct stat existing = {};
-        if (sameWindowMs >= 0 && ::fstatat(folderFd, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (sameWindowMs >= 0 && ::fstatat(folder->get(), name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(existing.st_mode) && qint64(existing.st_size) == entry.size() &&
             qAbs(milliseconds(existing.st_mtim) - entry.lastModified().toMSecsSinceEpoch()) < sameWindowMs)
             continue;
-        if (!copyBesideAt(where, entry.absoluteFilePath(), keepTime) || !moveIntoPlaceAt(where))
+        Place where;
+        where.held = folder;
+        where.name = name;
+        where.path = pathOf(entryParts);
+        if (!writePending(where, entry.absoluteFilePath(), keepTime, batch))
             return false;
-        if (copied)
-            copied->prepend(where.path);
+        if ((batch.files.size() >= kBatchFiles || batch.bytes >= kBatchBytes) && !settleBatch(batch, copied))
+            return false;
     }
     return true;
+}
+
+// Writes the copy beside its place and leaves it for the batch's flush; the copy goes again when this fails.
+bool JXDeviceVolume::writePending(const Place& where, const QString& source, bool keepTime, Batch& batch)
+{
+    Pending file;
+    Fd input(openSource(where, source, file.source));
+    Fd output;
+    if (!input.isOpen() || !createBeside(where, output, file.written))
+        return false;
+    const qint64 size = qint64(file.source.st_size);
+    bool written = fillBeside(where, output.get(), size, readerOf(input.get()), keepTime ? &file.source.st_mtim : nullptr);
+    if (written && !output.close()) {
+        JX_CRITICAL << "failed to write" << quoted(where.path) << ":" << errorText(errno);
+        written = false;
+    }
+    if (!written) {
+        removeWritten(where.folder(), partNameOf(where.name), file.written, partPathOf(where.path));
+        return false;
+    }
+    file.where = where;
+    file.sourcePath = source;
+    batch.bytes += size;
+    batch.files.push_back(std::move(file));
+    return true;
+}
+
+// Brings the batch's copies to the device with one flush, reads each back until it equals its source (within the
+// read-back limit, the ones that differ tried again together) and renames them into place; the new names are
+// flushed with the next batch or at the end of the tree. A failure takes away the copies not yet in place; those in
+// place stay, whole.
+bool JXDeviceVolume::settleBatch(Batch& batch, QStringList* copied)
+{
+    if (batch.files.empty())
+        return true;
+    const auto discard = qScopeGuard([&] { discardBatch(batch); });
+    const Place& first = batch.files.front().where;
+    // "Done" lets the user pull the cable: the bytes must be on the device, not in this computer's cache. The names
+    // placed by the batch before go with them.
+    if (::syncfs(first.folder()) != 0) {
+        JX_CRITICAL << "failed to write" << quoted(first.path) << "and the files copied with it: flushing them:"
+                    << errorText(errno);
+        return false;
+    }
+    batch.placed = false;
+    // The cached pages are what was written, not what the device holds: all dropped, and read again ahead, so that
+    // the device serves the reads of the whole batch at once rather than one small file at a time.
+    std::vector<Pending*> waiting;
+    for (Pending& file : batch.files) {
+        waiting.push_back(&file);
+        Fd copy(retryOpenAt(file.where.folder(), partNameOf(file.where.name).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+        if (copy.isOpen()) {
+            ::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_DONTNEED);
+            ::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_WILLNEED);
+        }
+    }
+    const qint64 start = JXClock::nowMs();
+    for (bool dropped = true;; dropped = false) {
+        if (!readBackInTime(waiting.front()->where, start) || !stillPresent(waiting.front()->where))
+            return false;
+        std::vector<Pending*> differing;
+        for (Pending* file : waiting) {
+            const ReadBack outcome = readBackPending(*file, dropped);
+            if (outcome == ReadBack::Failed)
+                return false;
+            if (outcome == ReadBack::Differs)
+                differing.push_back(file);
+        }
+        if (differing.empty())
+            break;
+        if (!stillPresent(differing.front()->where))
+            return false;
+        JX_DEBUG << "wait for completion of" << differing.size() << "files from" << differing.front()->where.path;
+        JXClock::sleepMs(m_readBackRetryMs);
+        waiting.swap(differing);
+    }
+    for (const Pending& file : batch.files) {
+        const int folder = file.where.folder();
+        // Over the old file in one step: it stays whole until the new one has its name.
+        if (::renameat(folder, partNameOf(file.where.name).constData(), folder, file.where.name.constData()) != 0) {
+            JX_CRITICAL << "failed to write" << quoted(file.where.path) << ": cannot move it into place:"
+                        << errorText(errno);
+            return false;
+        }
+        batch.placed = true;
+        if (copied)
+            copied->prepend(file.where.path);
+    }
+    batch.files.clear();
+    batch.bytes = 0;
+    return true;
+}
+
+// One read-back try of a copy of the batch, against its source as it was when copied.
+JXDeviceVolume::ReadBack JXDeviceVolume::readBackPending(const Pending& file, bool dropped) const
+{
+    struct stat now = {};
+    Fd input(openRegularIn(AT_FDCWD, QFile::encodeName(file.sourcePath), now));
+    if (!input.isOpen() || now.st_dev != file.source.st_dev || now.st_ino != file.source.st_ino ||
+        now.st_size != file.source.st_size || now.st_mtim.tv_sec != file.source.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != file.source.st_mtim.tv_nsec) {
+        JX_CRITICAL << "failed to write" << quoted(file.where.path) << ": its source" << quoted(file.sourcePath)
+                    << "changed or cannot be read";
+        return ReadBack::Failed;
+    }
+    return readBack(file.where, file.written, qint64(file.source.st_size), readerOf(input.get()), dropped);
+}
+
+// Takes away the copies of the batch that are not in place; each only while its name still is the file written.
+void JXDeviceVolume::discardBatch(Batch& batch)
+{
+    for (const Pending& file : batch.files)
+        removeWritten(file.where.folder(), partNameOf(file.where.name), file.written, partPathOf(file.where.path));
+    batch.files.clear();
+    batch.bytes = 0;
 }
 
 bool JXDeviceVolume::copyTreeOut(const QString& folder, const QString& localFolder)
@@ -831,7 +1019,7 @@ bool JXDeviceVolume::remove(const QString& path, bool tree)
     if (!place(path, where, false, true))
         return errno == ENOENT;
     struct stat info = {};
-    if (::fstatat(where.folder.get(), where.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(where.folder(), where.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT;
     // A link goes itself, never what it points to.
     const bool folder = S_ISDIR(info.st_mode);
@@ -840,17 +1028,17 @@ bool JXDeviceVolume::remove(const QString& path, bool tree)
         return false;
     }
     if (folder) {
-        Fd contents(retryOpenAt(where.folder.get(), where.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        Fd contents(retryOpenAt(where.folder(), where.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         if (!contents.isOpen() || !removeContents(contents.get(), where.path)) {
             JX_CRITICAL << "cannot empty the folder" << quoted(where.path);
             return false;
         }
     }
-    if (!unlinkIn(where.folder.get(), where.name, folder ? AT_REMOVEDIR : 0)) {
+    if (!unlinkIn(where.folder(), where.name, folder ? AT_REMOVEDIR : 0)) {
         JX_CRITICAL << "cannot remove" << quoted(where.path) << ":" << errorText(errno);
         return false;
     }
-    syncFolder(where.folder.get());
+    syncFolder(where.folder());
     return true;
 }
 
@@ -860,12 +1048,12 @@ bool JXDeviceVolume::rename(const QString& from, const QString& to)
     Place target;
     if (!place(from, source) || !place(to, target))
         return false;
-    if (::renameat(source.folder.get(), source.name.constData(), target.folder.get(), target.name.constData()) != 0) {
+    if (::renameat(source.folder(), source.name.constData(), target.folder(), target.name.constData()) != 0) {
         JX_CRITICAL << "cannot rename" << quoted(source.path) << "to" << quoted(target.path) << ":"
                     << errorText(errno);
         return false;
     }
-    return syncFolder(source.folder.get()) && syncFolder(target.folder.get());
+    return syncFolder(source.folder()) && syncFolder(target.folder());
 }
 
 bool JXDeviceVolume::addOwnerWrite(const QString& path)
@@ -874,7 +1062,7 @@ bool JXDeviceVolume::addOwnerWrite(const QString& path)
     if (!place(path, where))
         return false;
     struct stat info = {};
-    if (::fstatat(where.folder.get(), where.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(where.folder(), where.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         JX_WARNING << "cannot make" << quoted(where.path) << "writable:" << errorText(errno);
         return false;
     }
@@ -884,14 +1072,14 @@ bool JXDeviceVolume::addOwnerWrite(const QString& path)
     }
     if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
         return false;
-    Fd file(retryOpenAt(where.folder.get(), where.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    Fd file(retryOpenAt(where.folder(), where.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
     bool changed;
     if (file.isOpen()) {
         changed = ::fstat(file.get(), &info) == 0 && ((info.st_mode & S_IWUSR) ||
                                                        ::fchmod(file.get(), (info.st_mode & 07777) | S_IWUSR) == 0);
     } else {
         // Not readable: the mode is changed by name, still never through a link.
-        changed = ::fchmodat(where.folder.get(), where.name.constData(), (info.st_mode & 07777) | S_IWUSR,
+        changed = ::fchmodat(where.folder(), where.name.constData(), (info.st_mode & 07777) | S_IWUSR,
                              AT_SYMLINK_NOFOLLOW) == 0;
     }
     if (!changed)

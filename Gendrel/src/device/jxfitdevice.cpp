@@ -79,12 +79,11 @@ bool JXFitDevice::readDeviceIni()
     if (path.isEmpty())
         return false;
 
-    QSettings settings(path, QSettings::IniFormat);
-    // Every section parsed at once: QSettings parses a section only when one of its keys is asked for, and misses it
-    // when a sub-group's section sorts between the two ("[OS\1]" hides [OS] Version).
-    settings.allKeys();
-    const auto read = [&settings](const char* group, const char* key) {
-        return settingText(settings.value(QLatin1String(group) + QLatin1Char('/') + QLatin1String(key), QString()));
+    QVariantMap values;
+    if (!JXFSDeviceService::readDescriptionValues(path, values))
+        return false;
+    const auto read = [&values](const char* group, const char* key) {
+        return settingText(values.value(QLatin1String(group) + QLatin1Char('/') + QLatin1String(key), QString()));
     };
     m_uuid = read("UUID", "UUID");
     m_totalVersion = read("OS", "Version");

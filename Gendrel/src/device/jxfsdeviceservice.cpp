@@ -107,6 +107,17 @@ QByteArray withMark(const QByteArray& text, const MarkPlace& place)
     return text + added + lineEnd;
 }
 
+// The folder of a description file, open and never through a link; -1, logged, otherwise.
+int openDescriptionFolder(const QString& descriptionFile)
+{
+    const QByteArray folderPath = QFile::encodeName(QFileInfo(descriptionFile).absolutePath());
+    const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        JX_WARNING << "cannot open the folder of the description file" << descriptionFile << ":"
+                   << qUtf8Printable(errorText(errno));
+    return folder;
+}
+
 // Reads the file through its folder, never through a link, and no more than a description file can hold.
 bool readDescription(int folder, const QString& path, QByteArray& text, mode_t& mode)
 {
@@ -191,6 +202,18 @@ bool replaceDescription(int folder, const QString& path, const QByteArray& text,
 
 } // namespace
 
+bool JXFSDeviceService::readDescriptionValues(const QString& descriptionFile, QVariantMap& values)
+{
+    values.clear();
+    const int folder = descriptionFile.isEmpty() ? -1 : openDescriptionFolder(descriptionFile);
+    if (folder < 0)
+        return false;
+    const auto closeFolder = qScopeGuard([folder] { ::close(folder); });
+    QByteArray text;
+    mode_t mode = 0;
+    return readDescription(folder, descriptionFile, text, mode) && readIni(text, values);
+}
+
 JXFSDeviceService::JXFSDeviceService(const QString& drive, const stRegDevInfo* row, const QString& descriptionFile)
     : m_drive(drive)
     , m_descriptionFile(descriptionFile)
@@ -211,21 +234,14 @@ bool JXFSDeviceService::readDeviceUUID(const QString& descriptionFile, QString& 
     uuid.clear();
 
     // Held open, so that the file is read from and replaced in the same folder, whatever happens to its path.
-    const QByteArray folderPath = QFile::encodeName(QFileInfo(descriptionFile).absolutePath());
-    const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0) {
-        JX_WARNING << "cannot open the folder of the description file" << descriptionFile << ":"
-                   << qUtf8Printable(errorText(errno));
+    const int folder = openDescriptionFolder(descriptionFile);
+    if (folder < 0)
         return false;
-    }
     const auto closeFolder = qScopeGuard([folder] { ::close(folder); });
     QByteArray text;
     mode_t mode = 0;
-    if (!readDescription(folder, descriptionFile, text, mode))
-        return false;
-
     QVariantMap values;
-    if (!readIni(text, values))
+    if (!readDescription(folder, descriptionFile, text, mode) || !readIni(text, values))
         return false;
     // A value with commas comes back as a list: it is one text in a description file.
     const QVariant value = values.value(QStringLiteral("UUID/UUID"));

@@ -65,7 +65,9 @@ bool JXGalDevice::readDeviceIniLocked()
         JX_WARNING << "no device.ini on" << drive;
         return false;
     }
-    QSettings ini(path, QSettings::IniFormat);
+    QVariantMap ini;
+    if (!JXFSDeviceService::readDescriptionValues(path, ini))
+        return false;
     uuid = ini.value(QStringLiteral("UUID/UUID"), QString()).toString();
     osVersion = ini.value(QStringLiteral("OS/Version"), QString()).toString();
     requiredJXVersion = ini.value(QStringLiteral("JX/Version"), QString()).toString();

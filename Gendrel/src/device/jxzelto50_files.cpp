@@ -20,6 +20,7 @@
 #include "jxlog.h"
 #include "jxutility.h"
 #include "search/ghdevicedb.h"
+#include "util/ghscratchfile.h"
 #include "util/ghtracelog.h"
 
 namespace {
@@ -112,10 +113,12 @@ void JXZelto50::removeReadOnlyAttribute(QString path)
     volumeFor(path).addOwnerWrite(path);
 }
 
-bool JXZelto50::zipFiles(QString zipFile, QString folder, QStringList& files)
+namespace {
+
+// The named files packed into archive, a QSaveFile or a GHScratchFile for zipFile, committed when whole.
+template <class Archive>
+bool packInto(Archive& archive, const QString& zipFile, const QString& folder, const QStringList& files)
 {
-    // The archive is renamed into place only when complete: a failed pack leaves no archive that looks whole.
-    QSaveFile archive(zipFile);
     QuaZip zip(&archive);
     zip.setAutoClose(false);
     if (!zip.open(QuaZip::mdCreate)) {
@@ -173,6 +176,19 @@ bool JXZelto50::zipFiles(QString zipFile, QString folder, QStringList& files)
     return true;
 }
 
+} // namespace
+
+bool JXZelto50::zipFiles(QString zipFile, QString folder, QStringList& files, bool durable)
+{
+    // The archive is renamed into place only when complete: a failed pack leaves no archive that looks whole.
+    if (!durable) {
+        GHScratchFile archive(zipFile);
+        return packInto(archive, zipFile, folder, files);
+    }
+    QSaveFile archive(zipFile);
+    return packInto(archive, zipFile, folder, files);
+}
+
 bool JXZelto50::removeFile(QString path)
 {
     JXDeviceVolume volume = volumeFor(path);
@@ -221,7 +237,11 @@ bool JXZelto50::prepareUploadData(QString& path, bool dontCheckUploaded)
     QStringList binaries;
     for (const auto& log : qAsConst(logs)) {
         bool uploaded = false;
-        const QString gpx = GHDeviceDB::getShareData(SHARE_TRACE_LOG, log.first, uploaded, 2);
+        std::optional<quint32> workout;
+        // The exports are packed and deleted: only the package is flushed to the disk.
+        const QString gpx = GHDeviceDB::getShareData(
+            SHARE_TRACE_LOG, log.first, uploaded, GHTraceLog::EXPORT_NEEDS_SENSOR_LOG | GHTraceLog::EXPORT_SCRATCH,
+            &workout);
         if (gpx.isEmpty())
             continue;
         if (uploaded && !all) {
@@ -230,14 +250,8 @@ bool JXZelto50::prepareUploadData(QString& path, bool dontCheckUploaded)
         }
         if (!all)
             toMark.append(log.first);
-        QByteArray bytes;
-        if (readCapped(gpx, bytes, "workout id")) {
-            quint32 workoutId = 0;
-            if (workoutIdOfRide(QString::fromUtf8(bytes), workoutId))
-                workoutIds.append(workoutId);
-        } else if (!QFileInfo(gpx).isFile() || QFileInfo(gpx).size() <= kMaxWholeFileRead) {
-            JX_WARNING << "prepareUploadData, get workout id open file error " << quoted(gpx);
-        }
+        if (workout)
+            workoutIds.append(*workout);
         const quint32 rideId = quint32(log.first.rowId);
         binaries << GHTraceLog::getTraceLogGPS(rideId) << GHTraceLog::getTraceLogTRN(rideId);
         const QString debugLog = GHTraceLog::getTraceLogDBG(rideId);
@@ -257,7 +271,7 @@ bool JXZelto50::prepareUploadData(QString& path, bool dontCheckUploaded)
     }
     // A package without its binary logs still carries the rides; the failure is logged by the packing.
     if (!binaries.isEmpty())
-        zipFiles(folder + QLatin1String("/flash.dat"), QString(), binaries);
+        zipFiles(folder + QLatin1String("/flash.dat"), QString(), binaries, false);
 
     if (path.isEmpty())
         path = JXEnv::getInstance()->getTmpFolder() + QLatin1Char('/') + JXEnv::getInstance()->getUploadFilename();

@@ -1,7 +1,6 @@
 #include "system/jxplatform.h"
 
-#include <QFileInfo>
-#include <QSettings>
+#include <QVariantMap>
 #include <QVariant>
 
 #include "device/jxdevicemanager.h"
@@ -19,37 +18,25 @@ namespace {
 const char kMassStorageMatchText[] = "VEXMOR:zelto:Zelto:TIRNA Device:TIRNA MS:TIRNA";
 
 // A value with commas comes back from the INI reader as a list: it is one text in a description file.
-QString iniText(const QSettings& settings, const QString& key)
+QString iniText(const QVariantMap& values, const QString& key)
 {
-    const QVariant value = settings.value(key);
+    const QVariant value = values.value(key);
     return value.type() == QVariant::StringList ? value.toStringList().join(QLatin1Char(',')) : value.toString();
 }
 
 // False when the description file names no usable model.
 bool readDescriptionFile(const QString& path, QString& model, QString& uuid)
 {
-    // The UUID read before this one has logged why such a file is refused.
-    const QFileInfo info(path);
-    if (info.isSymLink() || QFileInfo(info.absolutePath()).isSymLink() ||
-        info.size() > JXFSDeviceService::kMaxDescriptionSize)
+    QVariantMap values;
+    if (!JXFSDeviceService::readDescriptionValues(path, values) || !values.contains(QStringLiteral("MODEL/Model")))
         return false;
-    QSettings settings(path, QSettings::IniFormat);
-    // Every section parsed at once: QSettings parses a section only when one of its keys is asked for, and misses it
-    // when a sub-group's section sorts between the two ("[OS\1]" hides [OS] Version).
-    settings.allKeys();
-    settings.beginGroup(QStringLiteral("MODEL"));
-    if (!settings.contains(QStringLiteral("Model")))
-        return false;
-    model = iniText(settings, QStringLiteral("Model")).trimmed();
-    settings.endGroup();
+    model = iniText(values, QStringLiteral("MODEL/Model")).trimmed();
     // The model name becomes folder names of this computer: one that could leave its folder is no model name.
     if (!JXClient::isSafeModelName(model)) {
         JX_CRITICAL << "the description file" << path << "names the model" << model << ", which is no folder name";
         return false;
     }
-    settings.beginGroup(QStringLiteral("UUID"));
-    uuid = iniText(settings, QStringLiteral("UUID"));
-    settings.endGroup();
+    uuid = iniText(values, QStringLiteral("UUID/UUID"));
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 #include "search/ghid.h"
 
@@ -163,7 +164,9 @@ public:
     // The exported file's path, or an empty text when nothing was exported. A ride's file is named and placed by
     // GHTraceLog::gpsTrackToGpx, the others go to the output home (the flash home's route folder when that is
     // empty). When the compressed form cannot be written the result is empty and the file stays uncompressed.
-    static QString getShareData(GHShareType type, GHId id, bool& uploaded, unsigned flags);
+    // For a ride, workout receives the workout its exported workout log names, as gpsTrackToGpx gives it.
+    static QString getShareData(GHShareType type, GHId id, bool& uploaded, unsigned flags,
+                                std::optional<quint32>* workout = nullptr);
     // Imports the file as a route (a GPX share of a route or ride) or as the workouts of a training course. The file
     // is deleted once imported, and when it is a GPX file that is no share, a share of another type or a route
     // stored already; it stays when decompression or the import fails.

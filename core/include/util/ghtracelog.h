@@ -5,10 +5,13 @@
 #include <QVector>
 
 #include <cstdio>
+#include <optional>
 
 #include "search/ghid.h"
 #include "util/ghbinarylogger.h"
 #include "util/ghtripstatistic.h"
+
+class QXmlStreamReader;
 
 class GHLiveLocation;
 class GHStatisticReader;
@@ -102,6 +105,8 @@ public:
     // Export flags of gpsTrackToGpx.
     static const int EXPORT_NEEDS_SENSOR_LOG = 2;
     static const int EXPORT_THIN = 4;
+    // The file is packed and deleted by the caller: still written beside its place and renamed, but not flushed.
+    static const int EXPORT_SCRATCH = 8;
 
     static bool hasStatistic(quint32 id);
     static bool readStatistic(quint32 id, GHStatisticReader* reader);
@@ -113,8 +118,12 @@ public:
     // Writes the ride as "<yyyyMMddhhmmss>.gpx" (its id as UTC) into the output home, or the trace-log folder
     // without one, and returns the path; empty on any failure. uploaded receives the row's Uploaded flag. With
     // EXPORT_NEEDS_SENSOR_LOG a ride without a sensor log is refused; without it such a ride is exported with its
-    // track only. EXPORT_THIN thins a long track.
-    static QString gpsTrackToGpx(GHId id, bool& uploaded, int flags);
+    // track only. EXPORT_THIN thins a long track. workout, when given, receives the workout that the exported
+    // workout log names (none without one).
+    static QString gpsTrackToGpx(GHId id, bool& uploaded, int flags, std::optional<quint32>* workout = nullptr);
+    // The wid that the first "wrklog" element of a workout log names; false when it names none (no such element, or
+    // an "id" that is absent or not a number; idText then receives the id as written).
+    static bool workoutOfLog(QXmlStreamReader& reader, quint32& wid, QString* idText = nullptr);
 
     // Creates the folder, with its missing parents, when it does not exist.
     static void setHomeDir(const QString& folder);

@@ -7,6 +7,8 @@
 #include <QVariant>
 #include <QVector>
 
+#include <optional>
+
 #include "search/ghid.h"
 #include "util/ghgpxexportable.h"
 #include "util/ghpsfrecord.h"
@@ -76,6 +78,8 @@ public:
     // Copy the ride's "-WRK.xml", "-STA.xml" and "-PLN.xml" side files into the output, each only when it parses
     // whole.
     void _writeWorkoutLog(QXmlStreamWriter& writer);
+    // The workout that the workout log written last names; none when no log was written or it names none.
+    std::optional<quint32> writtenWorkout() const { return m_writtenWorkout; }
     void _writeLaps(QXmlStreamWriter& writer);
     void _writeWorkoutPlan(QXmlStreamWriter& writer);
 
@@ -117,6 +121,7 @@ private:
     int m_maxLon;
     QString m_logVersion;    // "0.2.1.8": the GPS log's format version
     QString m_systemVersion; // the device's, from GPS logs of format 0.2.1.7 and later
+    std::optional<quint32> m_writtenWorkout;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #ifndef GHXMLSUPPORT_H
 #define GHXMLSUPPORT_H
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -75,14 +76,16 @@ public:
 
     // Copies the XML file at path into the open writer, from its first start element to its end, when the whole file
     // parses; otherwise writes nothing and returns false, so the caller can write the part itself. A missing file
-    // returns false without a message, as side files are optional; any other failure is logged.
-    static bool copyXmlFile(QXmlStreamWriter& writer, const QString& path);
+    // returns false without a message, as side files are optional; any other failure is logged. copied, when given,
+    // receives the file's bytes when they were copied.
+    static bool copyXmlFile(QXmlStreamWriter& writer, const QString& path, QByteArray* copied = nullptr);
 
     // Writes a UTF-8 document, indented by two, to path: writeContent writes from the start of the document to its
     // last part, and the document is ended here. Written beside the target and renamed over it at the end, so a
     // failed write leaves an earlier file whole. False with a logged reason ("cannot write the <what> <path>: ...").
+    // Flushed to the disk unless durable is false, for a file that is packed and deleted again.
     static bool writeXmlFile(const QString& path, const char* what,
-                             const std::function<void(QXmlStreamWriter&)>& writeContent);
+                             const std::function<void(QXmlStreamWriter&)>& writeContent, bool durable = true);
 };
 
 #endif

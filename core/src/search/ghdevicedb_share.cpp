@@ -450,8 +450,11 @@ WorkoutOutcome importWorkout(const GHTrnWorkout& workout, const QString& createT
 
 } // namespace
 
-QString GHDeviceDB::getShareData(GHShareType type, GHId id, bool& uploaded, unsigned flags)
+QString GHDeviceDB::getShareData(GHShareType type, GHId id, bool& uploaded, unsigned flags,
+                                 std::optional<quint32>* workout)
 {
+    if (workout)
+        workout->reset();
     QString path;
     switch (type) {
     case SHARE_WORKOUT: {
@@ -461,7 +464,7 @@ QString GHDeviceDB::getShareData(GHShareType type, GHId id, bool& uploaded, unsi
             path.clear();
         break;
     }
-    case SHARE_TRACE_LOG: path = GHTraceLog::gpsTrackToGpx(id, uploaded, int(flags)); break;
+    case SHARE_TRACE_LOG: path = GHTraceLog::gpsTrackToGpx(id, uploaded, int(flags), workout); break;
     case SHARE_ROUTE: path = _preRouteToGpx(id, uploaded); break;
     }
     if (GHTraceLog::deprecated() && (flags & SHARE_COMPRESS) && !path.isEmpty() && !compressExport(path))

@@ -61,16 +61,14 @@ bool workoutOfLog(const QString& path, unsigned int* wid)
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
     QXmlStreamReader reader(&file);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("wrklog")) {
-            bool ok = false;
-            *wid = reader.attributes().value(QLatin1String("id")).toUInt(&ok, 10);
-            if (!ok)
-                qWarning("%s names no workout: its id is \"%s\"", qUtf8Printable(path),
-                         qUtf8Printable(reader.attributes().value(QLatin1String("id")).toString()));
-            return ok;
-        }
+    QString idText;
+    quint32 id = 0;
+    if (GHTraceLog::workoutOfLog(reader, id, &idText)) {
+        *wid = id;
+        return true;
     }
+    if (reader.name() == QLatin1String("wrklog"))
+        qWarning("%s names no workout: its id is \"%s\"", qUtf8Printable(path), qUtf8Printable(idText));
     return false;
 }
 

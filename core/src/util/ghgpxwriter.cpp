@@ -11,7 +11,7 @@ GHGpxWriter::GHGpxWriter(const QString& version, GHGpxExportable* source)
 {
 }
 
-bool GHGpxWriter::writeFile(const QString& path)
+bool GHGpxWriter::writeFile(const QString& path, bool durable)
 {
     if (!m_source) {
         qWarning("GHGpxWriter: nothing to write to %s", qUtf8Printable(path));
@@ -24,7 +24,7 @@ bool GHGpxWriter::writeFile(const QString& path)
         m_source->writeTrk(writer);
         m_source->writeWpt(writer);
         m_source->writeExtensions(writer);
-    });
+    }, durable);
 }
 
 void GHGpxWriter::writeHeader(QXmlStreamWriter& writer)

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QStringList>
 #include <QVariant>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <cerrno>
@@ -391,8 +392,25 @@ GHTrackDP* GHTraceLog::getTrackDP(GHId id, bool skipCheck)
     return provider;
 }
 
-QString GHTraceLog::gpsTrackToGpx(GHId id, bool& uploaded, int flags)
+bool GHTraceLog::workoutOfLog(QXmlStreamReader& reader, quint32& wid, QString* idText)
 {
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QLatin1String("wrklog")) {
+            bool ok = false;
+            const QStringRef id = reader.attributes().value(QLatin1String("id"));
+            wid = id.toUInt(&ok, 10);
+            if (!ok && idText)
+                *idText = id.toString();
+            return ok;
+        }
+    }
+    return false;
+}
+
+QString GHTraceLog::gpsTrackToGpx(GHId id, bool& uploaded, int flags, std::optional<quint32>* workout)
+{
+    if (workout)
+        workout->reset();
     QStringList columns{QStringLiteral("CreateTime"), QStringLiteral("Uploaded")};
     QVector<QVariant> values;
     GHDeviceDB::getTraceLogData(id, columns, values);
@@ -441,5 +459,9 @@ QString GHTraceLog::gpsTrackToGpx(GHId id, bool& uploaded, int flags)
             return QString();
     }
     GHGpxWriter writer(QStringLiteral("2.0"), &provider);
-    return writer.writeFile(path) ? path : QString();
+    if (!writer.writeFile(path, !(flags & EXPORT_SCRATCH)))
+        return QString();
+    if (workout)
+        *workout = provider.writtenWorkout();
+    return path;
 }

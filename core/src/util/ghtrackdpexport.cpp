@@ -1,6 +1,7 @@
 #include "util/ghtrackdp.h"
 
 #include <QStringList>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include "util/ghtimetext.h"
@@ -282,7 +283,14 @@ void GHTrackDP::writeExtensions(QXmlStreamWriter& writer)
 // elements open around everything written after it.
 void GHTrackDP::_writeWorkoutLog(QXmlStreamWriter& writer)
 {
-    GHXmlSupport::copyXmlFile(writer, GHTraceLog::getTraceLogWRK(quint32(m_id)));
+    m_writtenWorkout.reset();
+    QByteArray log;
+    if (!GHXmlSupport::copyXmlFile(writer, GHTraceLog::getTraceLogWRK(quint32(m_id)), &log))
+        return;
+    QXmlStreamReader reader(log);
+    quint32 wid = 0;
+    if (GHTraceLog::workoutOfLog(reader, wid))
+        m_writtenWorkout = wid;
 }
 
 void GHTrackDP::_writeLaps(QXmlStreamWriter& writer)

@@ -5,6 +5,8 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include "util/ghscratchfile.h"
+
 namespace {
 
 // Side files hold a user profile, a workout or a few statistics: kilobytes. Anything this large is not one of them,
@@ -65,7 +67,7 @@ void GHXmlSupport::writeAttribute(QXmlStreamWriter& writer, const char* name, co
     writer.writeAttribute(QLatin1String(name), xmlText(value));
 }
 
-bool GHXmlSupport::copyXmlFile(QXmlStreamWriter& writer, const QString& path)
+bool GHXmlSupport::copyXmlFile(QXmlStreamWriter& writer, const QString& path, QByteArray* copied)
 {
     QFile file(path);
     if (!file.exists())
@@ -133,13 +135,18 @@ bool GHXmlSupport::copyXmlFile(QXmlStreamWriter& writer, const QString& path)
             break;
         }
     }
+    if (copied)
+        *copied = content;
     return true;
 }
 
-bool GHXmlSupport::writeXmlFile(const QString& path, const char* what,
-                                const std::function<void(QXmlStreamWriter&)>& writeContent)
+namespace {
+
+// The document written into file, which is a QSaveFile or a GHScratchFile.
+template <class File>
+bool writeXml(File& file, const QString& path, const char* what,
+              const std::function<void(QXmlStreamWriter&)>& writeContent)
 {
-    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         qWarning("cannot write the %s %s: %s", what, qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
@@ -165,4 +172,17 @@ bool GHXmlSupport::writeXmlFile(const QString& path, const char* what,
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool GHXmlSupport::writeXmlFile(const QString& path, const char* what,
+                                const std::function<void(QXmlStreamWriter&)>& writeContent, bool durable)
+{
+    if (!durable) {
+        GHScratchFile file(path);
+        return writeXml(file, path, what, writeContent);
+    }
+    QSaveFile file(path);
+    return writeXml(file, path, what, writeContent);
 }
