@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QSqlError>
 
+#include "ghdevicedbfiles_p.h"
 #include "location/ghlocale.h"
 #include "location/ghlocation.h"
 #include "rastermap/ghmaputils.h"
@@ -17,7 +18,7 @@ std::unique_ptr<GHPOIQuery> GHDeviceDB::ms_poiQry;
 
 namespace {
 
-const QString kConnection = QStringLiteral("ghddb");
+const QString kConnection = deviceDbConnection();
 
 // Runs while the application object is destroyed: a search still running then would outlive Qt's SQL state.
 void endPoiSearchAtExit()
@@ -101,7 +102,7 @@ void GHDeviceDB::getPoiCategories(QVector<GHPoiCategory>& out, QString lang)
 {
     if (!GHTraceLog::deprecated())
         return;
-    const QString database = findDbFile(ms_homeStorage, ms_homeFlash, "/data/poi/poi.dat");
+    const QString database = findDbFile(ms_homeStorage, ms_homeFlash, kPoiDb);
     if (database.isEmpty())
         return;
     QSqlDatabase db = GHSqlCRUD::opendb(database, kConnection);

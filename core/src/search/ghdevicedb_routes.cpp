@@ -6,14 +6,14 @@
 #include <QFileInfo>
 #include <QSqlError>
 
+#include "ghdevicedbfiles_p.h"
 #include "sql/ghsqlcrud.h"
 #include "sql/routedbm.h"
 #include "util/ghtracelog.h"
 
 namespace {
 
-const QString kConnection = QStringLiteral("ghddb");
-const char* const kRouteDb = "/data/route/route.dat";
+const QString kConnection = deviceDbConnection();
 
 struct KnownTable
 {
@@ -24,10 +24,10 @@ struct KnownTable
 
 // The tables that the generic row access serves, by exact name.
 const KnownTable kKnownTables[] = {
-    {"Route", "idRoute", "/data/route/route.dat"},
-    {"TraceLog", "idRoute", "/data/route/route.dat"},
-    {"MyFavorite", "idMyFavorite", "/data/poi/favorite.dat"},
-    {"POICategory", "idPOICategory", "/data/poi/poi.dat"},
+    {"Route", "idRoute", kRouteDb},
+    {"TraceLog", "idRoute", kRouteDb},
+    {"MyFavorite", "idMyFavorite", kFavoriteDb},
+    {"POICategory", "idPOICategory", kPoiDb},
 };
 
 // Null for any other name, and for "POICategory" in the current layout, whose devices keep no poi.dat of that kind.
@@ -43,28 +43,13 @@ const KnownTable* knownTable(const QString& name)
     return nullptr;
 }
 
-// An empty text for a location that names no home.
-QString homeOf(GHId::DBLOC location)
-{
-    switch (location) {
-    case GHId::FLASH: return GHDeviceDB::getFlashHome();
-    case GHId::STORAGE: return GHDeviceDB::getStorageHome();
-    }
-    return QString();
-}
-
-bool isKnownLocation(GHId::DBLOC location)
-{
-    return location == GHId::FLASH || location == GHId::STORAGE;
-}
-
 // The database of a known table under the id's home; empty when the table, the home or the file is missing.
 QString rowDatabase(const QString& table, GHId id, const KnownTable** known)
 {
     *known = knownTable(table);
-    if (!*known || !isKnownLocation(id.location))
+    if (!*known || !GHId::namesHome(id.location))
         return QString();
-    return GHDeviceDB::findDbFile(homeOf(id.location), QString(), (*known)->database);
+    return GHDeviceDB::findDbFile(GHDeviceDB::homeOf(id.location), QString(), (*known)->database);
 }
 
 } // namespace
@@ -112,7 +97,7 @@ void GHDeviceDB::_getRouteList(int routeType, QMap<GHId, QString>& routes, QStri
 
 bool GHDeviceDB::updateRoute(GHId id, QStringList& columns, QVector<QVariant>& values)
 {
-    if (!isKnownLocation(id.location))
+    if (!GHId::namesHome(id.location))
         return false;
     const QString database = findDbFile(homeOf(id.location), QString(), kRouteDb);
     if (database.isEmpty())
@@ -131,7 +116,7 @@ bool GHDeviceDB::updateRoute(GHId id, QStringList& columns, QVector<QVariant>& v
 
 bool GHDeviceDB::deleteRoute(GHId id)
 {
-    if (!isKnownLocation(id.location))
+    if (!GHId::namesHome(id.location))
         return false;
     const QString home = homeOf(id.location);
     const QString database = findDbFile(home, QString(), kRouteDb);
@@ -146,7 +131,7 @@ bool GHDeviceDB::deleteRoute(GHId id)
         return false;
     }
     // Only once the row is gone, so that a failed delete leaves the route whole.
-    const QString gpx = home + QStringLiteral("/data/route/route-%1.gpx").arg(id.rowId);
+    const QString gpx = routeGpxFile(home, id.rowId);
     if (QFileInfo::exists(gpx) && !QFile::remove(gpx))
         qWarning("cannot remove %s", qUtf8Printable(gpx));
     return true;
@@ -244,7 +229,5 @@ void GHDeviceDB::getRouteData(GHId id, QStringList& columns, QVector<QVariant>& 
 
 void GHDeviceDB::setRouteUpload(GHId id, bool uploaded)
 {
-    QStringList columns{QStringLiteral("Uploaded")};
-    QVector<QVariant> values{uploaded ? 1 : 0};
-    _setDbData(QStringLiteral("Route"), id, columns, values);
+    setUploadedColumn(QStringLiteral("Route"), id, uploaded);
 }
