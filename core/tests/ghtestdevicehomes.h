@@ -27,6 +27,25 @@ protected:
     QString routeSql() const { return m_flash + QLatin1String("/data/route/route.sql"); }
     QString favoriteDb() const { return m_flash + QLatin1String("/data/poi/favorite.dat"); }
 
+    // The flash home as the device set-up leaves it on a new device: route.sql written and the homes recorded, which
+    // makes route.dat from it. False when the script cannot be written.
+    bool setUpFreshFlash()
+    {
+        if (!GHTestSqlite::writeAll(routeSql(), shippedScript()))
+            return false;
+        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
+        return true;
+    }
+
+    // The flash home with a database as a device wrote it, made from the SQL text, and the homes recorded.
+    bool setUpFlashWith(const QString& database, const QByteArray& sql)
+    {
+        if (!GHTestSqlite::build(database, sql))
+            return false;
+        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
+        return true;
+    }
+
     // False when no scratch folder could be made.
     bool startScratch()
     {

@@ -106,8 +106,7 @@ private slots:
 
     void shippedScriptHoldsEveryColumn()
     {
-        QVERIFY(GHTestSqlite::writeAll(routeSql(), shippedScript()));
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
+        QVERIFY(setUpFreshFlash());
         // The share import binds numbers as texts: only INTEGER columns turn them back into numbers.
         QCOMPARE(columnsOf(routeDb(), "Route"),
                  QStringLiteral("idRoute INTEGER,Title TEXT,Abstract TEXT,Author TEXT,CreateTime INTEGER,"
@@ -401,8 +400,7 @@ private slots:
 
     void closeReleasesDatabaseFiles()
     {
-        QVERIFY(GHTestSqlite::writeAll(routeSql(), shippedScript()));
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
+        QVERIFY(setUpFreshFlash());
         const QString poiTile = m_flash + "/data/poi/0/poi0.dat";
         const QString mapTile = m_flash + "/map/tile.dat";
         QVERIFY(GHTestSqlite::build(poiTile, "CREATE TABLE POI (idPOI INTEGER PRIMARY KEY);"));

@@ -63,10 +63,7 @@ private:
     // A flash home as the device set-up leaves it, with the rides of the SQL text.
     bool flashHome(const QByteArray& rows)
     {
-        if (!GHTestSqlite::writeAll(routeSql(), shippedScript()))
-            return false;
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
-        return rows.isEmpty() || GHTestSqlite::run(routeDb(), rows);
+        return setUpFreshFlash() && (rows.isEmpty() || GHTestSqlite::run(routeDb(), rows));
     }
 
 private slots:

@@ -45,13 +45,7 @@ class TestGHFavorites : public GHTestDeviceHomes
 
 private:
     // A flash home of the current generation whose favorite.dat holds the two places above.
-    bool twoFavorites()
-    {
-        if (!GHTestSqlite::build(favoriteDb(), kFavorites))
-            return false;
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
-        return true;
-    }
+    bool twoFavorites() { return setUpFlashWith(favoriteDb(), kFavorites); }
 
 private slots:
     void init()

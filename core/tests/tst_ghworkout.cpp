@@ -123,22 +123,10 @@ class TestGHWorkout : public GHTestDeviceHomes
 
 private:
     // The flash home as the device set-up leaves it on a new device.
-    bool freshHome()
-    {
-        if (!GHTestSqlite::writeAll(routeSql(), shippedScript()))
-            return false;
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
-        return QFileInfo(routeDb()).isFile();
-    }
+    bool freshHome() { return setUpFreshFlash() && QFileInfo(routeDb()).isFile(); }
 
     // A route.dat that a device wrote, made by the sqlite3 tool; no route.sql touches it.
-    bool deviceHome()
-    {
-        if (!GHTestSqlite::build(routeDb(), shippedScript() + kDeviceRows))
-            return false;
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
-        return true;
-    }
+    bool deviceHome() { return setUpFlashWith(routeDb(), shippedScript() + kDeviceRows); }
 
 private slots:
     void init()

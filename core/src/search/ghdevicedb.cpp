@@ -7,7 +7,7 @@
 #include <QSqlError>
 #include <QVariant>
 
-#include "ghdevicedbfiles_p.h"
+#include "ghdevicedb_p.h"
 #include "ghsqlscriptguard.h"
 #include "sql/favoritedbm.h"
 #include "sql/ghsqlcrud.h"

@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <QSqlError>
 
-#include "ghdevicedbfiles_p.h"
+#include "ghdevicedb_p.h"
 #include "search/ghmyfavoriterecord.h"
 #include "sql/favoritedbm.h"
 #include "sql/ghsqlcrud.h"

@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 
-#include "ghdevicedbfiles_p.h"
+#include "ghdevicedb_p.h"
 #include "sql/ghsqlcrud.h"
 #include "sql/routedbm.h"
 #include "util/ghtracelog.h"
@@ -141,13 +141,10 @@ void GHDeviceDB::_getDbData(QString table, GHId id, QStringList& columns, QVecto
 {
     const KnownTable* known = nullptr;
     const QString database = rowDatabase(table, id, &known);
-    if (database.isEmpty())
+    std::optional<QSqlQuery> opened = forwardQuery(database);
+    if (!opened)
         return;
-    QSqlDatabase db = GHSqlCRUD::opendb(database, kConnection);
-    if (!db.isOpen())
-        return;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
+    QSqlQuery& query = *opened;
     const QString text = QStringLiteral("select %1 from %2 where %3=?")
                              .arg(columns.join(QLatin1Char(',')), table, QLatin1String(known->keyColumn));
     bool ran = query.prepare(text);
@@ -178,11 +175,10 @@ void GHDeviceDB::_setDbData(QString table, GHId id, QStringList& columns, QVecto
     const QString text = QStringLiteral("update %1 set %2 where %3=%4")
                              .arg(table, assignments.join(QLatin1Char(',')), QLatin1String(known->keyColumn))
                              .arg(id.rowId);
-    QSqlDatabase db = GHSqlCRUD::opendb(database, kConnection);
-    if (!db.isOpen())
+    std::optional<QSqlQuery> opened = forwardQuery(database);
+    if (!opened)
         return;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
+    QSqlQuery& query = *opened;
     bool ran = query.prepare(text);
     if (ran) {
         for (const QVariant& value : qAsConst(values))

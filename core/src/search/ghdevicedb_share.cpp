@@ -15,7 +15,7 @@
 #include <limits>
 #include <zlib.h>
 
-#include "ghdevicedbfiles_p.h"
+#include "ghdevicedb_p.h"
 #include "sql/ghsqlcrud.h"
 #include "sql/ghsqlsavepoint.h"
 #include "sql/ghworkoutintervalmodel.h"

@@ -11,7 +11,7 @@
 
 #include <sys/stat.h>
 
-#include "ghdevicedbfiles_p.h"
+#include "ghdevicedb_p.h"
 #include "sql/ghsqlcrud.h"
 #include "sql/tracelogdbm.h"
 #include "training/ghworkoutprovider.h"

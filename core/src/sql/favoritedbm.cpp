@@ -1,6 +1,6 @@
 #include "sql/favoritedbm.h"
 
-#include "../search/ghdevicedbfiles_p.h"
+#include "../search/ghdevicedb_p.h"
 #include "search/ghdevicedb.h"
 
 QString FavoriteDbm::dbName() const

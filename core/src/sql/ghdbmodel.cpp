@@ -1,6 +1,6 @@
 #include "sql/ghdbmodel.h"
 
-#include "../search/ghdevicedbfiles_p.h"
+#include "../search/ghdevicedb_p.h"
 
 GHDbModel::GHDbModel() : m_values(nullptr), m_columns(nullptr) {}
 

@@ -2,7 +2,7 @@
 
 #include <QSqlQuery>
 
-#include "../search/ghdevicedbfiles_p.h"
+#include "../search/ghdevicedb_p.h"
 #include "search/ghdevicedb.h"
 
 QString TraceLogDbm::dbName() const

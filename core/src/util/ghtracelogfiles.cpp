@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-#include "../search/ghdevicedbfiles_p.h"
+#include "../search/ghdevicedb_p.h"
 #include "location/ghlivelocation.h"
 #include "search/ghdevicedb.h"
 #include "training/ghworkout.h"

@@ -1,11 +1,17 @@
-#ifndef GHDEVICEDBFILES_P_H
-#define GHDEVICEDBFILES_P_H
+#ifndef GHDEVICEDB_P_H
+#define GHDEVICEDB_P_H
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlQuery>
 #include <QString>
 
+#include <optional>
+
 #include "search/ghdevicedb.h"
+#include "sql/ghsqlcrud.h"
+
+// What the files of GHDeviceDB, the table models and the ride logs share about a device home's databases.
 
 // Where a device home keeps its databases, relative to the home. Inline arrays have one address in the whole
 // program, which GHDeviceDB::flashDbFile tells its paths apart by.
@@ -17,6 +23,20 @@ inline constexpr char kPoiDb[] = "/data/poi/poi.dat";
 inline QString deviceDbConnection()
 {
     return QStringLiteral("ghddb");
+}
+
+// A forward-only query on the shared connection, pointed at the database file; none when the path is empty or the
+// file does not open.
+inline std::optional<QSqlQuery> forwardQuery(const QString& database)
+{
+    if (database.isEmpty())
+        return std::nullopt;
+    QSqlDatabase db = GHSqlCRUD::opendb(database, deviceDbConnection());
+    if (!db.isOpen())
+        return std::nullopt;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    return query;
 }
 
 // A route's GPX file beside the route database of its home.
