@@ -2,8 +2,6 @@
 
 #include "search/ghdevicedb.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSqlError>
 
 #include "ghdevicedb_p.h"
@@ -131,9 +129,7 @@ bool GHDeviceDB::deleteRoute(GHId id)
         return false;
     }
     // Only once the row is gone, so that a failed delete leaves the route whole.
-    const QString gpx = routeGpxFile(home, id.rowId);
-    if (QFileInfo::exists(gpx) && !QFile::remove(gpx))
-        qWarning("cannot remove %s", qUtf8Printable(gpx));
+    removeIfThere(routeGpxFile(home, id.rowId));
     return true;
 }
 
