@@ -10,6 +10,8 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include "ghtestfiles.h"
+
 // What the database tests share. Fixtures are SQL texts that the sqlite3 command-line tool turns into database
 // files, and checks read files back with the same tool, so that neither depends on the code under test.
 namespace GHTestSqlite {
@@ -69,18 +71,8 @@ inline int openDescriptors(const QString& path)
     return count;
 }
 
-inline QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
+using GHTestFiles::readAll;
+using GHTestFiles::writeAll;
 
 // Another program reading a database: the sqlite3 tool inside a read transaction, so that no one can commit a
 // write to the file until it ends (at the latest when the object goes out of scope).

@@ -55,6 +55,30 @@ inline void addSavedAsRows()
     QTest::newRow("UTF-16BE, lone CR") << QByteArray("\r") << QByteArray("UTF-16BE");
 }
 
+// The content saved another way, as savedAs makes it, reads like the content itself, and the content as expected.
+// write(bytes) gives the path of a file with those bytes (empty when it cannot); readFile(path, &calls) reads one
+// file and records what its reader reports. Every file must be well-formed to xmllint, where it is installed.
+template<typename Write, typename Read>
+void compareWithTwin(const QByteArray& content, const QByteArray& lineEnd, const QByteArray& encoding,
+                     const QStringList& expected, Write write, Read readFile)
+{
+    const auto callsOf = [&](const QByteArray& bytes, QStringList* calls) {
+        const QString path = write(bytes);
+        QVERIFY(!path.isEmpty());
+        if (available())
+            QVERIFY2(lint(path).isEmpty(), qPrintable(lint(path)));
+        readFile(path, calls);
+    };
+
+    QStringList twin;
+    callsOf(content, &twin);
+    QCOMPARE(twin, expected);
+    const QByteArray saved = savedAs(content, lineEnd, encoding);
+    QStringList calls;
+    callsOf(saved, &calls);
+    QCOMPARE(calls, twin);
+}
+
 } // namespace GHTestXml
 
 #endif

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "ghtestdevicehomes.h"
 #include "ghtestsqlite.h"
 #include "search/ghdevicedb.h"
 #include "search/ghid.h"
@@ -17,9 +18,6 @@
 using GHTestSqlite::query;
 
 namespace {
-
-const QString kCurrentVersion = QStringLiteral("GH2.0.1.3");
-const QString kOlderVersion = QStringLiteral("GH1.3.0.8");
 
 // Name and declared type of each column, in table order.
 QString columnsOf(const QString& db, const char* table)
@@ -57,36 +55,21 @@ QByteArray noise(int size, quint32 seed)
 
 } // namespace
 
-class TestGHDeviceDB : public QObject
+class TestGHDeviceDB : public GHTestDeviceHomes
 {
     Q_OBJECT
 
 private:
-    QString routeDb() const { return m_flash + QLatin1String("/data/route/route.dat"); }
-    QString routeSql() const { return m_flash + QLatin1String("/data/route/route.sql"); }
-    QString favoriteDb() const { return m_flash + QLatin1String("/data/poi/favorite.dat"); }
     QString poiDb() const { return m_flash + QLatin1String("/data/poi/poi.dat"); }
-
-    // The route.sql that our devices carry in their flash home.
-    static QByteArray shippedScript() { return GHTestSqlite::readAll(QFINDTESTDATA("flashhome/data/route/route.sql")); }
-
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
 
 private slots:
     void init()
     {
         GHTraceLog::setSystemVersion(kCurrentVersion);
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
+        QVERIFY(startScratch());
     }
 
-    void cleanup()
-    {
-        GHDeviceDB::closeStorageMapDb();
-        m_scratch.reset();
-    }
+    void cleanup() { stopScratch(); }
 
     void freshThenSecondRun()
     {
@@ -123,8 +106,7 @@ private slots:
 
     void shippedScriptHoldsEveryColumn()
     {
-        QVERIFY(GHTestSqlite::writeAll(routeSql(), shippedScript()));
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
+        QVERIFY(setUpFreshFlash());
         // The share import binds numbers as texts: only INTEGER columns turn them back into numbers.
         QCOMPARE(columnsOf(routeDb(), "Route"),
                  QStringLiteral("idRoute INTEGER,Title TEXT,Abstract TEXT,Author TEXT,CreateTime INTEGER,"
@@ -418,8 +400,7 @@ private slots:
 
     void closeReleasesDatabaseFiles()
     {
-        QVERIFY(GHTestSqlite::writeAll(routeSql(), shippedScript()));
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
+        QVERIFY(setUpFreshFlash());
         const QString poiTile = m_flash + "/data/poi/0/poi0.dat";
         const QString mapTile = m_flash + "/map/tile.dat";
         QVERIFY(GHTestSqlite::build(poiTile, "CREATE TABLE POI (idPOI INTEGER PRIMARY KEY);"));

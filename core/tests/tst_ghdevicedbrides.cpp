@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "ghtestdevicehomes.h"
 #include "ghtestsqlite.h"
 #include "search/ghdevicedb.h"
 #include "search/ghid.h"
@@ -13,8 +14,6 @@
 using GHTestSqlite::query;
 
 namespace {
-
-const QString kCurrentVersion = QStringLiteral("GH2.0.1.3");
 
 using RideList = QVector<QPair<GHId, QString>>;
 
@@ -56,42 +55,30 @@ QString listed(const RideList& rides)
 
 } // namespace
 
-class TestGHDeviceDBRides : public QObject
+class TestGHDeviceDBRides : public GHTestDeviceHomes
 {
     Q_OBJECT
 
 private:
-    QString routeDb() const { return m_flash + QLatin1String("/data/route/route.dat"); }
-    static QByteArray shippedScript() { return GHTestSqlite::readAll(QFINDTESTDATA("flashhome/data/route/route.sql")); }
-
     // A flash home as the device set-up leaves it, with the rides of the SQL text.
     bool flashHome(const QByteArray& rows)
     {
-        if (!GHTestSqlite::writeAll(m_flash + QLatin1String("/data/route/route.sql"), shippedScript()))
-            return false;
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
-        return rows.isEmpty() || GHTestSqlite::run(routeDb(), rows);
+        return setUpFreshFlash() && (rows.isEmpty() || GHTestSqlite::run(routeDb(), rows));
     }
-
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
 
 private slots:
     void init()
     {
         GHTraceLog::setSystemVersion(kCurrentVersion);
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
+        QVERIFY(startScratch());
         GHTraceLog::setHomeDir(m_scratch->path() + QLatin1String("/logs"));
         QVERIFY(!shippedScript().isEmpty());
     }
 
     void cleanup()
     {
-        GHDeviceDB::closeStorageMapDb();
         GHTraceLog::setHomeDir(QString());
-        m_scratch.reset();
+        stopScratch();
     }
 
     void listPurgesUnfinishedRides()

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "ghtestdevicehomes.h"
 #include "ghtestsqlite.h"
 #include "search/ghdevicedb.h"
 #include "search/ghid.h"
@@ -15,9 +16,6 @@ using GHTestSqlite::query;
 Q_DECLARE_METATYPE(GHId)
 
 namespace {
-
-const QString kCurrentVersion = QStringLiteral("GH2.0.1.3");
-const QString kOlderVersion = QStringLiteral("GH1.3.0.8");
 
 // Routes 1 and 7 of type 2 share their ids with the card's, so the two homes' entries must stay apart.
 const QByteArray kFlashRoutes = "INSERT INTO Route (idRoute, Title, RouteType, Uploaded) VALUES"
@@ -43,7 +41,7 @@ QString rowsOf(QSqlQuery& sqlQuery)
 
 } // namespace
 
-class TestGHDeviceDBRoutes : public QObject
+class TestGHDeviceDBRoutes : public GHTestDeviceHomes
 {
     Q_OBJECT
 
@@ -54,38 +52,29 @@ private:
     {
         return home + QStringLiteral("/data/route/route-%1.gpx").arg(rowId);
     }
-    static QByteArray shippedScript() { return GHTestSqlite::readAll(QFINDTESTDATA("flashhome/data/route/route.sql")); }
 
     // Both homes with their routes; the card's database as a device wrote it.
     bool twoHomes()
     {
-        if (!GHTestSqlite::writeAll(m_flash + QLatin1String("/data/route/route.sql"), shippedScript()) ||
+        if (!GHTestSqlite::writeAll(routeSql(), shippedScript()) ||
             !GHTestSqlite::build(cardRouteDb(), shippedScript() + kCardRoutes))
             return false;
         GHDeviceDB::setHomeDir(m_flash, m_card, QString());
         return GHTestSqlite::run(flashRouteDb(), kFlashRoutes);
     }
 
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
-    QString m_card;
-
 private slots:
     void init()
     {
         GHTraceLog::setSystemVersion(kCurrentVersion);
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
-        m_card = m_scratch->path() + QLatin1String("/card");
+        QVERIFY(startScratch());
         QVERIFY(!shippedScript().isEmpty());
     }
 
     void cleanup()
     {
-        GHDeviceDB::closeStorageMapDb();
         GHTraceLog::setSystemVersion(kCurrentVersion);
-        m_scratch.reset();
+        stopScratch();
     }
 
     void routeList_data()

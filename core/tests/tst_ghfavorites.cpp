@@ -3,10 +3,11 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include <ctime>
 #include <memory>
 
+#include "ghtestdevicehomes.h"
 #include "ghtestsqlite.h"
+#include "jxtimezoneguard.h"
 #include "search/ghdevicedb.h"
 #include "search/ghid.h"
 #include "search/ghmyfavoriterecord.h"
@@ -15,9 +16,6 @@
 using GHTestSqlite::query;
 
 namespace {
-
-const QString kCurrentVersion = QStringLiteral("GH2.0.1.3");
-const QString kOlderVersion = QStringLiteral("GH1.3.0.8");
 
 // The table as devices have it, with two places whose name order is the reverse of their id order.
 const QByteArray kFavorites =
@@ -31,29 +29,6 @@ const QByteArray kFavorites =
     " (1, 'B', '+1 555 0101', 'Harbour Road 1', 'bakery', 8541700, 47376900, 84, 0, 'Harbour Road', '1a'),"
     " (2, 'A', NULL, NULL, NULL, -122419400, 37774900, 'CHE', NULL, NULL, NULL);";
 
-// TZ for the scope of one check; Qt reads it again on every local-time conversion.
-class TimeZone
-{
-public:
-    explicit TimeZone(const char* zone) : m_had(qEnvironmentVariableIsSet("TZ")), m_previous(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        if (m_had)
-            qputenv("TZ", m_previous);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_had;
-    QByteArray m_previous;
-};
-
 QString listed(const QMap<GHId, QString>& list)
 {
     QStringList entries;
@@ -64,39 +39,25 @@ QString listed(const QMap<GHId, QString>& list)
 
 } // namespace
 
-class TestGHFavorites : public QObject
+class TestGHFavorites : public GHTestDeviceHomes
 {
     Q_OBJECT
 
 private:
-    QString favoriteDb() const { return m_flash + QLatin1String("/data/poi/favorite.dat"); }
-
     // A flash home of the current generation whose favorite.dat holds the two places above.
-    bool twoFavorites()
-    {
-        if (!GHTestSqlite::build(favoriteDb(), kFavorites))
-            return false;
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
-        return true;
-    }
-
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
+    bool twoFavorites() { return setUpFlashWith(favoriteDb(), kFavorites); }
 
 private slots:
     void init()
     {
         GHTraceLog::setSystemVersion(kCurrentVersion);
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
+        QVERIFY(startScratch());
     }
 
     void cleanup()
     {
-        GHDeviceDB::closeStorageMapDb();
         GHTraceLog::setSystemVersion(kCurrentVersion);
-        m_scratch.reset();
+        stopScratch();
     }
 
     void missingDatabase()
@@ -150,7 +111,7 @@ private slots:
     void readRecord()
     {
         QVERIFY(twoFavorites());
-        const TimeZone zone("XST-2");
+        const JXTimeZoneGuard zone("XST-2");
         GHMyFavoriteRecord record;
         // Only the row-id half names the row.
         QVERIFY(GHDeviceDB::getMyFavorite(GHId(1, GHId::STORAGE), record));

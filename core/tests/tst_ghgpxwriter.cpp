@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "ghtestfiles.h"
 #include "ghtestxml.h"
 #include "jxrealmount.h"
 #include "training/ghtrncrs.h"
@@ -321,12 +322,6 @@ std::unique_ptr<GHGpx1> build(Document document)
     return ride;
 }
 
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 using GHTestXml::lint;
 
 } // namespace
@@ -345,11 +340,7 @@ private:
 
     QString fixture(const QByteArray& content)
     {
-        const QString path = m_scratch.filePath(QStringLiteral("side%1.xml").arg(++m_files));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            qFatal("cannot write the fixture %s", qPrintable(path));
-        return path;
+        return GHTestFiles::fixture(m_scratch.filePath(QStringLiteral("side%1.xml").arg(++m_files)), content);
     }
 
     // Writes the document; the file's bytes, or empty when writing failed.
@@ -359,7 +350,7 @@ private:
         // A version the file must not carry.
         if (!GHGpxWriter(QStringLiteral("1.0.0.0"), &document).writeFile(path))
             return QByteArray();
-        return contentOf(path);
+        return GHTestFiles::readAll(path);
     }
 
     // QSKIPs when xmllint is missing, so call it last.
@@ -388,7 +379,7 @@ private slots:
     {
         QFETCH(Document, document);
         QFETCH(QString, golden);
-        const QByteArray expected = contentOf(QFINDTESTDATA("gpx/" + golden));
+        const QByteArray expected = GHTestFiles::readAll(QFINDTESTDATA("gpx/" + golden));
         QVERIFY(!expected.isEmpty());
         const std::unique_ptr<GHGpx1> ride = build(document);
         const QByteArray content = written(*ride);
@@ -533,10 +524,10 @@ private slots:
         QVERIFY(QFile::link(outside, folder + QStringLiteral("/.ride.gpx.part")));
 
         QVERIFY(GHGpxWriter(QStringLiteral("1.0"), &ride).writeFile(path, false));
-        QCOMPARE(contentOf(path), contentOf(durable));
+        QCOMPARE(GHTestFiles::readAll(path), GHTestFiles::readAll(durable));
         const QFile::Permissions unixBits(0x7077);
         QCOMPARE(QFileInfo(path).permissions() & unixBits, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
-        QCOMPARE(contentOf(outside), QByteArray("outside"));
+        QCOMPARE(GHTestFiles::readAll(outside), QByteArray("outside"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"ride.gpx"});
     }
 
@@ -562,7 +553,7 @@ private slots:
         GHGpx2 small;
         fillRideFull(small);
         QVERIFY(GHGpxWriter(QStringLiteral("1.0"), &small).writeFile(path));
-        const QByteArray before = contentOf(path);
+        const QByteArray before = GHTestFiles::readAll(path);
         QVERIFY(!before.isEmpty());
 
         GHGpx2 large;
@@ -574,7 +565,7 @@ private slots:
             large.track->addTrackPoint(point);
         }
         QVERIFY(!GHGpxWriter(QStringLiteral("1.0"), &large).writeFile(path, durable));
-        QCOMPARE(contentOf(path), before);
+        QCOMPARE(GHTestFiles::readAll(path), before);
         QCOMPARE(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden), QStringList{"ride.gpx"});
     }
 };

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "ghtestdevicehomes.h"
 #include "ghtestsqlite.h"
 #include "location/ghgeolocation.h"
 #include "location/ghlocation.h"
@@ -15,9 +16,6 @@
 #include "util/ghtracelog.h"
 
 namespace {
-
-const QString kCurrentVersion = QStringLiteral("GH2.0.1.3");
-const QString kOlderVersion = QStringLiteral("GH1.3.0.8");
 
 // Level 10 has 128 tiles per axis; a factor of 2 puts 4 x 4 tiles in a file, so the ring of radius 1 around
 // column 67 reaches into the files of columns 64..67 and 68..71.
@@ -108,7 +106,7 @@ QString ids(const GHPOIQuery* query)
 
 } // namespace
 
-class TestGHPOIQuery : public QObject
+class TestGHPOIQuery : public GHTestDeviceHomes
 {
     Q_OBJECT
 
@@ -156,9 +154,6 @@ private:
 
     QTemporaryDir m_shared;
     QString m_manyRows;
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
-    QString m_card;
 
 private slots:
     void initTestCase()
@@ -176,20 +171,14 @@ private slots:
         QVERIFY(GHTestSqlite::build(m_manyRows, sql));
     }
 
-    void init()
-    {
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
-        m_card = m_scratch->path() + QLatin1String("/card");
-    }
+    void init() { QVERIFY(startScratch()); }
 
     void cleanup()
     {
         GHDeviceDB::closeStorageMapDb();
         GHTraceLog::setSystemVersion(kCurrentVersion);
         GHDeviceDB::setHomeDir(QString(), QString(), QString());
-        m_scratch.reset();
+        stopScratch();
     }
 
     void ringsOverTwoFilesAndHomes_data()

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "ghtestdevicehomes.h"
 #include "ghtestsqlite.h"
 #include "jxrealmount.h"
 #include "jxtimezoneguard.h"
@@ -24,9 +25,6 @@ using GHTestSqlite::readAll;
 using GHTestSqlite::writeAll;
 
 namespace {
-
-const QString kCurrentVersion = QStringLiteral("GH2.0.1.3");
-const QString kOlderVersion = QStringLiteral("GH1.3.0.8");
 
 QByteArray xmlEscaped(const QByteArray& text)
 {
@@ -104,22 +102,19 @@ const QByteArray kStoredWorkout7 =
 
 } // namespace
 
-class TestGHShare : public QObject
+class TestGHShare : public GHTestDeviceHomes
 {
     Q_OBJECT
 
 private:
-    QString routeDb() const { return m_flash + QLatin1String("/data/route/route.dat"); }
     QString routeFile(int rowId) const { return m_flash + QStringLiteral("/data/route/route-%1.gpx").arg(rowId); }
     QString exported(const char* name) const { return m_flash + QLatin1String("/data/route/") + QLatin1String(name); }
-    static QByteArray shippedScript() { return readAll(QFINDTESTDATA("flashhome/data/route/route.sql")); }
 
     // A flash home of the layout; the older one's route.dat comes from the device, as the set-up does not make it.
     bool home(bool older, const QString& output = QString())
     {
         GHTraceLog::setSystemVersion(older ? kOlderVersion : kCurrentVersion);
-        if (older ? !GHTestSqlite::build(routeDb(), shippedScript())
-                  : !writeAll(m_flash + QLatin1String("/data/route/route.sql"), shippedScript()))
+        if (older ? !GHTestSqlite::build(routeDb(), shippedScript()) : !writeAll(routeSql(), shippedScript()))
             return false;
         GHDeviceDB::setHomeDir(m_flash, m_card, output);
         return QFileInfo(routeDb()).isFile();
@@ -133,25 +128,17 @@ private:
 
     QString routes() const { return query(routeDb(), "select group_concat(Title, '|') from Route;"); }
 
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
-    QString m_card;
-
 private slots:
     void init()
     {
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
-        m_card = m_scratch->path() + QLatin1String("/card");
+        QVERIFY(startScratch());
         QVERIFY(!shippedScript().isEmpty());
     }
 
     void cleanup()
     {
-        GHDeviceDB::closeStorageMapDb();
         GHTraceLog::setSystemVersion(kCurrentVersion);
-        m_scratch.reset();
+        stopScratch();
     }
 
     void exportWorkoutAndUnknownType()

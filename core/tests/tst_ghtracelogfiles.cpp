@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "ghtestdevicehomes.h"
 #include "ghtestridelogs.h"
 #include "ghtestsqlite.h"
 #include "jxrealmount.h"
@@ -52,16 +53,13 @@ QVector<StoredPoint> storedPoints(const QByteArray& log)
 
 } // namespace
 
-class TestGHTraceLogFiles : public QObject
+class TestGHTraceLogFiles : public GHTestDeviceHomes
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
     GHLiveLocation m_location{QStringLiteral("gps")};
 
-    QString routeDb() const { return m_flash + QLatin1String("/data/route/route.dat"); }
     QString row(quint32 id, const char* columns)
     {
         return GHTestSqlite::query(routeDb(), QByteArray("SELECT ") + columns +
@@ -77,15 +75,12 @@ private:
 private slots:
     void init()
     {
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
-        const QByteArray script = GHTestSqlite::readAll(QFINDTESTDATA("flashhome/data/route/route.sql"));
+        QVERIFY(startScratch());
+        const QByteArray script = shippedScript();
         QVERIFY(!script.isEmpty());
-        QVERIFY(GHTestSqlite::writeAll(m_flash + QLatin1String("/data/route/route.sql"), script));
-        GHTraceLog::setSystemVersion(QStringLiteral("GH2.0.1.3"));
-        GHDeviceDB::setHomeDir(m_flash, m_scratch->path() + QLatin1String("/card"),
-                               m_scratch->path() + QLatin1String("/out"));
+        QVERIFY(GHTestSqlite::writeAll(routeSql(), script));
+        GHTraceLog::setSystemVersion(kCurrentVersion);
+        GHDeviceDB::setHomeDir(m_flash, m_card, m_scratch->path() + QLatin1String("/out"));
         QDir().mkpath(m_scratch->path() + QLatin1String("/out"));
         GHTraceLog::setHomeDir(m_scratch->path() + QLatin1String("/tracelog"));
         GHTraceLog::setUserProfile(m_scratch->path() + QLatin1String("/UserProfile.xml"));
@@ -93,11 +88,7 @@ private slots:
         m_location.setBearing(45.9f);
     }
 
-    void cleanup()
-    {
-        GHDeviceDB::closeStorageMapDb();
-        m_scratch.reset();
-    }
+    void cleanup() { stopScratch(); }
 
     void newLogHasHeadersRowAndProfile()
     {

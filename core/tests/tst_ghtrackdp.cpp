@@ -7,6 +7,7 @@
 
 #include <time.h>
 
+#include "ghtestdevicehomes.h"
 #include "ghtestsqlite.h"
 #include "jxrealmount.h"
 #include "search/ghdevicedb.h"
@@ -101,15 +102,11 @@ const quint32 RESUME_KIND = 0x00020000;
 
 } // namespace
 
-class TestGHTrackDP : public QObject
+class TestGHTrackDP : public GHTestDeviceHomes
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
-    QString m_card;
-
     QString routeDb(const QString& home) const { return home + QLatin1String("/data/route/route.dat"); }
 
     void writeRide(quint32 id, const QByteArray& gps, const QByteArray& sensor)
@@ -161,15 +158,12 @@ private slots:
 
     void init()
     {
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
-        m_card = m_scratch->path() + QLatin1String("/card");
-        const QByteArray script = GHTestSqlite::readAll(QFINDTESTDATA("flashhome/data/route/route.sql"));
+        QVERIFY(startScratch());
+        const QByteArray script = shippedScript();
         QVERIFY(!script.isEmpty());
-        QVERIFY(GHTestSqlite::writeAll(m_flash + QLatin1String("/data/route/route.sql"), script));
+        QVERIFY(GHTestSqlite::writeAll(routeSql(), script));
         QVERIFY(GHTestSqlite::build(routeDb(m_card), script));
-        GHTraceLog::setSystemVersion(QStringLiteral("GH2.0.1.3"));
+        GHTraceLog::setSystemVersion(kCurrentVersion);
         GHDeviceDB::setHomeDir(m_flash, m_card, m_scratch->path() + QLatin1String("/out"));
         QVERIFY(QFileInfo::exists(routeDb(m_flash)));
         GHTraceLog::setHomeDir(m_scratch->path() + QLatin1String("/tracelog"));
@@ -177,11 +171,7 @@ private slots:
         GHPSFSensorRecord::timebase = 0;
     }
 
-    void cleanup()
-    {
-        GHDeviceDB::closeStorageMapDb();
-        m_scratch.reset();
-    }
+    void cleanup() { stopScratch(); }
 
     void overviewRows()
     {

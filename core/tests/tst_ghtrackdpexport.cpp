@@ -5,10 +5,11 @@
 
 #include <memory>
 
-#include "ghtestxml.h"
-#include "jxtimezoneguard.h"
+#include "ghtestdevicehomes.h"
 #include "ghtestridelogs.h"
 #include "ghtestsqlite.h"
+#include "ghtestxml.h"
+#include "jxtimezoneguard.h"
 #include "search/ghdevicedb.h"
 #include "util/ghgpxwriter.h"
 #include "util/ghtracelog.h"
@@ -27,16 +28,12 @@ using GHTestXml::lint;
 
 } // namespace
 
-class TestGHTrackDPExport : public QObject
+class TestGHTrackDPExport : public GHTestDeviceHomes
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_scratch;
     std::unique_ptr<JXTimeZoneGuard> m_zone;
-    QString m_flash;
-
-    QString routeDb() const { return m_flash + QLatin1String("/data/route/route.dat"); }
 
     void insertRide(quint32 id, const QByteArray& title = "'Ride' || char(1) || ' one'")
     {
@@ -87,24 +84,17 @@ private slots:
 
     void init()
     {
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
-        const QByteArray script = GHTestSqlite::readAll(QFINDTESTDATA("flashhome/data/route/route.sql"));
+        QVERIFY(startScratch());
+        const QByteArray script = shippedScript();
         QVERIFY(!script.isEmpty());
-        QVERIFY(GHTestSqlite::writeAll(m_flash + QLatin1String("/data/route/route.sql"), script));
+        QVERIFY(GHTestSqlite::writeAll(routeSql(), script));
         GHTraceLog::setSystemVersion(QStringLiteral("GH2.0.1.3 JX7"));
         GHTraceLog::setModelName(QStringLiteral("Zelto50"));
-        GHDeviceDB::setHomeDir(m_flash, m_scratch->path() + QLatin1String("/card"),
-                               m_scratch->path() + QLatin1String("/out"));
+        GHDeviceDB::setHomeDir(m_flash, m_card, m_scratch->path() + QLatin1String("/out"));
         GHTraceLog::setHomeDir(m_scratch->path() + QLatin1String("/tracelog"));
     }
 
-    void cleanup()
-    {
-        GHDeviceDB::closeStorageMapDb();
-        m_scratch.reset();
-    }
+    void cleanup() { stopScratch(); }
 
     void goldenRide()
     {

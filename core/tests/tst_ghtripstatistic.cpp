@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "ghtestfiles.h"
 #include "ghtestxml.h"
 #include "util/ghstatisticreader.h"
 #include "util/ghtotrainstatxml.h"
@@ -106,17 +107,8 @@ QString differences(const GHTripStatistic& a, const GHTripStatistic& b)
     return out.join(QLatin1String("; "));
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
+using GHTestFiles::readAll;
+using GHTestFiles::writeAll;
 
 // Owns what a reader puts into the list.
 struct StatisticList
@@ -154,7 +146,7 @@ private:
         GHToTrainStatXml writer(&statistics);
         const bool ok = writer.serialize(file);
         std::fclose(file);
-        return ok ? readFile(path("written.xml")) : QByteArray("<failed>");
+        return ok ? readAll(path("written.xml")) : QByteArray("<failed>");
     }
 
 private slots:
@@ -201,7 +193,7 @@ private slots:
     void roundTrip()
     {
         QFETCH(QVector<GHTripStatistic>, statistics);
-        QVERIFY(writeFile(path("round.xml"), written(statistics)));
+        QVERIFY(writeAll(path("round.xml"), written(statistics)));
         StatisticList list;
         GHStatisticReader reader(&list.items);
         QVERIFY(reader.read(path("round.xml")));
@@ -226,7 +218,7 @@ private slots:
     void summaryPosition()
     {
         QFETCH(QByteArray, document);
-        QVERIFY(writeFile(path("order.xml"), document));
+        QVERIFY(writeAll(path("order.xml"), document));
         StatisticList list;
         GHStatisticReader reader(&list.items);
         QVERIFY(reader.read(path("order.xml")));
@@ -251,7 +243,7 @@ private slots:
         QVERIFY(shorter.serialize(file));
         std::fclose(file);
 
-        const QByteArray text = readFile(path("rewrite.xml"));
+        const QByteArray text = readAll(path("rewrite.xml"));
         QVERIFY(text.endsWith("</summary></laps>"));
         QCOMPARE(text, written(statistics));
         StatisticList list;
@@ -270,23 +262,23 @@ private slots:
         QVERIFY(!writer.serialize(text));
         QVERIFY(text.isEmpty());
 
-        QVERIFY(writeFile(path("readonly.xml"), "<laps></laps>"));
+        QVERIFY(writeAll(path("readonly.xml"), "<laps></laps>"));
         FILE* readOnly = std::fopen(qPrintable(path("readonly.xml")), "rb");
         QVERIFY(readOnly);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^cannot write the lap statistics"));
         QVERIFY(!writer.serialize(readOnly));
         std::fclose(readOnly);
-        QCOMPARE(readFile(path("readonly.xml")), QByteArray("<laps></laps>"));
+        QCOMPARE(readAll(path("readonly.xml")), QByteArray("<laps></laps>"));
     }
 
     void logsum()
     {
-        QVERIFY(writeFile(path("logsum.xml"),
-                          "<logsum><trip><altitude_loss value=\"12.5\"/><altitude_gain value=\"30\"/></trip>"
-                          "<sensor><speed max=\"40.5\" avg=\"22\"/><altitude max=\"900\" min=\"120\"/>"
-                          "<heartrate max=\"180\" min=\"55\" avg=\"130\"/><temperature max=\"28\" min=\"-2\"/>"
-                          "<cadence max=\"110\" avg=\"85\"/><uslope max=\"12\" min=\"1\"/>"
-                          "<dslope max=\"9\" min=\"2\"/><other><speed max=\"1\"/></other></sensor></logsum>"));
+        QVERIFY(writeAll(path("logsum.xml"),
+                         "<logsum><trip><altitude_loss value=\"12.5\"/><altitude_gain value=\"30\"/></trip>"
+                         "<sensor><speed max=\"40.5\" avg=\"22\"/><altitude max=\"900\" min=\"120\"/>"
+                         "<heartrate max=\"180\" min=\"55\" avg=\"130\"/><temperature max=\"28\" min=\"-2\"/>"
+                         "<cadence max=\"110\" avg=\"85\"/><uslope max=\"12\" min=\"1\"/>"
+                         "<dslope max=\"9\" min=\"2\"/><other><speed max=\"1\"/></other></sensor></logsum>"));
         StatisticList list;
         GHStatisticReader reader(&list.items);
         QVERIFY(reader.read(path("logsum.xml")));
@@ -335,7 +327,7 @@ private slots:
         QFETCH(QByteArray, document);
         QFETCH(bool, result);
         QFETCH(QList<float>, distances);
-        QVERIFY(writeFile(path("bad.xml"), document));
+        QVERIFY(writeAll(path("bad.xml"), document));
         StatisticList list;
         GHStatisticReader reader(&list.items);
         QCOMPARE(reader.read(path("bad.xml")), result);
@@ -353,7 +345,7 @@ private slots:
             QSKIP("xmllint is not installed");
         GHTripStatistic noSteps = sample(2);
         noSteps.step = GHTripStatistic::NO_STEPS;
-        QVERIFY(writeFile(path("lint.xml"), written({sample(0), sample(1), noSteps})));
+        QVERIFY(writeAll(path("lint.xml"), written({sample(0), sample(1), noSteps})));
         QCOMPARE(GHTestXml::lint(path("lint.xml")), QString());
     }
 };

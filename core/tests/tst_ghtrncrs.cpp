@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "ghtestfiles.h"
 #include "ghtestxml.h"
 #include "jxrealmount.h"
 #include "training/ghtrncrs.h"
@@ -123,12 +124,6 @@ void fillEveryField(GHTrncrs& course)
     course.workouts.append(bare);
 }
 
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 using GHTestXml::lint;
 
 } // namespace
@@ -143,14 +138,7 @@ private:
 
     QString nextPath() { return m_scratch.filePath(QStringLiteral("course%1.xml").arg(++m_files)); }
 
-    QString fixture(const QByteArray& content)
-    {
-        const QString path = nextPath();
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-            qFatal("cannot write the fixture %s", qPrintable(path));
-        return path;
-    }
+    QString fixture(const QByteArray& content) { return GHTestFiles::fixture(nextPath(), content); }
 
     // Writes the course and checks the file with xmllint; the path, or empty on failure.
     QString written(GHTrncrs& course, const QString& version = QStringLiteral("1.0"))
@@ -188,12 +176,12 @@ private slots:
         QCOMPARE(describe(back), describe(course));
         QVERIFY(!back.currentWorkout && !back.currentInterval);
         // The interval without a lap says so on the bytes too.
-        QVERIFY(contentOf(path).contains("<itv id=\"2\" needLap=\"false\">"));
+        QVERIFY(GHTestFiles::readAll(path).contains("<itv id=\"2\" needLap=\"false\">"));
 
         // A read course written again gives the same file.
         const QString again = written(back);
         QVERIFY(!again.isEmpty());
-        QCOMPARE(contentOf(again), contentOf(path));
+        QCOMPARE(GHTestFiles::readAll(again), GHTestFiles::readAll(path));
     }
 
     void rootStartTag()
@@ -201,7 +189,7 @@ private slots:
         GHTrncrs course;
         const QString path = written(course, QStringLiteral("1.3.0.9"));
         QVERIFY(!path.isEmpty());
-        QCOMPARE(contentOf(path),
+        QCOMPARE(GHTestFiles::readAll(path),
                  QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                             "<trncrs xmlns=\"http://www.vexmor.example/WRK/1/3\" "
                             "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
@@ -250,7 +238,7 @@ private slots:
 
         const QString path2 = written(course);
         QVERIFY(!path2.isEmpty());
-        const QByteArray bytes = contentOf(path2);
+        const QByteArray bytes = GHTestFiles::readAll(path2);
         QCOMPARE(bytes.count("needLap=\"false\""), 2);
         QVERIFY(bytes.contains("<itv id=\"2\" needLap=\"false\">\n      <name></name>\n    </itv>"));
         QVERIFY(bytes.contains("<wrk id=\"2\" orgid=\"\" daily=\"\" repeat=\"\" type=\"\" subtype=\"\" "
@@ -266,7 +254,7 @@ private slots:
         QVERIFY(!course.metadata);
         const QString path = written(course);
         QVERIFY(!path.isEmpty());
-        QVERIFY(!contentOf(path).contains("metadata"));
+        QVERIFY(!GHTestFiles::readAll(path).contains("metadata"));
     }
 
     void needLapWritten_data()
@@ -292,7 +280,7 @@ private slots:
         course.workouts.append(workout);
         const QString path = this->written(course);
         QVERIFY(!path.isEmpty());
-        QVERIFY(contentOf(path).contains("needLap=\"" + written.toLatin1() + "\""));
+        QVERIFY(GHTestFiles::readAll(path).contains("needLap=\"" + written.toLatin1() + "\""));
     }
 
     // What the writer leaves out or always writes, on the bytes.
@@ -315,7 +303,7 @@ private slots:
 
         const QString path = written(course);
         QVERIFY(!path.isEmpty());
-        const QByteArray bytes = contentOf(path);
+        const QByteArray bytes = GHTestFiles::readAll(path);
         QVERIFY(bytes.contains("<metadata>\n    <sys major=\"\" minor=\"\" buildmajor=\"\" buildminor=\"\">GH2</sys>\n"
                                "  </metadata>"));
         QVERIFY(bytes.contains("<duration type=\"\" value=\"\" ismanual=\"\">\n        <segidx start=\"4\" end=\"\"/>\n"
@@ -330,7 +318,7 @@ private slots:
         empty.metadata = new GHTrnMetadata;
         const QString emptyPath = written(empty);
         QVERIFY(!emptyPath.isEmpty());
-        QVERIFY(contentOf(emptyPath).contains("<metadata/>"));
+        QVERIFY(GHTestFiles::readAll(emptyPath).contains("<metadata/>"));
     }
 
     void xmlText_data()
@@ -418,7 +406,7 @@ private slots:
         GHTrncrs small;
         fillEveryField(small);
         QVERIFY(GHTrnWriter(QStringLiteral("1.0"), &small).writeFile(path));
-        const QByteArray before = contentOf(path);
+        const QByteArray before = GHTestFiles::readAll(path);
 
         GHTrncrs large;
         auto* workout = new GHTrnWorkout;
@@ -429,7 +417,7 @@ private slots:
         }
         large.workouts.append(workout);
         QVERIFY(!GHTrnWriter(QStringLiteral("1.0"), &large).writeFile(path));
-        QCOMPARE(contentOf(path), before);
+        QCOMPARE(GHTestFiles::readAll(path), before);
         QCOMPARE(QDir(mountPoint).entryList(QDir::Files), QStringList{"course.xml"});
     }
 };

@@ -6,11 +6,10 @@
 
 #include <memory>
 
-#include <stdlib.h>
-#include <time.h>
-
-#include "ghtestxml.h"
+#include "ghtestdevicehomes.h"
 #include "ghtestsqlite.h"
+#include "ghtestxml.h"
+#include "jxtimezoneguard.h"
 #include "location/ghlocale.h"
 #include "search/ghdevicedb.h"
 #include "training/ghtrncrs.h"
@@ -28,8 +27,6 @@
 using GHTestSqlite::query;
 
 namespace {
-
-const QString kCurrentVersion = QStringLiteral("GH2.0.1.3");
 
 using Workouts = QVector<GHWorkout*>;
 
@@ -98,29 +95,6 @@ bool xmllintAccepts(const QString& path)
     return GHTestXml::lint(path).isEmpty();
 }
 
-// TZ for the scope of one check; Qt reads it again on every local-time conversion.
-class TimeZone
-{
-public:
-    explicit TimeZone(const char* zone) : m_had(qEnvironmentVariableIsSet("TZ")), m_previous(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        if (m_had)
-            qputenv("TZ", m_previous);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_had;
-    QByteArray m_previous;
-};
-
 // Written by the device's own firmware and older desktop versions: the flag as text, manual flags in several
 // spellings, NULL where a column was added later.
 const QByteArray kDeviceRows =
@@ -143,50 +117,26 @@ const QByteArray kDeviceRows =
 
 } // namespace
 
-class TestGHWorkout : public QObject
+class TestGHWorkout : public GHTestDeviceHomes
 {
     Q_OBJECT
 
 private:
-    QString routeDb() const { return m_flash + QLatin1String("/data/route/route.dat"); }
-    static QByteArray shippedScript() { return GHTestSqlite::readAll(QFINDTESTDATA("flashhome/data/route/route.sql")); }
-
     // The flash home as the device set-up leaves it on a new device.
-    bool freshHome()
-    {
-        if (!GHTestSqlite::writeAll(m_flash + QLatin1String("/data/route/route.sql"), shippedScript()))
-            return false;
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
-        return QFileInfo(routeDb()).isFile();
-    }
+    bool freshHome() { return setUpFreshFlash() && QFileInfo(routeDb()).isFile(); }
 
     // A route.dat that a device wrote, made by the sqlite3 tool; no route.sql touches it.
-    bool deviceHome()
-    {
-        if (!GHTestSqlite::build(routeDb(), shippedScript() + kDeviceRows))
-            return false;
-        GHDeviceDB::setHomeDir(m_flash, QString(), QString());
-        return true;
-    }
-
-    std::unique_ptr<QTemporaryDir> m_scratch;
-    QString m_flash;
+    bool deviceHome() { return setUpFlashWith(routeDb(), shippedScript() + kDeviceRows); }
 
 private slots:
     void init()
     {
         GHTraceLog::setSystemVersion(kCurrentVersion);
         GHTraceLog::setModelName(QStringLiteral("Zelto50"));
-        m_scratch.reset(new QTemporaryDir);
-        QVERIFY(m_scratch->isValid());
-        m_flash = m_scratch->path() + QLatin1String("/flash");
+        QVERIFY(startScratch());
     }
 
-    void cleanup()
-    {
-        GHDeviceDB::closeStorageMapDb();
-        m_scratch.reset();
-    }
+    void cleanup() { stopScratch(); }
 
     void modelValues()
     {
@@ -638,7 +588,7 @@ private slots:
         GHWorkoutProvider provider;
         {
             // Two hours east of UTC: the id is the local wall-clock time counted as UTC.
-            TimeZone zone("XST-2");
+            JXTimeZoneGuard zone("XST-2");
             const qint64 before = QDateTime::currentSecsSinceEpoch() + 7200;
             const qint64 id = provider.getNextNewId();
             const qint64 after = QDateTime::currentSecsSinceEpoch() + 7200;

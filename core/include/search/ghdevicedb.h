@@ -45,6 +45,8 @@ public:
     static QString getFlashHome();
     static QString getStorageHome();
     static QString getOutputHome();
+    // The flash or the storage-card home; an empty text for a location that names no home.
+    static QString homeOf(GHId::DBLOC location);
 
     // home1 + relative when that file exists, else home2 + relative when that one exists, else an empty text. The
     // texts are joined as they are: relative begins with "/", and an empty home2 makes its candidate relative

@@ -11,6 +11,8 @@ public:
     // Other values name no home.
     enum DBLOC : qint32 { FLASH = 0, STORAGE = 1 };
 
+    static bool namesHome(DBLOC loc) { return loc == FLASH || loc == STORAGE; }
+
     GHId() : rowId(0), location(FLASH) {}
     GHId(qint32 id, DBLOC loc) : rowId(id), location(loc) {}
 

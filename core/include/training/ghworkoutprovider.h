@@ -29,7 +29,9 @@ public:
     // A name that is blank in English is stored, and left in the workout, as "NoName". The workout's rowId is not
     // set.
     bool create(GHWorkout* workout);
-    // 4294967295 when no workout has this id.
+    // What getPrimaryKey gives when no workout has the id.
+    static constexpr unsigned int NO_PRIMARY_KEY = 4294967295u;
+    // NO_PRIMARY_KEY when no workout has this id.
     unsigned int getPrimaryKey(unsigned int wid);
     // The Workout row and its interval rows; failures go unreported.
     void remove(unsigned int rowId);

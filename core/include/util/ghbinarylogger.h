@@ -54,6 +54,8 @@ protected:
     bool _writeHeader(FILE* file, quint32 time, const QString& version, const QString& type, int count);
     // Overwrites length bytes of the header at offset and returns to where the file was.
     bool _updateHeader(FILE* file, const quint8* bytes, int length, int offset);
+    // Overwrites the little-endian header word at offset.
+    bool _updateHeaderWord(FILE* file, int offset, quint32 value);
 
     FILE* m_gpsLog;
     FILE* m_sensorLog;

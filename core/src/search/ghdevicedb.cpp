@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QVariant>
 
+#include "ghdevicedb_p.h"
 #include "ghsqlscriptguard.h"
 #include "sql/favoritedbm.h"
 #include "sql/ghsqlcrud.h"
@@ -31,10 +32,7 @@ QString GHDeviceDB::ms_homeOutput;
 
 namespace {
 
-const QString kConnection = QStringLiteral("ghddb");
-const char* const kRouteDb = "/data/route/route.dat";
-const char* const kFavoriteDb = "/data/poi/favorite.dat";
-const char* const kPoiDb = "/data/poi/poi.dat";
+const QString kConnection = deviceDbConnection();
 
 // Bumped whenever the homes change or the device's files are let go, which renews every thread's flashDbFile.
 QAtomicInt s_homesGeneration;
@@ -155,6 +153,15 @@ QString GHDeviceDB::getOutputHome()
     return ms_homeOutput;
 }
 
+QString GHDeviceDB::homeOf(GHId::DBLOC location)
+{
+    switch (location) {
+    case GHId::FLASH: return ms_homeFlash;
+    case GHId::STORAGE: return ms_homeStorage;
+    }
+    return QString();
+}
+
 // An empty home is no folder: taken as one, the relative path would name a file at the file-system root.
 QString GHDeviceDB::findDbFile(const QString& home1, const QString& home2, const QString& relative)
 {
@@ -244,6 +251,6 @@ void GHDeviceDB::closeStorageMapDb()
     _stopPoiSearch();
     s_homesGeneration.fetchAndAddOrdered(1);
     GHSqlCRUD::opendb(QString(), QStringLiteral("map_tile_0"));
-    GHSqlCRUD::opendb(QString(), QStringLiteral("ghddb"));
+    GHSqlCRUD::opendb(QString(), kConnection);
     GHSqlCRUD::opendb(QString(), QStringLiteral("ghpoi"));
 }

@@ -5,13 +5,14 @@
 #include <QDateTime>
 #include <QSqlError>
 
+#include "ghdevicedb_p.h"
 #include "search/ghmyfavoriterecord.h"
 #include "sql/favoritedbm.h"
 #include "sql/ghsqlcrud.h"
 
 namespace {
 
-const QString kConnection = QStringLiteral("ghddb");
+const QString kConnection = deviceDbConnection();
 
 // Whether a row with the record's name and position, the key of the unique index, exists.
 bool isStored(const GHMyFavoriteRecord& record)
@@ -141,7 +142,5 @@ bool GHDeviceDB::deleteFavorite(GHId id)
 
 void GHDeviceDB::setFavoriteUpload(GHId id, bool uploaded)
 {
-    QStringList columns{QStringLiteral("Uploaded")};
-    QVector<QVariant> values{uploaded ? 1 : 0};
-    _setDbData(QStringLiteral("MyFavorite"), id, columns, values);
+    setUploadedColumn(QStringLiteral("MyFavorite"), id, uploaded);
 }

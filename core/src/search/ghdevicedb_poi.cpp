@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QSqlError>
 
+#include "ghdevicedb_p.h"
 #include "location/ghlocale.h"
 #include "location/ghlocation.h"
 #include "rastermap/ghmaputils.h"
@@ -16,8 +17,6 @@
 std::unique_ptr<GHPOIQuery> GHDeviceDB::ms_poiQry;
 
 namespace {
-
-const QString kConnection = QStringLiteral("ghddb");
 
 // Runs while the application object is destroyed: a search still running then would outlive Qt's SQL state.
 void endPoiSearchAtExit()
@@ -62,13 +61,10 @@ void GHDeviceDB::getGeoData(GHLocation* location, QStringList columns, QVector<Q
     const QString relative = QStringLiteral("/data/poi/%1/poi%2.dat").arg(x >> TILE_PER_POIDB).arg(y >> TILE_PER_POIDB);
     // The storage card first, unlike the search.
     const QString database = findDbFile(ms_homeStorage, ms_homeFlash, relative);
-    if (database.isEmpty())
+    std::optional<QSqlQuery> opened = forwardQuery(database);
+    if (!opened)
         return;
-    QSqlDatabase db = GHSqlCRUD::opendb(database, kConnection);
-    if (!db.isOpen())
-        return;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
+    QSqlQuery& query = *opened;
     const QString select =
         QLatin1String("select ") + columns.join(QLatin1Char(',')) + QLatin1String(" from POI where ");
     bool ran = false;
@@ -101,14 +97,11 @@ void GHDeviceDB::getPoiCategories(QVector<GHPoiCategory>& out, QString lang)
 {
     if (!GHTraceLog::deprecated())
         return;
-    const QString database = findDbFile(ms_homeStorage, ms_homeFlash, "/data/poi/poi.dat");
-    if (database.isEmpty())
+    const QString database = findDbFile(ms_homeStorage, ms_homeFlash, kPoiDb);
+    std::optional<QSqlQuery> opened = forwardQuery(database);
+    if (!opened)
         return;
-    QSqlDatabase db = GHSqlCRUD::opendb(database, kConnection);
-    if (!db.isOpen())
-        return;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
+    QSqlQuery& query = *opened;
     // Some map data lacks the Priority column.
     if (!query.exec(QStringLiteral("select idPOICategory,Name,Icon from POICategory order by Priority")) &&
         !query.exec(QStringLiteral("select idPOICategory,Name,Icon from POICategory order by Name"))) {

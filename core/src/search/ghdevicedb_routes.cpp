@@ -2,18 +2,16 @@
 
 #include "search/ghdevicedb.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSqlError>
 
+#include "ghdevicedb_p.h"
 #include "sql/ghsqlcrud.h"
 #include "sql/routedbm.h"
 #include "util/ghtracelog.h"
 
 namespace {
 
-const QString kConnection = QStringLiteral("ghddb");
-const char* const kRouteDb = "/data/route/route.dat";
+const QString kConnection = deviceDbConnection();
 
 struct KnownTable
 {
@@ -24,10 +22,10 @@ struct KnownTable
 
 // The tables that the generic row access serves, by exact name.
 const KnownTable kKnownTables[] = {
-    {"Route", "idRoute", "/data/route/route.dat"},
-    {"TraceLog", "idRoute", "/data/route/route.dat"},
-    {"MyFavorite", "idMyFavorite", "/data/poi/favorite.dat"},
-    {"POICategory", "idPOICategory", "/data/poi/poi.dat"},
+    {"Route", "idRoute", kRouteDb},
+    {"TraceLog", "idRoute", kRouteDb},
+    {"MyFavorite", "idMyFavorite", kFavoriteDb},
+    {"POICategory", "idPOICategory", kPoiDb},
 };
 
 // Null for any other name, and for "POICategory" in the current layout, whose devices keep no poi.dat of that kind.
@@ -43,28 +41,13 @@ const KnownTable* knownTable(const QString& name)
     return nullptr;
 }
 
-// An empty text for a location that names no home.
-QString homeOf(GHId::DBLOC location)
-{
-    switch (location) {
-    case GHId::FLASH: return GHDeviceDB::getFlashHome();
-    case GHId::STORAGE: return GHDeviceDB::getStorageHome();
-    }
-    return QString();
-}
-
-bool isKnownLocation(GHId::DBLOC location)
-{
-    return location == GHId::FLASH || location == GHId::STORAGE;
-}
-
 // The database of a known table under the id's home; empty when the table, the home or the file is missing.
 QString rowDatabase(const QString& table, GHId id, const KnownTable** known)
 {
     *known = knownTable(table);
-    if (!*known || !isKnownLocation(id.location))
+    if (!*known || !GHId::namesHome(id.location))
         return QString();
-    return GHDeviceDB::findDbFile(homeOf(id.location), QString(), (*known)->database);
+    return GHDeviceDB::findDbFile(GHDeviceDB::homeOf(id.location), QString(), (*known)->database);
 }
 
 } // namespace
@@ -112,7 +95,7 @@ void GHDeviceDB::_getRouteList(int routeType, QMap<GHId, QString>& routes, QStri
 
 bool GHDeviceDB::updateRoute(GHId id, QStringList& columns, QVector<QVariant>& values)
 {
-    if (!isKnownLocation(id.location))
+    if (!GHId::namesHome(id.location))
         return false;
     const QString database = findDbFile(homeOf(id.location), QString(), kRouteDb);
     if (database.isEmpty())
@@ -131,7 +114,7 @@ bool GHDeviceDB::updateRoute(GHId id, QStringList& columns, QVector<QVariant>& v
 
 bool GHDeviceDB::deleteRoute(GHId id)
 {
-    if (!isKnownLocation(id.location))
+    if (!GHId::namesHome(id.location))
         return false;
     const QString home = homeOf(id.location);
     const QString database = findDbFile(home, QString(), kRouteDb);
@@ -146,9 +129,7 @@ bool GHDeviceDB::deleteRoute(GHId id)
         return false;
     }
     // Only once the row is gone, so that a failed delete leaves the route whole.
-    const QString gpx = home + QStringLiteral("/data/route/route-%1.gpx").arg(id.rowId);
-    if (QFileInfo::exists(gpx) && !QFile::remove(gpx))
-        qWarning("cannot remove %s", qUtf8Printable(gpx));
+    removeIfThere(routeGpxFile(home, id.rowId));
     return true;
 }
 
@@ -156,13 +137,10 @@ void GHDeviceDB::_getDbData(QString table, GHId id, QStringList& columns, QVecto
 {
     const KnownTable* known = nullptr;
     const QString database = rowDatabase(table, id, &known);
-    if (database.isEmpty())
+    std::optional<QSqlQuery> opened = forwardQuery(database);
+    if (!opened)
         return;
-    QSqlDatabase db = GHSqlCRUD::opendb(database, kConnection);
-    if (!db.isOpen())
-        return;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
+    QSqlQuery& query = *opened;
     const QString text = QStringLiteral("select %1 from %2 where %3=?")
                              .arg(columns.join(QLatin1Char(',')), table, QLatin1String(known->keyColumn));
     bool ran = query.prepare(text);
@@ -193,11 +171,10 @@ void GHDeviceDB::_setDbData(QString table, GHId id, QStringList& columns, QVecto
     const QString text = QStringLiteral("update %1 set %2 where %3=%4")
                              .arg(table, assignments.join(QLatin1Char(',')), QLatin1String(known->keyColumn))
                              .arg(id.rowId);
-    QSqlDatabase db = GHSqlCRUD::opendb(database, kConnection);
-    if (!db.isOpen())
+    std::optional<QSqlQuery> opened = forwardQuery(database);
+    if (!opened)
         return;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
+    QSqlQuery& query = *opened;
     bool ran = query.prepare(text);
     if (ran) {
         for (const QVariant& value : qAsConst(values))
@@ -244,7 +221,5 @@ void GHDeviceDB::getRouteData(GHId id, QStringList& columns, QVector<QVariant>& 
 
 void GHDeviceDB::setRouteUpload(GHId id, bool uploaded)
 {
-    QStringList columns{QStringLiteral("Uploaded")};
-    QVector<QVariant> values{uploaded ? 1 : 0};
-    _setDbData(QStringLiteral("Route"), id, columns, values);
+    setUploadedColumn(QStringLiteral("Route"), id, uploaded);
 }

@@ -15,6 +15,7 @@
 #include <limits>
 #include <zlib.h>
 
+#include "ghdevicedb_p.h"
 #include "sql/ghsqlcrud.h"
 #include "sql/ghsqlsavepoint.h"
 #include "sql/ghworkoutintervalmodel.h"
@@ -36,9 +37,7 @@
 
 namespace {
 
-const char* const kRouteDb = "/data/route/route.dat";
 const char* const kTimeFormat = "yyyy-MM-ddThh:mm:ssZ";
-const unsigned int kNoPrimaryKey = 4294967295u;
 
 // The compressed layout is Qt's: a 4-byte big-endian length, then the zlib stream. A share is a route or one ride;
 // a length beyond this is a corrupt or hostile file, not one to reserve memory for.
@@ -51,26 +50,6 @@ QString exportFolder()
 {
     const QString output = GHDeviceDB::getOutputHome();
     return output.isEmpty() ? GHDeviceDB::getFlashHome() + QLatin1String("/data/route") : output;
-}
-
-QString homeOf(GHId::DBLOC location)
-{
-    switch (location) {
-    case GHId::FLASH: return GHDeviceDB::getFlashHome();
-    case GHId::STORAGE: return GHDeviceDB::getStorageHome();
-    }
-    return QString();
-}
-
-// False when a file stays in the way.
-bool removeIfThere(const QString& path)
-{
-    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
-        return true;
-    if (QFile::remove(path))
-        return true;
-    qWarning("cannot remove %s", qUtf8Printable(path));
-    return false;
 }
 
 // Writes the whole of data in place of the file, or leaves the file as it was.
@@ -396,10 +375,10 @@ WorkoutOutcome importWorkout(const GHTrnWorkout& workout, const QString& createT
 
     if (orgid != wid) {
         const unsigned int replaced = provider.getPrimaryKey(orgid);
-        if (replaced != kNoPrimaryKey)
+        if (replaced != GHWorkoutProvider::NO_PRIMARY_KEY)
             provider.remove(replaced);
     }
-    if (provider.getPrimaryKey(wid) != kNoPrimaryKey)
+    if (provider.getPrimaryKey(wid) != GHWorkoutProvider::NO_PRIMARY_KEY)
         return transaction.commit() ? WorkoutOutcome::AlreadyThere : WorkoutOutcome::Failed;
 
     QStringList columns{"wid", "orgid", "daily", "repeatcnt", "wtype", "subtype", "name", "desc"};
@@ -488,7 +467,7 @@ QString GHDeviceDB::_preRouteToGpx(GHId id, bool& uploaded)
     const QString home = homeOf(id.location);
     if (home.isEmpty())
         return QString();
-    const QString routeFile = home + QStringLiteral("/data/route/route-%1.gpx").arg(id.rowId);
+    const QString routeFile = routeGpxFile(home, id.rowId);
 
     if (QFileInfo::exists(routeFile)) {
         if (!QFile::copy(routeFile, output)) {
@@ -555,7 +534,7 @@ void GHDeviceDB::setShareData(QString& path, bool compressed)
     case RouteInsert::Inserted: break;
     }
 
-    const QString destination = ms_homeFlash + QStringLiteral("/data/route/route-%1.gpx").arg(rowId);
+    const QString destination = routeGpxFile(ms_homeFlash, rowId);
     bool stored = removeIfThere(destination);
     if (stored) {
         stored = GHTraceLog::deprecated() ? QFile::copy(path, destination)

@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include "ghdevicedb_p.h"
 #include "sql/ghsqlcrud.h"
 #include "sql/tracelogdbm.h"
 #include "training/ghworkoutprovider.h"
@@ -40,16 +41,6 @@ QVector<QVariant> savedValuesAfterId(const GHTraceLogRecord& record)
             record.upperRightLon, record.upperRightLat, record.startCountry, record.endCountry,
             record.startPlace,    record.endPlace,      record.maxElevation, record.minElevation,
             record.startTime,     record.endTime,       record.activityType, record.routeType};
-}
-
-// A file that is not there is no error.
-// True when the file is gone (or never was).
-bool removeRideFile(const QString& path)
-{
-    if (!QFileInfo::exists(path) || QFile::remove(path))
-        return true;
-    qWarning("cannot remove %s", qUtf8Printable(path));
-    return false;
 }
 
 // The wid that a workout log's "wrklog" names; false when it names none (no such element, or an "id" that is absent
@@ -112,9 +103,9 @@ void GHDeviceDB::getTraceLogList(ActivityType activityType, QVector<QPair<GHId, 
         qWarning("cannot delete the unfinished rides of %s", qUtf8Printable(database));
     } else {
         for (const quint32 rideId : qAsConst(unfinished)) {
-            removeRideFile(GHTraceLog::getTraceLogTRN(rideId));
-            removeRideFile(GHTraceLog::getTraceLogGPS(rideId));
-            removeRideFile(GHTraceLog::getTraceLogSTA(rideId));
+            removeIfThere(GHTraceLog::getTraceLogTRN(rideId));
+            removeIfThere(GHTraceLog::getTraceLogGPS(rideId));
+            removeIfThere(GHTraceLog::getTraceLogSTA(rideId));
         }
     }
 
@@ -253,17 +244,17 @@ bool GHDeviceDB::deleteTraceLog(GHId id)
     bool removed = true;
     for (const QString& path : {GHTraceLog::getTraceLogTRN(rideId), GHTraceLog::getTraceLogGPS(rideId),
                                 GHTraceLog::getTraceLogSTA(rideId)})
-        removed = removeRideFile(path) && removed;
+        removed = removeIfThere(path) && removed;
     const QString workoutLog = GHTraceLog::getTraceLogWRK(rideId);
     if (QFileInfo::exists(workoutLog)) {
         unsigned int wid = 0;
         if (workoutOfLog(workoutLog, &wid))
             removeOneShotWorkout(wid);
-        removed = removeRideFile(workoutLog) && removed;
+        removed = removeIfThere(workoutLog) && removed;
     }
     for (const QString& path : {GHTraceLog::getTraceLogUSR(rideId), GHTraceLog::getTraceLogST2(rideId),
                                 GHTraceLog::getTraceLogPLN(rideId), GHTraceLog::getTraceLogDBG(rideId)})
-        removed = removeRideFile(path) && removed;
+        removed = removeIfThere(path) && removed;
     return removed;
 }
 
@@ -279,7 +270,5 @@ void GHDeviceDB::getTraceLogData(GHId id, QStringList& columns, QVector<QVariant
 
 void GHDeviceDB::setTraceLogUpload(GHId id, bool uploaded)
 {
-    QStringList columns{QStringLiteral("Uploaded")};
-    QVector<QVariant> values{uploaded ? 1 : 0};
-    _setDbData(QStringLiteral("TraceLog"), id, columns, values);
+    setUploadedColumn(QStringLiteral("TraceLog"), id, uploaded);
 }

@@ -1,10 +1,11 @@
 #include "sql/favoritedbm.h"
 
+#include "../search/ghdevicedb_p.h"
 #include "search/ghdevicedb.h"
 
 QString FavoriteDbm::dbName() const
 {
-    return GHDeviceDB::flashDbFile("/data/poi/favorite.dat");
+    return GHDeviceDB::flashDbFile(kFavoriteDb);
 }
 
 QString FavoriteDbm::tableName() const

@@ -1,5 +1,7 @@
 #include "sql/ghdbmodel.h"
 
+#include "../search/ghdevicedb_p.h"
+
 GHDbModel::GHDbModel() : m_values(nullptr), m_columns(nullptr) {}
 
 GHDbModel::~GHDbModel() = default;
@@ -11,7 +13,7 @@ QString GHDbModel::dbName() const
 
 QString GHDbModel::connName() const
 {
-    return QStringLiteral("ghddb");
+    return deviceDbConnection();
 }
 
 void GHDbModel::setColumns(QStringList* columns)

@@ -2,11 +2,12 @@
 
 #include <QSqlQuery>
 
+#include "../search/ghdevicedb_p.h"
 #include "search/ghdevicedb.h"
 
 QString TraceLogDbm::dbName() const
 {
-    return GHDeviceDB::flashDbFile("/data/route/route.dat");
+    return GHDeviceDB::flashDbFile(kRouteDb);
 }
 
 QString TraceLogDbm::tableName() const

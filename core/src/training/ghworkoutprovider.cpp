@@ -14,7 +14,6 @@
 
 namespace {
 
-const unsigned int kNoPrimaryKey = 4294967295u;
 // The type that the plain listing keeps apart.
 const int kOneShotListType = 5;
 const QString kExportVersion = QStringLiteral("1.3.0.9");
@@ -240,7 +239,7 @@ unsigned int GHWorkoutProvider::getNextNewId()
     unsigned int id = unsigned(QDateTime(local.date(), local.time(), Qt::UTC).toSecsSinceEpoch());
     // Two ids asked for within one second, or in the hour that the clock repeats when summer time ends, would be
     // the same.
-    for (int step = 0; getPrimaryKey(id) != kNoPrimaryKey; ++step, ++id) {
+    for (int step = 0; getPrimaryKey(id) != NO_PRIMARY_KEY; ++step, ++id) {
         if (step == kMaxIdSteps) {
             qWarning("workout storage: %d workout ids from the clock on are taken", kMaxIdSteps);
             break;
@@ -295,7 +294,7 @@ unsigned int GHWorkoutProvider::getPrimaryKey(unsigned int wid)
     model.setFilter(QStringLiteral("wid=%1").arg(wid));
     QSqlQuery query = GHSqlCRUD::select(&model, true);
     if (!query.next())
-        return kNoPrimaryKey;
+        return NO_PRIMARY_KEY;
     return readUnsigned(query.value(0));
 }
 

@@ -98,9 +98,7 @@ void GHBinaryLogger::closeLog(FILE*& file, quint32 count)
 {
     if (!file)
         return;
-    quint8 bytes[4];
-    putHeaderWord(bytes, 0, count);
-    if (!_updateHeader(file, bytes, 4, GHPSFHeader::COUNT_OFFSET))
+    if (!_updateHeaderWord(file, GHPSFHeader::COUNT_OFFSET, count))
         qWarning("cannot write the record count %u into a ride log's header", count);
     if (std::fclose(file) != 0)
         qWarning("closing a ride log failed: %s", std::strerror(errno));
@@ -123,6 +121,13 @@ bool GHBinaryLogger::_writeHeader(FILE* file, quint32 time, const QString& versi
     putHeaderWord(header, GHPSFHeader::COUNT_OFFSET, quint32(count));
     return std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(header, 1, sizeof header, file) == sizeof header &&
            std::fflush(file) == 0;
+}
+
+bool GHBinaryLogger::_updateHeaderWord(FILE* file, int offset, quint32 value)
+{
+    quint8 bytes[4];
+    putHeaderWord(bytes, 0, value);
+    return _updateHeader(file, bytes, 4, offset);
 }
 
 bool GHBinaryLogger::_updateHeader(FILE* file, const quint8* bytes, int length, int offset)

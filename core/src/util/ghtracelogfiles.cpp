@@ -9,18 +9,19 @@
 #include <QVariant>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <QtEndian>
 
 #include <cerrno>
 #include <cstring>
 
 #include <unistd.h>
 
+#include "../search/ghdevicedb_p.h"
 #include "location/ghlivelocation.h"
 #include "search/ghdevicedb.h"
 #include "training/ghworkout.h"
 #include "training/ghworkoutprovider.h"
 #include "util/ghgpxwriter.h"
-#include "util/ghpack.h"
 #include "util/ghpsfheader.h"
 #include "util/ghstatisticreader.h"
 #include "util/ghtimetext.h"
@@ -41,11 +42,6 @@ quint32 clockId()
 {
     const QDateTime local = QDateTime::currentDateTime();
     return quint32(QDateTime(local.date(), local.time(), Qt::UTC).toSecsSinceEpoch());
-}
-
-quint32 bigEndian32(const unsigned char* bytes)
-{
-    return quint32(bytes[0]) << 24 | quint32(bytes[1]) << 16 | quint32(bytes[2]) << 8 | quint32(bytes[3]);
 }
 
 template<typename T>
@@ -150,7 +146,7 @@ FILE* GHTraceLog::reopenLog(const QString& path, int recordSize, quint32& count,
     while (std::fread(record, 1, size_t(recordSize), file) == size_t(recordSize)) {
         ++count;
         if (lastTime)
-            *lastTime = bigEndian32(record + GHPSFRecord::TIME_OFFSET);
+            *lastTime = qFromBigEndian<quint32>(record + GHPSFRecord::TIME_OFFSET);
     }
     // Whatever follows the last whole record is a record cut short; new records begin where it began.
     const long end = long(GHPSFHeader::SIZE) + long(count) * recordSize;
@@ -237,10 +233,8 @@ bool GHTraceLog::writeEventTag(quint32 time, int tag)
 
 void GHTraceLog::updateStartTime(quint32 time)
 {
-    quint8 bytes[4];
-    Convert_ULONG_To_Bytes(time, bytes + 3, bytes + 2, bytes + 1, bytes);
     for (FILE* file : {m_gpsLog, m_sensorLog}) {
-        if (file && !_updateHeader(file, bytes, 4, GHPSFHeader::START_TIME_OFFSET))
+        if (file && !_updateHeaderWord(file, GHPSFHeader::START_TIME_OFFSET, time))
             qWarning("cannot write the start time into a log of ride %u", m_id);
     }
 }
@@ -356,14 +350,9 @@ bool GHTraceLog::readStatistic(quint32 id, GHStatisticReader* reader)
 
 GHTrackDP* GHTraceLog::getRouteDP(GHId id)
 {
-    QString home;
-    if (id.location == GHId::STORAGE)
-        home = GHDeviceDB::getStorageHome();
-    else if (id.location == GHId::FLASH)
-        home = GHDeviceDB::getFlashHome();
-    else
+    if (!GHId::namesHome(id.location))
         return nullptr;
-    const QString path = home + QStringLiteral("/data/route/route-%1.gpx").arg(id.rowId);
+    const QString path = routeGpxFile(GHDeviceDB::homeOf(id.location), id.rowId);
     if (!QFileInfo::exists(path))
         return nullptr;
     GHTrackDP* provider = new GHTrackDP;
