@@ -79,6 +79,12 @@ public:
     // any other key. Each key's format is fixed by the table; the last parameter is not used.
     bool KeyValueToRaw(QString key, QString value, QByteArray& raw, bool append, profle_2_fmt format = FMT_UINT8);
 
+    // The record of RecordSize bytes at record as convertKeyValue takes it: its id in decimal and its four value
+    // bytes; returns its value-format code.
+    static int readRecord(const char* record, QByteArray& key, QByteArray& value);
+    // A converted key or value as the map holds it: Latin-1 up to the first zero byte.
+    static QString recordText(const QByteArray& bytes);
+
     enum {
         HeaderOffset = 512,  // record starts count from here
         VersionOffset = 516, // save writes 2

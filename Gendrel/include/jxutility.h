@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVector>
 
 #include "device/stregdevinfo.h"
@@ -79,6 +80,8 @@ public:
     static void csvline_populate(QList<QByteArray>& record, const QByteArray& line, char delimiter);
     // size is in kilobytes; "1.5 MB", "1024 KB", "1 GB".
     static QString convertSize(float size);
+    // A value of an INI file as text: one written by hand as a,b reads back as a list.
+    static QString settingText(const QVariant& value);
 
     // ---- Volumes (jxutility_volume.cpp) ------------------------------------
 

@@ -54,14 +54,6 @@ qint64 toNumber(const QString& text)
     return ok ? value : 0;
 }
 
-// A value written by hand as a,b reads back from an INI file as a list.
-QString settingText(const QVariant& value)
-{
-    if (value.type() == QVariant::StringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
-}
-
 // A deployment address: an environment variable wins over the built-in one.
 QString deploymentValue(const char* variable, const char* builtIn)
 {
@@ -330,7 +322,7 @@ QString JXEnv::getValue(const QString& key, const QString& defaultValue)
     settings.beginGroup(QLatin1String(kSection));
     const QVariant value = settings.value(key);
     settings.endGroup();
-    return value.isValid() ? settingText(value) : defaultValue;
+    return value.isValid() ? JXUtility::settingText(value) : defaultValue;
 }
 
 void JXEnv::setValue(const QString& key, const QString& value)
@@ -565,7 +557,7 @@ bool copyModelKeys(const QString& settingsPath, const QString& model, const QStr
         QSettings source(path, QSettings::IniFormat);
         source.beginGroup(QStringLiteral("Update"));
         for (const QString& key : keys)
-            values.append(settingText(source.value(key, QString())));
+            values.append(JXUtility::settingText(source.value(key, QString())));
     }
     bool copied = false;
     QSettings settings(settingsPath, QSettings::IniFormat);

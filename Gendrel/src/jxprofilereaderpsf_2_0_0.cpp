@@ -161,13 +161,21 @@ void putLittleEndian(char* at, quint32 value, int width)
         at[index] = char(value >> (8 * index));
 }
 
-QString latin1UpToZero(const QByteArray& bytes)
+} // namespace
+
+int JXProfileReaderPSF_2_0_0::readRecord(const char* record, QByteArray& key, QByteArray& value)
+{
+    const auto* bytes = reinterpret_cast<const quint8*>(record);
+    key = QByteArray::number(quint32(bytes[0]) << 16 | quint32(bytes[1]) << 8 | bytes[2]);
+    value = QByteArray(record + 4, 4);
+    return bytes[3];
+}
+
+QString JXProfileReaderPSF_2_0_0::recordText(const QByteArray& bytes)
 {
     const int end = bytes.indexOf('\0');
     return QString::fromLatin1(end < 0 ? bytes : bytes.left(end));
 }
-
-} // namespace
 
 void JXProfileReaderPSF_2_0_0::convertKeyValue(QByteArray& key, QByteArray& value, int format)
 {
@@ -204,7 +212,7 @@ void JXProfileReaderPSF_2_0_0::convertKeyValue(QByteArray& key, QByteArray& valu
 
     if (key == "User Birthday") {
         bool isAge = false;
-        const quint32 age = latin1UpToZero(value).toUInt(&isAge, 10);
+        const quint32 age = recordText(value).toUInt(&isAge, 10);
         value = birthdayFromAge(isAge ? age : 0).toLatin1();
     }
 }
@@ -284,11 +292,10 @@ bool JXProfileReaderPSF_2_0_0::readAll(QByteArray& bytes, QMap<QString, QString>
         const qint64 at = tableStart + qint64(RecordSize) * read;
         if (at + RecordSize > limit)
             break;
-        const auto* record = reinterpret_cast<const quint8*>(bytes.constData()) + at;
-        QByteArray key = QByteArray::number(quint32(record[0]) << 16 | quint32(record[1]) << 8 | record[2]);
-        QByteArray value(reinterpret_cast<const char*>(record) + 4, 4);
-        convertKeyValue(key, value, record[3]);
-        map->insert(latin1UpToZero(key), latin1UpToZero(value));
+        QByteArray key, value;
+        const int format = readRecord(bytes.constData() + at, key, value);
+        convertKeyValue(key, value, format);
+        map->insert(recordText(key), recordText(value));
     }
     if (read < count) {
         JX_WARNING << "the profile table at" << tableStart << "holds" << count << "records, of which only" << read

@@ -683,3 +683,10 @@ QString JXUtility::convertSize(float size)
     value = std::trunc(value * 100) / 100;
     return QStringLiteral("%1 %2").arg(value).arg(unit);
 }
+
+QString JXUtility::settingText(const QVariant& value)
+{
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}

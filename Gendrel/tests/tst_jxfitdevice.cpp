@@ -24,6 +24,7 @@
 #include "device/jxfitdevice.h"
 #include "device/jxfsdeviceservice.h"
 #include "jxenv.h"
+#include "jxguardeddescription.h"
 #include "jxrealmount.h"
 #include "jxsimulatedsystem.h"
 #include "jxtestpackage.h"
@@ -324,24 +325,16 @@ private slots:
     }
 
     // A description file that is a link, or larger than any description file, is not read.
-    void guardedDescriptionFile_data()
-    {
-        QTest::addColumn<bool>("link");
-        QTest::newRow("link to a file outside") << true;
-        QTest::newRow("larger than the bound") << false;
-    }
+    void guardedDescriptionFile_data() { JXGuardedDescription::addRows(); }
 
     void guardedDescriptionFile()
     {
         QFETCH(bool, link);
         const QString file = m_volume + QLatin1String("/System/device.txt");
         QVERIFY(QFile::remove(file));
-        if (link) {
-            QVERIFY(writeFile(path(QStringLiteral("outside.txt")), deviceText()));
-            QVERIFY(QFile::link(path(QStringLiteral("outside.txt")), file));
-        } else {
-            QVERIFY(writeFile(file, deviceText() + QByteArray(int(JXFSDeviceService::kMaxDescriptionSize), '\n')));
-        }
+        JXGuardedDescription::place(file, path(QStringLiteral("outside.txt")), deviceText(), link);
+        if (QTest::currentTestFailed())
+            return;
         auto device = makeDevice(m_volume);
         QString uuid = QStringLiteral("x"), os;
         QVERIFY(device->getUUID(uuid));

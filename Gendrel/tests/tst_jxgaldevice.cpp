@@ -11,6 +11,7 @@
 #include "jxdaemon.h"
 #include "jxenv.h"
 #include "python/galapi.h"
+#include "support/jxguardeddescription.h"
 #include "support/jxtestfiles.h"
 
 namespace {
@@ -85,23 +86,15 @@ private slots:
     }
 
     // A description file that is a link, or larger than any description file, is not read.
-    void guardedDescriptionFile_data()
-    {
-        QTest::addColumn<bool>("link");
-        QTest::newRow("link to a file outside") << true;
-        QTest::newRow("larger than the bound") << false;
-    }
+    void guardedDescriptionFile_data() { JXGuardedDescription::addRows(); }
 
     void guardedDescriptionFile()
     {
         QFETCH(bool, link);
-        if (link) {
-            const QString outside = m_folder.filePath(QStringLiteral("outside.ini"));
-            JXTestFiles::writeFile(outside, kFullIni);
-            QVERIFY(QFile::link(outside, m_volume + QLatin1String("/device.ini")));
-        } else {
-            writeIni(QByteArray(kFullIni) + QByteArray(int(JXFSDeviceService::kMaxDescriptionSize), '\n'));
-        }
+        JXGuardedDescription::place(m_volume + QLatin1String("/device.ini"),
+                                    m_folder.filePath(QStringLiteral("outside.ini")), kFullIni, link);
+        if (QTest::currentTestFailed())
+            return;
         auto device = makeDevice();
         QVERIFY(!device->readDeviceIni());
         QString uuid = QStringLiteral("x");

@@ -27,6 +27,15 @@ public:
     int getType() override { return DEVICE_FS; }
 
     virtual QString getDrive() { return m_drive; }
+    // The volume of service when it is one of these; false, drive untouched, for any other service or none.
+    static bool driveOf(JXDeviceService* service, QString& drive)
+    {
+        auto* volumeService = dynamic_cast<JXFSDeviceService*>(service);
+        if (!volumeService)
+            return false;
+        drive = volumeService->getDrive();
+        return true;
+    }
     virtual QString getStorageDrive() { return m_storageDrive; }
     virtual void setStorageDrive(const QString& drive) { m_storageDrive = drive; }
 

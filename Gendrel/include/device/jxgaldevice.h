@@ -135,6 +135,9 @@ private:
     static QString libraryProfileFile(const QString& dir);
     // Removes the registry row registerSCSIDevice added, if any.
     void unregisterSCSIDevice();
+    // Sends the device, waiting in waitState, to its boot loader for the flash write of its next visit: registers
+    // that visit, writes "update.ini" and ejects. A failed write undoes the registration and returns to service.
+    bool leaveForBootLoader(State waitState);
     // Writes a file of the volume's root through JXDeviceVolume, read back before it takes its name; false, logged,
     // without a volume.
     bool writeVolumeFile(const QString& name, const QByteArray& bytes);

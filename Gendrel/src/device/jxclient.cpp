@@ -13,6 +13,7 @@
 #include "jxenv.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
+#include "jxutility.h"
 #include "python/pqhelper.h"
 #include "psf/jxpsfmultilangstring_1_5.h"
 #include "system/jxscsideviceservice.h"
@@ -22,14 +23,6 @@ namespace {
 
 const unsigned long kThreadStopWaitMs = 20000;
 const int kBitfontBufferSize = 0x100000;
-
-// A value written by hand as a,b reads back from an INI file as a list.
-QString settingText(const QVariant& value)
-{
-    if (value.type() == QVariant::StringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
-}
 
 void appendText(QDomDocument& doc, QDomElement& parent, const QString& tag, const QString& text)
 {
@@ -921,7 +914,7 @@ QString JXClient::getValue(QString key, QString defaultValue)
         return defaultValue;
     QSettings settings(JXEnv::getInstance()->getJXSettingPath(), QSettings::IniFormat);
     settings.beginGroup(model);
-    return settingText(settings.value(key, defaultValue));
+    return JXUtility::settingText(settings.value(key, defaultValue));
 }
 
 bool JXClient::isDontCheckUploaded()
@@ -942,7 +935,7 @@ QString JXClient::getRequiredJX()
     if (model.isEmpty())
         return QString();
     settings.beginGroup(model);
-    return settingText(settings.value(QStringLiteral("MinJXVer"), QString()));
+    return JXUtility::settingText(settings.value(QStringLiteral("MinJXVer"), QString()));
 }
 
 void JXClient::getVersions(QStringList& list)
@@ -974,9 +967,9 @@ void JXClient::modifyForceUpdateInfo(JXEnv* env)
     {
         QSettings settings(env->getJXSettingPath(), QSettings::IniFormat);
         settings.beginGroup(model);
-        minImage = settingText(settings.value(QStringLiteral("MinImgVer"), QString()));
-        minIap = settingText(settings.value(QStringLiteral("MinIapVer"), QString()));
-        minAp = settingText(settings.value(QStringLiteral("MinApVer"), QString()));
+        minImage = JXUtility::settingText(settings.value(QStringLiteral("MinImgVer"), QString()));
+        minIap = JXUtility::settingText(settings.value(QStringLiteral("MinIapVer"), QString()));
+        minAp = JXUtility::settingText(settings.value(QStringLiteral("MinApVer"), QString()));
     }
 
     // Device versions compare as plain text.

@@ -36,14 +36,6 @@ constexpr qint64 kBlockSize = 1024 * 1024;
 
 std::atomic<int> s_clientCount{0};
 
-// A value written by hand as a,b reads back from an INI file as a list.
-QString settingText(const QVariant& value)
-{
-    if (value.type() == QVariant::StringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
-}
-
 // A file name from a package or a caller names a file below the volume root: relative, without "..".
 bool isSafeRelativeName(const QString& name)
 {
@@ -83,7 +75,7 @@ bool JXFitDevice::readDeviceIni()
     if (!JXFSDeviceService::readDescriptionValues(path, values))
         return false;
     const auto read = [&values](const char* group, const char* key) {
-        return settingText(values.value(QLatin1String(group) + QLatin1Char('/') + QLatin1String(key), QString()));
+        return JXUtility::settingText(values.value(QLatin1String(group) + QLatin1Char('/') + QLatin1String(key), QString()));
     };
     m_uuid = read("UUID", "UUID");
     m_totalVersion = read("OS", "Version");
@@ -124,11 +116,7 @@ int JXFitDevice::getDeviceType()
 
 bool JXFitDevice::getDrive(QString& drive)
 {
-    auto* service = dynamic_cast<JXFSDeviceService*>(getDeviceService());
-    if (!service)
-        return false;
-    drive = service->getDrive();
-    return true;
+    return JXFSDeviceService::driveOf(getDeviceService(), drive);
 }
 
 bool JXFitDevice::getUUID(QString& uuid)
@@ -385,8 +373,8 @@ QList<JXFitDevice::FitImageInfo> JXFitDevice::readImageInfo(QString path)
         settings.beginGroup(group);
         FitImageInfo image;
         image.component = group;
-        image.fileName = settingText(settings.value(QStringLiteral("Name"), QString()));
-        image.version = settingText(settings.value(QStringLiteral("Version"), QString()));
+        image.fileName = JXUtility::settingText(settings.value(QStringLiteral("Name"), QString()));
+        image.version = JXUtility::settingText(settings.value(QStringLiteral("Version"), QString()));
         images.append(image);
         settings.endGroup();
     }

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "jxlog.h"
+#include "jxutility.h"
 
 namespace {
 
@@ -244,8 +245,7 @@ bool JXFSDeviceService::readDeviceUUID(const QString& descriptionFile, QString& 
     if (!readDescription(folder, descriptionFile, text, mode) || !readIni(text, values))
         return false;
     // A value with commas comes back as a list: it is one text in a description file.
-    const QVariant value = values.value(QStringLiteral("UUID/UUID"));
-    uuid = value.type() == QVariant::StringList ? value.toStringList().join(QLatin1Char(',')) : value.toString();
+    uuid = JXUtility::settingText(values.value(QStringLiteral("UUID/UUID")));
     // The detector reads the file ten times a second: the mark is written only when it is missing, and only when
     // the file reads as before with nothing but the mark added (a line ending in a backslash, say, would take the
     // mark line into its value).

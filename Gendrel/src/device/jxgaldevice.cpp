@@ -91,13 +91,7 @@ void JXGalDevice::ensureIniRead()
 
 bool JXGalDevice::getDrive(QString& drive)
 {
-    if (isScsiService())
-        return false;
-    auto* service = dynamic_cast<JXFSDeviceService*>(getDeviceService());
-    if (!service)
-        return false;
-    drive = service->getDrive();
-    return true;
+    return !isScsiService() && JXFSDeviceService::driveOf(getDeviceService(), drive);
 }
 
 bool JXGalDevice::getUUID(QString& text)

@@ -12,6 +12,7 @@
 #include "gal/libgal.h"
 #include "jxcurrentfolder.h"
 #include "jxenv.h"
+#include "jxgallibrary.h"
 #include "jxlog.h"
 #include "jxutility.h"
 
@@ -50,17 +51,6 @@ QDateTime utc(quint32 seconds)
     return QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::UTC);
 }
 
-// A text for one of the library's 256-byte buffers; empty when it does not fit.
-QByteArray libraryText(const QString& text)
-{
-    const QByteArray bytes = QFile::encodeName(text);
-    if (bytes.size() >= GAL_PATH_SIZE) {
-        JX_WARNING << "too long for the device library:" << text;
-        return QByteArray();
-    }
-    return bytes;
-}
-
 // Names the volume as the library's device root. The drive path is required: with the separator alone the library
 // would take the computer's root for the device.
 bool GAL_SetDevicePath(const QString& drive)
@@ -69,10 +59,7 @@ bool GAL_SetDevicePath(const QString& drive)
         JX_WARNING << "no volume for the device library";
         return false;
     }
-    char separator[8] = "/";
-    SetPathDirect(separator);
-    separator[sizeof separator - 1] = '\0';
-    const QByteArray path = libraryText(drive + QString::fromLatin1(separator));
+    const QByteArray path = JXGalLibrary::text(drive + JXGalLibrary::separator());
     if (path.isEmpty())
         return false;
     if (!SetHomePath(path.constData())) {
@@ -139,7 +126,7 @@ QString nameFromId(int id, const char* extension)
 
 void deleteFile(unsigned char type, const QString& name)
 {
-    const QByteArray bytes = libraryText(name);
+    const QByteArray bytes = JXGalLibrary::text(name);
     if (!bytes.isEmpty())
         DeleteGALFile(type, bytes.constData());
 }
@@ -182,7 +169,7 @@ void JXGalDevice::getTracks(QVector<JXClientData>& items)
 bool JXGalDevice::_readWorkout(uchar mode, uchar kind, uchar variant, QString name, JXClientData& item)
 {
     const SearchWKTB search = {mode, kind, variant};
-    const QByteArray file = libraryText(name);
+    const QByteArray file = JXGalLibrary::text(name);
     unsigned char record[GAL_WORKOUT_RECORD_SIZE] = {};
     if (file.isEmpty() || !ReadTemplateWKT(file.constData(), search, record, sizeof record)) {
         JX_WARNING << "ReadTemplateWKT failed";

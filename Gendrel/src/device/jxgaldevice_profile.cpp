@@ -4,6 +4,7 @@
 
 #include "gal/libgal.h"
 #include "jxenv.h"
+#include "jxgallibrary.h"
 #include "jxlog.h"
 #include "python/acquiregil.h"
 #include "python/galapi.h"
@@ -11,29 +12,9 @@
 
 namespace {
 
-// The separator the library wants between a drive path and its own names.
-QString separatorText()
-{
-    char separator[8] = "/";
-    SetPathDirect(separator);
-    separator[sizeof separator - 1] = '\0';
-    return QString::fromLatin1(separator);
-}
-
 QString workingFile(const char* name)
 {
-    return JXEnv::getInstance()->getTmpFolder() + separatorText() + QLatin1String(name);
-}
-
-// A path for one of the library's 256-byte buffers; empty when it does not fit.
-QByteArray libraryPath(const QString& path)
-{
-    const QByteArray bytes = QFile::encodeName(path);
-    if (bytes.size() >= GAL_PATH_SIZE) {
-        JX_CRITICAL << "path too long for the device library:" << path;
-        return QByteArray();
-    }
-    return bytes;
+    return JXEnv::getInstance()->getTmpFolder() + JXGalLibrary::separator() + QLatin1String(name);
 }
 
 // The profile as the library reads it, in "pfread.ini"; empty when it cannot.
@@ -41,8 +22,8 @@ QString GAL_GetProfile(const QString& dir)
 {
     const QString path = workingFile("pfread.ini");
     QFile::remove(path);
-    const QByteArray dirBytes = libraryPath(dir);
-    const QByteArray pathBytes = libraryPath(path);
+    const QByteArray dirBytes = JXGalLibrary::text(dir);
+    const QByteArray pathBytes = JXGalLibrary::text(path);
     if (dirBytes.isEmpty() || pathBytes.isEmpty())
         return QString();
     if (!GetProfile(dirBytes.constData(), pathBytes.constData())) {
@@ -57,6 +38,20 @@ bool onMainThread()
     return JXEnv::getInstance()->isMainThread();
 }
 
+// Calls a function of the script module with the interpreter held; true when it ran and answered true.
+bool callScript(const QString& function, const QVariantList& arguments)
+{
+    AcquireGIL gil(!onMainThread());
+    JX_DEBUG << "GIL for" << function;
+    const auto module = JXScriptModule::importModule(QStringLiteral("galapi"));
+    if (!module) {
+        JX_CRITICAL << "Failed import galapi";
+        return false;
+    }
+    const QVariant result = module->call(function, arguments);
+    return result.isValid() && result.toBool();
+}
+
 } // namespace
 
 bool JXGalDevice::prepareUploadProfile(QString target)
@@ -67,18 +62,10 @@ bool JXGalDevice::prepareUploadProfile(QString target)
         JX_WARNING << "prepareUploadProfile: no volume";
         return false;
     }
-    const QString ini = GAL_GetProfile(drive + separatorText());
+    const QString ini = GAL_GetProfile(drive + JXGalLibrary::separator());
     if (ini.isEmpty())
         return false;
-    AcquireGIL gil(!onMainThread());
-    JX_DEBUG << "GIL for CreateProfileXml";
-    const auto module = JXScriptModule::importModule(QStringLiteral("galapi"));
-    if (!module) {
-        JX_CRITICAL << "Failed import galapi";
-        return false;
-    }
-    const QVariant result = module->call(QStringLiteral("CreateProfileXml"), {ini, target});
-    return result.isValid() && result.toBool();
+    return callScript(QStringLiteral("CreateProfileXml"), {ini, target});
 }
 
 bool JXGalDevice::saveProfile(QMap<QString, QString> profile)
@@ -87,27 +74,17 @@ bool JXGalDevice::saveProfile(QMap<QString, QString> profile)
     QFile::remove(ini);
     const QStringList keys = profile.keys();
     const QStringList values = profile.values();
-    {
-        AcquireGIL gil(!onMainThread());
-        JX_DEBUG << "GIL for CreateProfileIni";
-        const auto module = JXScriptModule::importModule(QStringLiteral("galapi"));
-        if (!module) {
-            JX_CRITICAL << "Failed import galapi";
-            return false;
-        }
-        const QVariant result = module->call(QStringLiteral("CreateProfileIni"), {keys, values, ini});
-        if (!result.isValid() || !result.toBool()) {
-            JX_CRITICAL << "CreateProfileIni failed";
-            return false;
-        }
+    if (!callScript(QStringLiteral("CreateProfileIni"), {keys, values, ini})) {
+        JX_CRITICAL << "CreateProfileIni failed";
+        return false;
     }
     QString drive;
     if (!getDrive(drive)) {
         JX_WARNING << "saveProfile: no volume";
         return false;
     }
-    const QByteArray dirBytes = libraryPath(drive + separatorText());
-    const QByteArray iniBytes = libraryPath(ini);
+    const QByteArray dirBytes = JXGalLibrary::text(drive + JXGalLibrary::separator());
+    const QByteArray iniBytes = JXGalLibrary::text(ini);
     if (dirBytes.isEmpty() || iniBytes.isEmpty())
         return false;
     if (!RefreshProfile(dirBytes.constData(), iniBytes.constData())) {

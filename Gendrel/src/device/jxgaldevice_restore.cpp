@@ -80,16 +80,8 @@ bool JXGalDevice::restoreFactoryMethod2(QString folder)
     }
     // Reported as the silent action: the restore ends with the second visit.
     m_action = Action_Silent;
-    registerSCSIDevice(QString());
-    JX_DEBUG << "write update.ini";
     restoreFolder = folder;
-    if (!writeVolumeFile(QStringLiteral("update.ini"), QByteArray())) {
-        unregisterSCSIDevice();
-        setStateWithMatch(State_WaitForRestore, State_InService);
-        return false;
-    }
-    eject(); // the device leaves for its boot loader whether or not the eject is accepted
-    return true;
+    return leaveForBootLoader(State_WaitForRestore);
 }
 
 QStringList JXGalDevice::saveDeviceRawData(QString target)

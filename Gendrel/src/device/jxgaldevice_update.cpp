@@ -9,6 +9,7 @@
 #include "gal/libgal.h"
 #include "jxdaemon.h"
 #include "jxenv.h"
+#include "jxgallibrary.h"
 #include "jxlog.h"
 #include "jxutility.h"
 #include "system/jxscsideviceservice.h"
@@ -28,13 +29,6 @@ constexpr int kNotifyAnswerSize = 512;
 // The boot loader of this version on this model takes only a boot-loader update.
 const char kBootLoaderOnlyVersion[] = "R001";
 const char kBootLoaderOnlyModel[] = "Zelto20plus";
-
-// A path for one of the library's 256-byte buffers; empty when it does not fit.
-QByteArray libraryPath(const QString& path)
-{
-    const QByteArray bytes = QFile::encodeName(path);
-    return bytes.size() < GAL_PATH_SIZE ? bytes : QByteArray();
-}
 
 int blockCount(int bytes)
 {
@@ -77,6 +71,19 @@ void JXGalDevice::unregisterSCSIDevice()
     // Only the row this client added: another row with the model's name may be the model's own.
     if (manager && !match.isEmpty())
         manager->unregisterDevice(match);
+}
+
+bool JXGalDevice::leaveForBootLoader(State waitState)
+{
+    registerSCSIDevice(QString());
+    JX_DEBUG << "write update.ini";
+    if (!writeVolumeFile(QStringLiteral("update.ini"), QByteArray())) {
+        unregisterSCSIDevice();
+        setStateWithMatch(waitState, State_InService);
+        return false;
+    }
+    eject(); // the device leaves for its boot loader whether or not the eject is accepted
+    return true;
 }
 
 bool JXGalDevice::isWritableIapLayout(const ImageMetaInfo& info, int imageSize, int langSize, QString* reason)
@@ -163,9 +170,9 @@ bool JXGalDevice::_updateTotal(QString package, QString)
             QString volume = drive;
             if (!volume.endsWith(QLatin1Char('/')))
                 volume += QLatin1Char('/');
-            const QByteArray volumeBytes = libraryPath(volume);
-            const QByteArray mapBytes = libraryPath(map);
-            const QByteArray profileBytes = libraryPath(profile);
+            const QByteArray volumeBytes = JXGalLibrary::text(volume);
+            const QByteArray mapBytes = JXGalLibrary::text(map);
+            const QByteArray profileBytes = JXGalLibrary::text(profile);
             if (volumeBytes.isEmpty() || mapBytes.isEmpty() || profileBytes.isEmpty()) {
                 // The library's buffers would cut the path: the profile stays as it is on the device.
                 JX_CRITICAL << "UpdateProfile refused: a path does not fit the library's 256-byte buffers";
@@ -214,15 +221,7 @@ bool JXGalDevice::_updateTotal(QString package, QString)
             JX_CRITICAL << "_updateTotal: can not wait for the device";
             return false;
         }
-        registerSCSIDevice(QString());
-        JX_DEBUG << "write update.ini";
-        if (!writeVolumeFile(QStringLiteral("update.ini"), QByteArray())) {
-            unregisterSCSIDevice();
-            setStateWithMatch(State_WaitForUpdate, State_InService);
-            return false;
-        }
-        eject(); // the device leaves for its boot loader whether or not the eject is accepted
-        return true;
+        return leaveForBootLoader(State_WaitForUpdate);
     }
     default:
         // Nothing would be installed: the update must not pass for done.

@@ -220,11 +220,7 @@ bool JXZelto50CR::getName(QString& model)
 
 bool JXZelto50CR::getDrive(QString& drive)
 {
-    JXFSDeviceService* service = dynamic_cast<JXFSDeviceService*>(m_deviceService);
-    if (!service)
-        return false;
-    drive = service->getDrive();
-    return true;
+    return JXFSDeviceService::driveOf(m_deviceService, drive);
 }
 
 bool JXZelto50CR::eject()

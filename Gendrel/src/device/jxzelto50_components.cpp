@@ -17,6 +17,7 @@
 #include "device/jxdevicevolume.h"
 #include "jxenv.h"
 #include "jxlog.h"
+#include "jxquoted.h"
 #include "jxutility.h"
 #include "location/ghlocale.h"
 
@@ -41,11 +42,6 @@ const QByteArray kVectorMapMarker("type=\"vectormap\"");
 // A card's version file holds one short text and its map description a few entries; anything larger is no such
 // file, and is not read into memory.
 const qint64 kMaxCardFileRead = 1024 * 1024;
-
-QString quoted(const QString& text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
 
 bool isEngineModel(const QString& model)
 {

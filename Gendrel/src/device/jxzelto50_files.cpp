@@ -18,6 +18,7 @@
 #include "device/jxdevicevolume.h"
 #include "jxenv.h"
 #include "jxlog.h"
+#include "jxquoted.h"
 #include "jxutility.h"
 #include "search/ghdevicedb.h"
 #include "util/ghscratchfile.h"
@@ -26,11 +27,6 @@
 namespace {
 
 const qint64 kCopyBlock = 1024 * 1024;
-
-QString quoted(const QString& text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
 
 // The file whole, when it can be read and is no larger than the cap; false otherwise, with a log line for a file
 // over the cap.

@@ -13,6 +13,7 @@
 
 #include "device/jxdevicevolume.h"
 #include "jxlog.h"
+#include "jxquoted.h"
 #include "system/jxplatform.h"
 
 namespace {
@@ -27,11 +28,6 @@ const QLatin1String kNewMap("/temp.xml");
 const QLatin1String kCurrentMapAside("/currentMap.xml.old");
 // Map files run to gigabytes: they are hashed a block at a time.
 const int kHashBlock = 1024 * 1024;
-
-QString quoted(const QString& text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
 
 // Files and folders, without hidden entries, in the order the file system gives them.
 QFileInfoList mapEntries(const QString& folder)

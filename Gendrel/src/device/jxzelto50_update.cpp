@@ -17,6 +17,7 @@
 #include "device/jxdevicevolume.h"
 #include "jxenv.h"
 #include "jxlog.h"
+#include "jxquoted.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ const QLatin1String kDefaultImage("Tirna.bin");
 const QByteArray kDeviceRoot("/My Disk/");
 // Read back from the end of each copied file: a copy cut short fails there first.
 const qint64 kReadBackBytes = 1024;
-
-QString quoted(const QString& text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
 
 // The image name goes into a line of the control file and into a path below the package folder.
 bool isSafeImageName(const QString& name)

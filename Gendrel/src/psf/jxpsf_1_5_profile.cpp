@@ -20,12 +20,6 @@ const char* const kSexKey = "User Sex";
 const char* const kMagicKey = "Magic Number";
 const char* const kMagicValue = "49504951";
 
-QString latin1UpToZero(const QByteArray& bytes)
-{
-    const int end = bytes.indexOf('\0');
-    return QString::fromLatin1(end < 0 ? bytes : bytes.left(end));
-}
-
 } // namespace
 
 void JXPSF_1_5::convertKeyValue(QByteArray& key, QByteArray& value, int format)
@@ -83,11 +77,10 @@ bool JXPSF_1_5::getProfile(QMap<QString, QString>& map)
             return false;
         }
         for (int index = 0; index < count; ++index) {
-            const auto* record = reinterpret_cast<const quint8*>(table) + Page::RecordSize * index;
-            QByteArray key = QByteArray::number(quint32(record[0]) << 16 | quint32(record[1]) << 8 | record[2]);
-            QByteArray value(reinterpret_cast<const char*>(record) + 4, 4);
-            convertKeyValue(key, value, record[3]);
-            m_profileCache.insert(latin1UpToZero(key), latin1UpToZero(value));
+            QByteArray key, value;
+            const int format = Page::readRecord(table + Page::RecordSize * index, key, value);
+            convertKeyValue(key, value, format);
+            m_profileCache.insert(Page::recordText(key), Page::recordText(value));
         }
     }
     map = m_profileCache;

@@ -20,8 +20,7 @@ const char kMassStorageMatchText[] = "VEXMOR:zelto:Zelto:TIRNA Device:TIRNA MS:T
 // A value with commas comes back from the INI reader as a list: it is one text in a description file.
 QString iniText(const QVariantMap& values, const QString& key)
 {
-    const QVariant value = values.value(key);
-    return value.type() == QVariant::StringList ? value.toStringList().join(QLatin1Char(',')) : value.toString();
+    return JXUtility::settingText(values.value(key));
 }
 
 // False when the description file names no usable model.
