@@ -35,7 +35,7 @@ public:
     // The current element's own character data, its child elements skipped; its end element is current on return.
     QString readText();
     // A copy of a text of the parser (an attribute value) at its exact size, as readText makes its results.
-    QString text(const QStringRef& text);
+    QString text(const QStringRef& value);
     // Skips the current element with everything in it; the token after its end element is current on return.
     void skipElement();
 

@@ -362,9 +362,9 @@ QString GHXmlInput::readText()
     return text;
 }
 
-QString GHXmlInput::text(const QStringRef& text)
+QString GHXmlInput::text(const QStringRef& value)
 {
-    return sharedText(text.unicode(), text.size());
+    return sharedText(value.unicode(), value.size());
 }
 
 QString GHXmlInput::sharedText(const QChar* chars, int size)
