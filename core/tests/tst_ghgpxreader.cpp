@@ -144,6 +144,7 @@ private slots:
     void gpxExtensions_data();
     void gpxExtensions();
     void writerReaderWriter();
+    void repeatedShortTexts();
     void lineEndsAndEncodings_data();
     void lineEndsAndEncodings();
 
@@ -230,6 +231,9 @@ void TestGHGpxReader::readFile_data()
     const QByteArray atLimit = waypointWithAttributes(GHXmlInput::MAX_ATTRIBUTES_PER_TAG, &callAtLimit);
     QTest::newRow("a tag with as many attributes as allowed")
         << gpx(atLimit) << true << QStringList{"setVersion(2)", callAtLimit};
+    // Blanks between an equals sign and its quote, spread over the bytes the input scans a word at a time.
+    QTest::newRow("as many attributes as allowed, blanks after the equals signs")
+        << gpx(QByteArray(atLimit).replace("='", "= \n\t'")) << true << QStringList{"setVersion(2)", callAtLimit};
 
     QTest::newRow("another creator with children")
         << gpx("<metadata><name>x</name></metadata><wpt lat=\"1\" lon=\"2\"/>", "GPSBabel", "1.1") << false
@@ -261,6 +265,18 @@ void TestGHGpxReader::readFile_data()
     QTest::newRow("a tag with too many attributes")
         << gpx(waypointWithAttributes(GHXmlInput::MAX_ATTRIBUTES_PER_TAG + 1, &callOverLimit)) << false
         << QStringList();
+    QTest::newRow("too many attributes, blanks after the equals signs")
+        << gpx(waypointWithAttributes(GHXmlInput::MAX_ATTRIBUTES_PER_TAG + 1, &callOverLimit).replace("='", " =  '"))
+        << false << QStringList();
+    // The input looks for NUL bytes a word at a time: one at each place in a word, and in the bytes after the last
+    // whole word.
+    for (int at : {0, 3, 7, 8, 12}) {
+        const QByteArray text = QByteArray(at, 'x') + '\0' + QByteArray(15 - at, 'y');
+        QTest::newRow(qPrintable(QStringLiteral("a NUL byte after %1 bytes of a text").arg(at)))
+            << gpx("<metadata><desc>" + text + "</desc></metadata>") << false << QStringList();
+    }
+    QTest::newRow("a NUL byte as the last byte of the file") << gpx("<wpt lat=\"1\" lon=\"2\"/>") + '\0' << false
+                                                              << QStringList();
     // Without a byte-order mark only UTF-8 and its ASCII-based kin are read.
     QTest::newRow("UTF-16 without a byte-order mark")
         << QTextCodec::codecForName("UTF-16LE")
@@ -443,6 +459,31 @@ void TestGHGpxReader::lineEndsAndEncodings()
 }
 
 // A document of only what the reader reads comes back from a file unchanged, so it is written the same again.
+// Short texts that come again are shared between the points: each point still gets its own text, whether it came
+// before, shares a slot with another or begins like another one.
+void TestGHGpxReader::repeatedShortTexts()
+{
+    QByteArray points;
+    QStringList expected;
+    for (int i = 0; i < 6000; ++i) {
+        const QString ele = QString::number(i % 5000);
+        const QString magvar = QString::number(i * 7 % 97) + (i % 2 ? QStringLiteral("0") : QString());
+        const QString lat = QString::number(i % 3); // attributes too
+        points += "<trkpt lat=\"" + lat.toUtf8() + "\" lon=\"8.5\"><ele>" + ele.toUtf8() + "</ele><magvar>" +
+                  magvar.toUtf8() + "</magvar></trkpt>\n";
+        expected << lat + QLatin1Char(' ') + ele + QLatin1Char(' ') + magvar;
+    }
+    const QString path = m_dir.filePath(QStringLiteral("repeated.gpx"));
+    QVERIFY(writeBytes(path, gpx("<trk><trkseg>" + points + "</trkseg></trk>")));
+    GHGpx2 document;
+    QVERIFY(GHGpxReader(&document).readFile(path));
+    QVERIFY(document.track && document.track->segments.size() == 1);
+    QStringList read;
+    for (const GHGpxTrackPoint* point : qAsConst(document.track->segments.at(0)->points))
+        read << point->lat + QLatin1Char(' ') + point->ele + QLatin1Char(' ') + point->magvar;
+    QCOMPARE(read, expected);
+}
+
 void TestGHGpxReader::writerReaderWriter()
 {
     GHGpx2 document;

@@ -34,6 +34,8 @@ public:
     QXmlStreamReader::TokenType next();
     // The current element's own character data, its child elements skipped; its end element is current on return.
     QString readText();
+    // A copy of a text of the parser (an attribute value) at its exact size, as readText makes its results.
+    QString text(const QStringRef& value);
     // Skips the current element with everything in it; the token after its end element is current on return.
     void skipElement();
 
@@ -44,10 +46,18 @@ private:
     Q_DISABLE_COPY(GHXmlInput)
     class Device;
 
+    // A ride repeats its short texts (elevations, speeds, heart rates) over and over, and each kept copy would cost an
+    // allocation of its own: a short text equal to the one last made in its slot is that one, shared.
+    static const int SHARED_TEXT_BITS = 12;
+    static const int SHARED_TEXTS = 1 << SHARED_TEXT_BITS; // slots
+    static const int SHARED_TEXT_MAX = 7; // characters
+    QString sharedText(const QChar* chars, int size);
+
     QXmlStreamReader& m_reader;
     std::unique_ptr<Device> m_device;
     QString m_openFailure;
     int m_depth = 0;
+    std::unique_ptr<QString[]> m_shared; // SHARED_TEXTS slots, made on first use
 };
 
 #endif

@@ -7,6 +7,44 @@
 #include "util/ghgpxtrack.h"
 #include "util/ghgpxwaypoint.h"
 
+namespace {
+
+// Keys are compared here without a call into Qt; the names are ASCII.
+bool keyIs(const QString& key, const char* name)
+{
+    const QChar* chars = key.constData();
+    const int size = key.size();
+    for (int i = 0; i < size; ++i) {
+        if (name[i] == '\0' || chars[i].unicode() != uchar(name[i]))
+            return false;
+    }
+    return name[size] == '\0';
+}
+
+// The point's text kept under the reader's key, or null for a key a point does not keep.
+QString* trackPointField(GHGpxTrackPoint& point, const QString& key)
+{
+    if (keyIs(key, "trkpt_lat"))
+        return &point.lat;
+    if (keyIs(key, "trkpt_lon"))
+        return &point.lon;
+    if (keyIs(key, "ele"))
+        return &point.ele;
+    if (keyIs(key, "cmt"))
+        return &point.cmt;
+    if (keyIs(key, "time"))
+        return &point.time;
+    if (keyIs(key, "type"))
+        return &point.type;
+    if (keyIs(key, "magvar"))
+        return &point.magvar;
+    if (keyIs(key, "speed"))
+        return &point.speed;
+    return nullptr;
+}
+
+} // namespace
+
 // A handler whose part has not been started ignores the call and makes nothing, so nothing is left without an
 // owner; the reader always starts a part first, other receivers' callers may not.
 
@@ -131,14 +169,11 @@ void GHGpx1::onTrackPoint(QMap<QString, QString>& values)
     if (!track)
         return;
     auto* point = new GHGpxTrackPoint;
-    point->lat = values.value(QStringLiteral("trkpt_lat"));
-    point->lon = values.value(QStringLiteral("trkpt_lon"));
-    point->ele = values.value(QStringLiteral("ele"));
-    point->cmt = values.value(QStringLiteral("cmt"));
-    point->time = values.value(QStringLiteral("time"));
-    point->type = values.value(QStringLiteral("type"));
-    point->magvar = values.value(QStringLiteral("magvar"));
-    point->speed = values.value(QStringLiteral("speed"));
+    // One walk over the point's few values rather than a lookup per field: this runs for every point of a ride.
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (QString* field = trackPointField(*point, it.key()))
+            *field = it.value();
+    }
     track->addTrackPoint(point); // deleted there when no segment was started
 }
 

@@ -3,17 +3,44 @@
 #include "util/ghgpximportable.h"
 #include "util/ghxmlinput.h"
 
+#include <cstring>
 #include <initializer_list>
 
 namespace {
 
+// Our element and attribute names are ASCII; compared here without a call into Qt per candidate, as the readers of
+// the elements that repeat by the thousand compare every child's name with several.
+bool is(const QChar* chars, int size, const char* name)
+{
+    for (int i = 0; i < size; ++i) {
+        if (name[i] == '\0' || chars[i].unicode() != uchar(name[i]))
+            return false;
+    }
+    return name[size] == '\0';
+}
+
+bool is(const QStringRef& name, const char* candidate)
+{
+    return is(name.unicode(), name.size(), candidate);
+}
+
+bool is(const QString& name, const char* candidate)
+{
+    return is(name.constData(), name.size(), candidate);
+}
+
 bool isOneOf(const QStringRef& name, std::initializer_list<const char*> names)
 {
     for (const char* candidate : names) {
-        if (name == QLatin1String(candidate))
+        if (is(name, candidate))
             return true;
     }
     return false;
+}
+
+bool sameChars(const QChar* a, const QChar* b, int size)
+{
+    return std::memcmp(a, b, size_t(size) * sizeof(QChar)) == 0;
 }
 
 // Stands in a reused map for a value the element being read has not set; told apart by its data.
@@ -48,26 +75,25 @@ QString& GHGpxReader::Fields::slot(const QString& key)
 
 QString& GHGpxReader::Fields::slot(const QStringRef& key)
 {
-    auto it = m_map.begin();
-    for (; it != m_map.end(); ++it) {
-        const int order = it.key().compare(key);
-        if (order == 0) {
+    const int size = key.size();
+    for (auto it = m_map.begin(); it != m_map.end(); ++it) {
+        if (it.key().size() == size && sameChars(it.key().constData(), key.unicode(), size)) {
             it.value() = QString();
             return it.value();
         }
-        if (order > 0)
-            break;
     }
-    return m_map.insert(it, key.toString(), QString()).value();
+    return m_map.insert(key.toString(), QString()).value();
 }
 
 QString& GHGpxReader::Fields::slot(const QString& prefix, const QStringRef& name)
 {
-    const int size = prefix.size() + 1 + name.size();
+    const int prefixSize = prefix.size();
+    const int size = prefixSize + 1 + name.size();
     for (auto it = m_map.begin(); it != m_map.end(); ++it) {
         const QString& key = it.key();
-        if (key.size() == size && key.startsWith(prefix) && key.at(prefix.size()) == QLatin1Char('_') &&
-            key.midRef(prefix.size() + 1) == name) {
+        if (key.size() == size && key.at(prefixSize) == QLatin1Char('_') &&
+            sameChars(key.constData(), prefix.constData(), prefixSize) &&
+            sameChars(key.constData() + prefixSize + 1, name.unicode(), name.size())) {
             it.value() = QString();
             return it.value();
         }
@@ -109,7 +135,7 @@ bool GHGpxReader::readFile(const QString& fileName)
     next();
     while (!m_reader.atEnd()) {
         if (m_reader.isStartElement()) {
-            if (m_reader.name() == QLatin1String("gpx"))
+            if (is(m_reader.name(), "gpx"))
                 readGpx();
             else
                 m_reader.raiseError(QStringLiteral("error reading <gpx>"));
@@ -141,7 +167,7 @@ void GHGpxReader::readGpx()
         version = 2;
     else if (versionText.startsWith(QLatin1String("1.")))
         version = 1;
-    if (creator.toLower() != QLatin1String("vexmor") || version == 0) {
+    if (!is(creator.toLower(), "vexmor") || version == 0) {
         // Without children this is not an error; with them readFile fails on the first child.
         qWarning("not a GPX file of ours (creator \"%s\", version \"%s\"): nothing read", qUtf8Printable(creator),
                  qUtf8Printable(versionText));
@@ -155,13 +181,13 @@ void GHGpxReader::readGpx()
             return;
         if (m_reader.isStartElement()) {
             const QStringRef name = m_reader.name();
-            if (name == QLatin1String("metadata")) {
+            if (is(name, "metadata")) {
                 readMetadata();
-            } else if (name == QLatin1String("rte")) {
+            } else if (is(name, "rte")) {
                 readRoute();
-            } else if (name == QLatin1String("trk")) {
+            } else if (is(name, "trk")) {
                 readTrack();
-            } else if (name == QLatin1String("wpt")) {
+            } else if (is(name, "wpt")) {
                 readWaypoint();
             } else {
                 // The GPX-level extensions too: imports keep no ride logs (readGpxExtensions reads them for one that
@@ -220,33 +246,33 @@ void GHGpxReader::readMetadata()
     Fields fields;
     QString prefix; // the name or author whose text is captured
     const auto onChild = [&](const QStringRef& name, int level) {
-        if (level == 0 && (name == QLatin1String("name") || name == QLatin1String("author"))) {
+        if (level == 0 && (is(name, "name") || is(name, "author"))) {
             prefix = name.toString();
             return Child::Entered;
         }
-        if (level == 0 && name == QLatin1String("desc")) {
+        if (level == 0 && is(name, "desc")) {
             readText(fields.slot(name));
             return Child::Consumed;
         }
-        if (level == 1 && name == QLatin1String("extensions"))
+        if (level == 1 && is(name, "extensions"))
             return Child::Entered;
         if (level == 1 && isOneOf(name, {"name", "email", "link"})) {
             readText(fields.slot(prefix, name));
             return Child::Consumed;
         }
-        if (level == 2 && name == QLatin1String("shtname")) {
+        if (level == 2 && is(name, "shtname")) {
             readText(fields.slot(prefix + QLatin1String("_shtname")));
             return Child::Consumed;
         }
-        if (name == QLatin1String("time")) {
+        if (is(name, "time")) {
             readText(fields.slot(name));
             return Child::Consumed;
         }
-        if (name == QLatin1String("bounds")) {
+        if (is(name, "bounds")) {
             readAttributes(name.toString(), fields);
             return Child::Entered;
         }
-        if (level == 0 && name == QLatin1String("extensions")) {
+        if (level == 0 && is(name, "extensions")) {
             readMetadataExtensions();
             return Child::Consumed;
         }
@@ -271,20 +297,20 @@ void GHGpxReader::readMetadataExtensions()
     const bool second = m_version == 2;
     const auto onChild = [&](const QStringRef& elementName, int level) {
         const QString name = elementName.toString().toLower();
-        if (second && level == 0 && name == QLatin1String("user")) {
+        if (second && level == 0 && is(name, "user")) {
             // The profile stays on the computer that wrote the file.
             readText();
             return Child::Consumed;
         }
-        if (second && level == 0 && name == QLatin1String("sys")) {
+        if (second && level == 0 && is(name, "sys")) {
             readAttributes(name, fields);
             prefix = name;
             capture = true;
             return Child::Entered;
         }
-        if (second && level == 1 && name == QLatin1String("apps"))
+        if (second && level == 1 && is(name, "apps"))
             return Child::Entered;
-        if (second && level == 2 && name == QLatin1String("app")) {
+        if (second && level == 2 && is(name, "app")) {
             readAttributes(name, fields);
             return Child::Entered;
         }
@@ -295,7 +321,7 @@ void GHGpxReader::readMetadataExtensions()
             readText(fields.slot(name));
             return Child::Consumed;
         }
-        if (level == 0 && name == QLatin1String("acttype")) {
+        if (level == 0 && is(name, "acttype")) {
             if (second)
                 readAttributes(name, fields);
             readText(fields.slot(name));
@@ -324,7 +350,7 @@ void GHGpxReader::readRoute()
             readText(fields.slot(name));
             return Child::Consumed;
         }
-        if (name == QLatin1String("rtept")) {
+        if (is(name, "rtept")) {
             readRoutePoint();
             return Child::Consumed;
         }
@@ -355,7 +381,7 @@ void GHGpxReader::readTrack()
     m_receiver->startTrack();
     // The track's own texts are not kept by any receiver.
     readContent([&](const QStringRef& name, int) {
-        if (name != QLatin1String("trkseg"))
+        if (!is(name, "trkseg"))
             return Child::Skipped;
         readTrackSegment();
         return Child::Consumed;
@@ -368,23 +394,23 @@ void GHGpxReader::readTrackSegment()
     Fields fields;
     const bool second = m_version == 2;
     const auto onChild = [&](const QStringRef& name, int) {
-        if (name == QLatin1String("trkpt")) {
+        if (is(name, "trkpt")) {
             readTrackPoint();
             return Child::Consumed;
         }
         if (!second)
             return Child::Skipped;
-        if (name == QLatin1String("extensions"))
+        if (is(name, "extensions"))
             return Child::Entered;
-        if (name == QLatin1String("itvSeg")) {
+        if (is(name, "itvSeg")) {
             readAttributes(name.toString(), fields);
             return Child::Entered;
         }
-        if (name == QLatin1String("order")) {
+        if (is(name, "order")) {
             readText(fields.slot(name));
             return Child::Consumed;
         }
-        if (name == QLatin1String("acttype")) {
+        if (is(name, "acttype")) {
             readAttributes(name.toString(), fields);
             readText(fields.slot(name));
             return Child::Consumed;
@@ -405,7 +431,7 @@ void GHGpxReader::readTrackPoint()
             readText(fields.slot(name));
             return Child::Consumed;
         }
-        return name == QLatin1String("extensions") ? Child::Entered : Child::Skipped;
+        return is(name, "extensions") ? Child::Entered : Child::Skipped;
     };
     if (readContent(onChild))
         m_receiver->onTrackPoint(fields.values());
@@ -422,12 +448,12 @@ void GHGpxReader::readWaypoint()
             readText(fields.slot(name));
             return Child::Consumed;
         }
-        if (name == QLatin1String("type")) {
+        if (is(name, "type")) {
             readAttributes(name.toString(), fields);
             readText(fields.slot(name));
             return Child::Consumed;
         }
-        return name == QLatin1String("extensions") ? Child::Entered : Child::Skipped;
+        return is(name, "extensions") ? Child::Entered : Child::Skipped;
     };
     if (readContent(onChild))
         m_receiver->onWayPoint(fields.values());
@@ -437,13 +463,13 @@ void GHGpxReader::readWaypoint()
 void GHGpxReader::readGpxExtensions()
 {
     readContent([&](const QStringRef& name, int) {
-        if (m_version == 2 && name == QLatin1String("ssrlog"))
+        if (m_version == 2 && is(name, "ssrlog"))
             readSensorLog();
-        else if (m_version == 2 && name == QLatin1String("wrklog"))
+        else if (m_version == 2 && is(name, "wrklog"))
             readWorkoutLog();
-        else if (m_version == 2 && name == QLatin1String("laps"))
+        else if (m_version == 2 && is(name, "laps"))
             readLaps();
-        else if (m_version == 1 && name == QLatin1String("training"))
+        else if (m_version == 1 && is(name, "training"))
             readTraining();
         else
             return Child::Skipped;
@@ -455,7 +481,7 @@ void GHGpxReader::readTraining()
 {
     m_receiver->startTraining();
     readContent([&](const QStringRef& name, int) {
-        if (name != QLatin1String("logpt"))
+        if (!is(name, "logpt"))
             return Child::Skipped;
         readLogpt();
         return Child::Consumed;
@@ -466,7 +492,7 @@ void GHGpxReader::readSensorLog()
 {
     m_receiver->startSensorLog();
     readContent([&](const QStringRef& name, int) {
-        if (name != QLatin1String("logseg"))
+        if (!is(name, "logseg"))
             return Child::Skipped;
         readLogSegment();
         return Child::Consumed;
@@ -477,7 +503,7 @@ void GHGpxReader::readLogSegment()
 {
     m_receiver->startLogSegment();
     readContent([&](const QStringRef& name, int) {
-        if (name != QLatin1String("logpt"))
+        if (!is(name, "logpt"))
             return Child::Skipped;
         readLogpt();
         return Child::Consumed;
@@ -490,7 +516,7 @@ void GHGpxReader::readLogpt()
     fields.begin();
     readAttributes(QStringLiteral("logpt"), fields);
     const auto onChild = [&](const QStringRef& name, int) {
-        if (isOneOf(name, {"hrm", "cad", "spd", "tmp", "brm"}) || (m_version == 2 && name == QLatin1String("pwr")) ||
+        if (isOneOf(name, {"hrm", "cad", "spd", "tmp", "brm"}) || (m_version == 2 && is(name, "pwr")) ||
             (m_version == 1 && isOneOf(name, {"pdm", "cps"}))) {
             readText(fields.slot(name));
             return Child::Consumed;
@@ -507,7 +533,7 @@ void GHGpxReader::readWorkoutLog()
     Fields fields;
     readAttributes(QStringLiteral("wrklog"), fields);
     const auto onChild = [&](const QStringRef& name, int) {
-        if (name == QLatin1String("interval")) {
+        if (is(name, "interval")) {
             readInterval();
             return Child::Consumed;
         }
@@ -527,7 +553,7 @@ void GHGpxReader::readInterval()
     fields.begin();
     readAttributes(QStringLiteral("interval"), fields);
     const auto onChild = [&](const QStringRef& name, int) {
-        if (name != QLatin1String("start") && name != QLatin1String("end"))
+        if (!is(name, "start") && !is(name, "end"))
             return Child::Skipped;
         readText(fields.slot(name));
         return Child::Consumed;
@@ -540,9 +566,9 @@ void GHGpxReader::readLaps()
 {
     m_receiver->startLaps();
     readContent([&](const QStringRef& name, int) {
-        if (name == QLatin1String("lap"))
+        if (is(name, "lap"))
             readLapsLap();
-        else if (name == QLatin1String("summary"))
+        else if (is(name, "summary"))
             readLapsSummary();
         else
             return Child::Skipped;
@@ -597,8 +623,9 @@ void GHGpxReader::readAttributes(const QString& prefix, Fields& fields)
     for (const QXmlStreamAttribute& attribute : attributes) {
         // Without namespace processing the parser lists namespace declarations among the attributes.
         const QStringRef qualifiedName = attribute.qualifiedName();
-        if (qualifiedName == QLatin1String("xmlns") || qualifiedName.startsWith(QLatin1String("xmlns:")))
+        if (qualifiedName.size() >= 5 && is(qualifiedName.unicode(), 5, "xmlns") &&
+            (qualifiedName.size() == 5 || qualifiedName.at(5) == QLatin1Char(':')))
             continue;
-        fields.slot(prefix, attribute.name()) = attribute.value().toString();
+        fields.slot(prefix, attribute.name()) = m_input->text(attribute.value());
     }
 }

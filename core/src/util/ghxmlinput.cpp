@@ -1,6 +1,7 @@
 #include "util/ghxmlinput.h"
 
 #include <QFile>
+#include <QtEndian>
 
 #include <cstring>
 
@@ -219,29 +220,60 @@ private:
             refuse(tooLarge());
             return false;
         }
-        for (qint64 i = 0; i < count; ++i) {
-            const char c = data[i];
-            if (c == '\0') {
-                // UTF-16 without a byte-order mark and UTF-32 carry NUL bytes in every ASCII character; XML never
-                // holds one.
-                refuse(QStringLiteral("a NUL byte (the file is neither UTF-8 nor UTF-16 with a byte-order mark)"));
-                return false;
-            }
+        // Most bytes are none of NUL, '<' and '=' and are passed over in the inner loop.
+        qint64 i = 0;
+        while (i < count) {
             if (m_afterEquals) {
-                if (isXmlSpace(c))
+                const char c = data[i];
+                if (isXmlSpace(c)) {
+                    ++i;
                     continue;
+                }
                 m_afterEquals = false;
                 if ((c == '"' || c == '\'') && ++m_attributes > MAX_ATTRIBUTES_PER_TAG) {
                     refuse(QStringLiteral("a tag with more than %1 attributes").arg(MAX_ATTRIBUTES_PER_TAG));
                     return false;
                 }
             }
+            i = nextMark(data, i, count);
+            if (i == count)
+                break;
+            const char c = data[i++];
+            if (c == '\0') {
+                // UTF-16 without a byte-order mark and UTF-32 carry NUL bytes in every ASCII character; XML never
+                // holds one.
+                refuse(QStringLiteral("a NUL byte (the file is neither UTF-8 nor UTF-16 with a byte-order mark)"));
+                return false;
+            }
             if (c == '<')
                 m_attributes = 0;
-            else if (c == '=')
+            else
                 m_afterEquals = true;
         }
         return true;
+    }
+
+    static bool isMark(char c) { return c == '<' || c == '=' || c == '\0'; }
+
+    // The index of the first NUL, '<' or '=' from i on, or count. Eight bytes at a time: '<' and '=' differ in the
+    // lowest bit only, so with that bit set both become '=', and a byte equal to a given one becomes zero under XOR.
+    // The lowest flag of a zero-byte mask is exact (borrows only run upwards), and in a little-endian word it is the
+    // first byte.
+    static qint64 nextMark(const char* data, qint64 i, qint64 count)
+    {
+        const quint64 ones = 0x0101010101010101ULL;
+        const quint64 highs = 0x8080808080808080ULL;
+        const quint64 equals = ones * uchar('=');
+        const auto zeroBytes = [&](quint64 word) { return (word - ones) & ~word & highs; };
+        for (; i + 8 <= count; i += 8) {
+            const quint64 word = qFromLittleEndian<quint64>(data + i);
+            const quint64 marks = zeroBytes(word) | zeroBytes((word | ones) ^ equals);
+            if (marks != 0)
+                return i + qCountTrailingZeroBits(marks) / 8;
+        }
+        while (i < count && !isMark(data[i]))
+            ++i;
+        return i;
     }
 
     QFile m_file;
@@ -321,13 +353,33 @@ QString GHXmlInput::readText()
             // for growth, and toString() may share the parser's whole buffer; every stored value would keep either.
             const QStringRef piece = m_reader.text();
             if (text.isEmpty())
-                text = QString(piece.unicode(), piece.size());
+                text = sharedText(piece.unicode(), piece.size());
             else
                 text += piece;
         }
         next();
     }
     return text;
+}
+
+QString GHXmlInput::text(const QStringRef& value)
+{
+    return sharedText(value.unicode(), value.size());
+}
+
+QString GHXmlInput::sharedText(const QChar* chars, int size)
+{
+    if (size == 0 || size > SHARED_TEXT_MAX)
+        return QString(chars, size);
+    uint hash = uint(size);
+    for (int i = 0; i < size; ++i)
+        hash = hash * 31 + chars[i].unicode();
+    if (!m_shared)
+        m_shared.reset(new QString[SHARED_TEXTS]);
+    QString& slot = m_shared[(hash * 0x9E3779B1u) >> (32 - SHARED_TEXT_BITS)];
+    if (slot.size() != size || std::memcmp(slot.constData(), chars, size_t(size) * sizeof(QChar)) != 0)
+        slot = QString(chars, size);
+    return slot;
 }
 
 // A loop, not recursion: the nesting of a foreign subtree is the file's to choose.
