@@ -474,7 +474,7 @@ void TestGHGpxReader::repeatedShortTexts()
         expected << lat + QLatin1Char(' ') + ele + QLatin1Char(' ') + magvar;
     }
     const QString path = m_dir.filePath(QStringLiteral("repeated.gpx"));
-    QVERIFY(writeBytes(path, gpx("<trk><trkseg>" + points + "</trkseg></trk>")));
+    QVERIFY(writeAll(path, gpx("<trk><trkseg>" + points + "</trkseg></trk>")));
     GHGpx2 document;
     QVERIFY(GHGpxReader(&document).readFile(path));
     QVERIFY(document.track && document.track->segments.size() == 1);
