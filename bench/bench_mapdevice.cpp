@@ -1,12 +1,18 @@
 // Map-device transfers against the shell tools on the same files in the same run: copyFiles (times kept) against
-// cp -r --preserve=timestamps, and prepareUploadData of 200 rides against the same rides exported by the data-model
-// layer plus zip -j of the files the package holds (and, as a second row, zip -j of ready files alone).
-// Prints the median of each side and the ratio library/baseline.
+// cp -r --preserve=timestamps, alone and followed by the checks copyFiles makes (a flush, the copies' cached pages
+// dropped, a compare with the sources); and prepareUploadData of 200 rides, a quarter of them ridden to a workout,
+// against the same rides and workouts exported by the data-model layer plus zip -j of the files the package holds
+// (and, as a second row, zip -j of ready files alone).
+// Prints the median of each side and the ratio library/baseline, of the wall-clock time and of the processor time
+// (user and system, with the tools run as child processes): the second moves less when other work shares the
+// machine.
 //
-//   bench_mapdevice WORKDIR [RUNS]
+//   bench_mapdevice WORKDIR [RUNS [ROWS]]   ROWS: copy, upload or all (the default)
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -18,6 +24,8 @@
 #include <functional>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "benchsupport.h"
@@ -26,6 +34,8 @@
 #include "ghtestridelogs.h"
 #include "jxenv.h"
 #include "search/ghdevicedb.h"
+#include "training/ghworkout.h"
+#include "training/ghworkoutprovider.h"
 #include "util/ghtracelog.h"
 
 using namespace GHTestRideLogs;
@@ -42,6 +52,19 @@ void fileHandler(QtMsgType type, const QMessageLogContext&, const QString& messa
 {
     if (type != QtDebugMsg && g_log)
         g_log->write(message.toUtf8() + '\n');
+}
+
+// Processor time of this process and of its waited-for children, in microseconds.
+qint64 processorTimeUs()
+{
+    qint64 total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage = {};
+        ::getrusage(who, &usage);
+        total += qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000 + usage.ru_utime.tv_usec +
+                 usage.ru_stime.tv_usec;
+    }
+    return total;
 }
 
 qint64 median(std::vector<qint64> values)
@@ -64,14 +87,19 @@ bool runTool(const QString& program, const QStringList& arguments, const QString
 }
 
 // Runs both sides `runs` times, taking turns at going first; sync before each so dirty pages of the previous run
-// are not charged to the next.
+// are not charged to the next. afterRun, when given, runs after each timed side with the side's run number and
+// whether it was ours.
 void compare(const char* label, const char* baseline, int runs, const std::function<bool(int)>& ours,
-             const std::function<bool(int)>& theirs)
+             const std::function<bool(int)>& theirs, const std::function<void(int, bool)>& afterRun = {})
 {
     std::vector<qint64> ourTimes;
     std::vector<qint64> theirTimes;
-    auto timed = [](const std::function<bool(int)>& side, int run, std::vector<qint64>& times) {
+    std::vector<qint64> ourCpu;
+    std::vector<qint64> theirCpu;
+    auto timed = [&](const std::function<bool(int)>& side, int run, std::vector<qint64>& times,
+                     std::vector<qint64>& cpu) {
         ::sync();
+        const qint64 cpuStart = processorTimeUs();
         QElapsedTimer timer;
         timer.start();
         if (!side(run)) {
@@ -79,20 +107,40 @@ void compare(const char* label, const char* baseline, int runs, const std::funct
             std::exit(1);
         }
         times.push_back(timer.nsecsElapsed() / 1000);
+        cpu.push_back(processorTimeUs() - cpuStart);
+        if (afterRun)
+            afterRun(run, &side == &ours);
     };
     for (int run = 0; run < runs; ++run) {
         if (run % 2 == 0) {
-            timed(ours, run, ourTimes);
-            timed(theirs, run, theirTimes);
+            timed(ours, run, ourTimes, ourCpu);
+            timed(theirs, run, theirTimes, theirCpu);
         } else {
-            timed(theirs, run, theirTimes);
-            timed(ours, run, ourTimes);
+            timed(theirs, run, theirTimes, theirCpu);
+            timed(ours, run, ourTimes, ourCpu);
         }
     }
     const double o = median(ourTimes) / 1000.0;
     const double t = median(theirTimes) / 1000.0;
-    std::printf("%-34s library %9.1f ms   %-15s %9.1f ms   ratio %.2f\n", label, o, baseline, t, o / t);
+    const double oc = median(ourCpu) / 1000.0;
+    const double tc = median(theirCpu) / 1000.0;
+    std::printf("%-30s library %7.1f ms (cpu %7.1f)   %-22s %7.1f ms (cpu %7.1f)   ratio %.2f (cpu %.2f)\n", label, o,
+                oc, baseline, t, tc, o / t, oc / tc);
     std::fflush(stdout);
+}
+
+// What `dd if=FILE iflag=nocache count=0` does for each copy, without a process per file: the cached pages go, so
+// that reading the copies back asks the disk. Dropping the whole cache would need root and slow everyone else's work.
+void dropCachedPages(const QString& folder)
+{
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const int fd = ::open(QFile::encodeName(it.next()).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+    }
 }
 
 bool makeSmallFiles(const QString& folder)
@@ -118,7 +166,8 @@ bool makeLargeFiles(const QString& folder)
 }
 
 // 200 rides of ten minutes each, with GPS and sensor logs, on a device volume whose databases the data-model layer
-// makes.
+// makes; every fourth ride followed a workout of its own, whose log the ride's export carries and whose plan goes
+// into the package beside it.
 bool makeRides(const QString& volume, JXZelto50& device)
 {
     QFile script(QStringLiteral(JX_ROUTE_SQL));
@@ -143,6 +192,15 @@ bool makeRides(const QString& volume, JXZelto50& device)
         }
         if (!writeFile(GHTraceLog::getTraceLogGPS(id), gps) || !writeFile(GHTraceLog::getTraceLogTRN(id), sensors))
             return false;
+        if (ride % 4 == 0) {
+            const quint32 wid = 1000u + quint32(ride);
+            GHWorkout workout(wid, QStringLiteral("Intervals %1").arg(ride));
+            workout.time = QDateTime::fromSecsSinceEpoch(qint64(id) - 86400, Qt::UTC);
+            if (!GHWorkoutProvider().create(&workout) ||
+                !writeFile(GHTraceLog::getTraceLogWRK(id),
+                           QStringLiteral("<wrklog id=\"%1\" type=\"0\" subtype=\"0\"></wrklog>").arg(wid).toUtf8()))
+                return false;
+        }
     }
     GHDeviceDB::closeStorageMapDb();
     return true;
@@ -154,11 +212,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_mapdevice WORKDIR [RUNS]\n");
+        std::fprintf(stderr, "usage: bench_mapdevice WORKDIR [RUNS [copy|upload|all]]\n");
         return 2;
     }
     const QString work = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const QString rows = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("all");
+    const bool copyRows = rows != QLatin1String("upload");
+    const bool uploadRows = rows != QLatin1String("copy");
     QDir().mkpath(work);
     QFile log(work + QLatin1String("/bench.log"));
     if (!log.open(QIODevice::WriteOnly))
@@ -181,36 +242,68 @@ int main(int argc, char** argv)
 
     std::printf("preparing workloads in %s\n", qPrintable(work));
     std::fflush(stdout);
-    if (!makeSmallFiles(work + QLatin1String("/small")) || !makeLargeFiles(work + QLatin1String("/large")) ||
-        !makeRides(volume, device)) {
+    if ((copyRows &&
+         (!makeSmallFiles(work + QLatin1String("/small")) || !makeLargeFiles(work + QLatin1String("/large")))) ||
+        (uploadRows && !makeRides(volume, device))) {
         std::fprintf(stderr, "could not prepare the workloads\n");
         return 1;
     }
 
     std::printf("median of %d runs each (ratio = library / baseline; goal <= 1.30)\n", runs);
     for (const char* workload : {"small", "large"}) {
+        if (!copyRows)
+            break;
         const QString source = work + QLatin1Char('/') + QLatin1String(workload);
         const QString label = workload[0] == 's' ? QStringLiteral("copyFiles 2000 small files")
                                                  : QStringLiteral("copyFiles 4 files of 64 MB");
-        compare(
-            qPrintable(label), "cp", runs,
-            [&](int run) {
-                const QString target = work + QStringLiteral("/ours.%1.%2").arg(workload).arg(run);
+        const auto target = [&](const char* side, int run) {
+            return work + QStringLiteral("/%1.%2.%3").arg(QLatin1String(side), QLatin1String(workload)).arg(run);
+        };
+        const auto ours = [&](const char* side) {
+            return [&, side](int run) {
                 QStringList copied;
-                return QDir().mkpath(target) && device.copyFiles(source, target, true, &copied);
-            },
+                return QDir().mkpath(target(side, run)) && device.copyFiles(source, target(side, run), true, &copied);
+            };
+        };
+        const auto cp = [&](const QString& folder) {
+            return QDir().mkpath(folder) &&
+                   runTool(QStringLiteral("cp"), {QStringLiteral("-r"), QStringLiteral("--preserve=timestamps"),
+                                                  source + QLatin1String("/."), folder});
+        };
+        // The large copies go as soon as they are timed, so that the disk holds one at a time; the small ones stay
+        // until the row ends: deleting thousands of files slows the creations that follow.
+        const bool large = workload[0] == 'l';
+        const auto dropLarge = [&](const char* oursSide, const char* theirSide) {
+            return [&, large, oursSide, theirSide](int run, bool isOurs) {
+                if (large)
+                    QDir(target(isOurs ? oursSide : theirSide, run)).removeRecursively();
+            };
+        };
+        compare(
+            qPrintable(label), "cp", runs, ours("ours"), [&](int run) { return cp(target("theirs", run)); },
+            dropLarge("ours", "theirs"));
+        // copyFiles does more than cp: the copies are flushed to the device, read back from it and compared with
+        // their sources before they take their names. The same checks with the tools an expert would use.
+        compare(
+            qPrintable(label), "cp+sync -f+drop+diff -r", runs, ours("ours-checked"),
             [&](int run) {
-                const QString target = work + QStringLiteral("/theirs.%1.%2").arg(workload).arg(run);
-                return QDir().mkpath(target) &&
-                       runTool(QStringLiteral("cp"), {QStringLiteral("-r"), QStringLiteral("--preserve=timestamps"),
-                                                      source + QLatin1String("/."), target});
-            });
-        for (int run = 0; run < runs; ++run) {
-            QDir(work + QStringLiteral("/ours.%1.%2").arg(workload).arg(run)).removeRecursively();
-            QDir(work + QStringLiteral("/theirs.%1.%2").arg(workload).arg(run)).removeRecursively();
+                const QString folder = target("checked", run);
+                if (!cp(folder) || !runTool(QStringLiteral("sync"), {QStringLiteral("-f"), folder}))
+                    return false;
+                dropCachedPages(folder);
+                return runTool(QStringLiteral("diff"), {QStringLiteral("-r"), source, folder});
+            },
+            dropLarge("ours-checked", "checked"));
+        for (const char* side : {"ours", "theirs", "ours-checked", "checked"}) {
+            for (int run = 0; run < runs; ++run)
+                QDir(target(side, run)).removeRecursively();
         }
     }
 
+    if (!uploadRows) {
+        g_log = nullptr;
+        return 0;
+    }
     // The baseline does the package's work with plain tools: each ride exported by the data-model layer (as the
     // library must), the rides' binary logs zipped into flash.dat, then the exports and flash.dat into the package.
     QString package;
@@ -220,7 +313,8 @@ int main(int argc, char** argv)
     const QString packed = work + QLatin1String("/packed");
     QDir().mkpath(packed);
     QStringList rides;
-    for (const QString& name : QDir(exported).entryList({QStringLiteral("*.pmz")}, QDir::Files)) {
+    for (const QString& name :
+         QDir(exported).entryList({QStringLiteral("*.pmz"), QStringLiteral("*.wrk")}, QDir::Files)) {
         QFile::copy(exported + QLatin1Char('/') + name, packed + QLatin1Char('/') + name);
         rides << packed + QLatin1Char('/') + name;
     }
@@ -243,15 +337,27 @@ int main(int argc, char** argv)
         QVector<QPair<GHId, QString>> list;
         GHDeviceDB::getTraceLogList(GHDeviceDB::ALL_ACTIVITIES, list, false);
         QStringList files;
+        QVector<quint32> workouts;
         for (const auto& ride : qAsConst(list)) {
             bool uploaded = false;
+            std::optional<quint32> workout;
             // The export the library makes: temporary files, not flushed.
             const QString gpx = GHDeviceDB::getShareData(
                 SHARE_TRACE_LOG, ride.first, uploaded,
-                GHTraceLog::EXPORT_NEEDS_SENSOR_LOG | GHTraceLog::EXPORT_SCRATCH);
+                GHTraceLog::EXPORT_NEEDS_SENSOR_LOG | GHTraceLog::EXPORT_SCRATCH, &workout);
             if (gpx.isEmpty())
                 return false;
             files << gpx;
+            if (workout)
+                workouts << *workout;
+        }
+        for (quint32 wid : qAsConst(workouts)) {
+            bool uploaded = false;
+            const QString plan = GHDeviceDB::getShareData(SHARE_WORKOUT, GHId(qint32(wid), GHId::FLASH), uploaded,
+                                                          GHTraceLog::EXPORT_SCRATCH);
+            if (plan.isEmpty())
+                return false;
+            files << plan;
         }
         GHDeviceDB::closeStorageMapDb();
         const QString flash = zipLogs(run);

@@ -151,7 +151,14 @@ private slots:
         const QString path = GHDeviceDB::getShareData(SHARE_WORKOUT, GHId(42, GHId::FLASH), uploaded, 0);
         QCOMPARE(path, exported("export-42.wrk"));
         QVERIFY(!uploaded);
-        QVERIFY(readAll(path).contains("Hills"));
+        const QByteArray durable = readAll(path);
+        QVERIFY(durable.contains("Hills"));
+        // An export for packing is the same file in the same place, only not flushed; no part file stays behind.
+        QCOMPARE(GHDeviceDB::getShareData(SHARE_WORKOUT, GHId(42, GHId::FLASH), uploaded, GHTraceLog::EXPORT_SCRATCH),
+                 path);
+        QCOMPARE(readAll(path), durable);
+        QVERIFY(QDir(QFileInfo(path).path()).entryList({QStringLiteral("*export-42*")}, QDir::Files | QDir::Hidden) ==
+                QStringList{QStringLiteral("export-42.wrk")});
         QCOMPARE(GHDeviceDB::getShareData(SHARE_WORKOUT, GHId(43, GHId::FLASH), uploaded, 0), QString());
     }
 

@@ -256,7 +256,8 @@ bool JXZelto50::prepareUploadData(QString& path, bool dontCheckUploaded)
     }
     for (quint32 workoutId : qAsConst(workoutIds)) {
         bool uploaded = false;
-        GHDeviceDB::getShareData(SHARE_WORKOUT, GHId(qint32(workoutId), GHId::FLASH), uploaded, 2);
+        GHDeviceDB::getShareData(SHARE_WORKOUT, GHId(qint32(workoutId), GHId::FLASH), uploaded,
+                                 GHTraceLog::EXPORT_SCRATCH);
     }
 
     const QFileInfoList exported = QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot);

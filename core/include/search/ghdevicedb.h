@@ -160,8 +160,9 @@ public:
     static void _stopPoiSearch();
 
     // Share files: one route, ride or workout exported to a file, and a received file imported as a route or as
-    // workouts. The export flags are those of GHTraceLog::gpsTrackToGpx, for a ride, and this one: in the old layout
-    // the file is replaced by its compressed form (4-byte big-endian length, then zlib data).
+    // workouts. The export flags are those of GHTraceLog::gpsTrackToGpx, for a ride (of them a workout heeds
+    // EXPORT_SCRATCH), and this one: in the old layout the file is replaced by its compressed form (4-byte big-endian
+    // length, then zlib data).
     static const unsigned SHARE_COMPRESS = 1;
     // The exported file's path, or an empty text when nothing was exported. A ride's file is named and placed by
     // GHTraceLog::gpsTrackToGpx, the others go to the output home (the flash home's route folder when that is

@@ -14,7 +14,8 @@ public:
     GHTrnWriter(const QString& version, GHTrnExportable* source);
 
     // Replaces the file only when the whole document was written; a failure leaves an earlier file as it was.
-    bool writeFile(const QString& path);
+    // Flushed to the disk unless durable is false, for a file that is packed and deleted again.
+    bool writeFile(const QString& path, bool durable = true);
 
     // The XML declaration and the root start tag with its five attributes.
     void writeHeader(QXmlStreamWriter& writer);

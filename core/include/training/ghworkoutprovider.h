@@ -44,8 +44,9 @@ public:
     // statement fails. Intervals without a row are not added and rows without an interval stay.
     bool update(GHWorkout* workout);
 
-    // Writes the stored workout as a training-course file; a one-shot workout is deleted once the file is written.
-    bool exportWorkout(unsigned int wid, QString& path);
+    // Writes the stored workout as a training-course file, flushed to the disk unless durable is false; a one-shot
+    // workout is deleted once the file is written.
+    bool exportWorkout(unsigned int wid, QString& path, bool durable = true);
     // The fully loaded workout, or null.
     GHWorkout* _createWorkout(unsigned int wid);
 };

@@ -439,7 +439,8 @@ QString GHDeviceDB::getShareData(GHShareType type, GHId id, bool& uploaded, unsi
     case SHARE_WORKOUT: {
         uploaded = false;
         path = exportFolder() + QStringLiteral("/export-%1.wrk").arg(id.rowId);
-        if (!removeIfThere(path) || !GHWorkoutProvider().exportWorkout(unsigned(id.rowId), path))
+        if (!removeIfThere(path) ||
+            !GHWorkoutProvider().exportWorkout(unsigned(id.rowId), path, !(flags & GHTraceLog::EXPORT_SCRATCH)))
             path.clear();
         break;
     }

@@ -11,7 +11,7 @@ GHTrnWriter::GHTrnWriter(const QString& version, GHTrnExportable* source)
 {
 }
 
-bool GHTrnWriter::writeFile(const QString& path)
+bool GHTrnWriter::writeFile(const QString& path, bool durable)
 {
     if (!m_source) {
         qWarning("GHTrnWriter: nothing to write to %s", qUtf8Printable(path));
@@ -21,7 +21,7 @@ bool GHTrnWriter::writeFile(const QString& path)
         writeHeader(writer);
         m_source->writeMeta(writer);
         m_source->writeWorkout(writer);
-    });
+    }, durable);
 }
 
 void GHTrnWriter::writeHeader(QXmlStreamWriter& writer)

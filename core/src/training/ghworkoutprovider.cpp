@@ -441,7 +441,7 @@ bool GHWorkoutProvider::update(GHWorkout* workout)
     return transaction.commit();
 }
 
-bool GHWorkoutProvider::exportWorkout(unsigned int wid, QString& path)
+bool GHWorkoutProvider::exportWorkout(unsigned int wid, QString& path, bool durable)
 {
     GHWorkout* workout = _createWorkout(wid);
     if (!workout) {
@@ -449,7 +449,7 @@ bool GHWorkoutProvider::exportWorkout(unsigned int wid, QString& path)
         return false;
     }
     GHTrnWriter writer(kExportVersion, workout);
-    const bool written = writer.writeFile(path);
+    const bool written = writer.writeFile(path, durable);
     // A one-shot workout is gone once it is on the device; not before, or a failed copy would lose it.
     if (written && workout->oneshot)
         remove(workout->rowId);
