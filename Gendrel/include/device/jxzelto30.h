@@ -76,8 +76,8 @@ public:
     explicit JXZelto30(QObject* parent = nullptr);
     ~JXZelto30() override;
 
-    // Reads the profile block; false when the device cannot be read or does not hold a valid profile. Runs on the
-    // thread of the factory.
+    // Reads the profile block; false when the device cannot be read or the model's profile is not set up (its
+    // set-up byte is zero). Runs on the thread of the factory.
     bool initial() override;
     // "1003" when "specifyextflash" is set; otherwise the device's, asked once. True when not empty.
     bool getUUID(QString& uuid) override;
@@ -231,6 +231,16 @@ protected:
     // Reads the first byteCount bytes of the external flash into m_readBack, whose buffer is reused.
     bool readBack(int byteCount);
 
+    // How one pass of a write-back ended.
+    enum class WriteBackPass { Written, Failed, DeviceGone };
+    // The passes of a write-back once the backup is kept: writeBackPass for attempts 1 to 10 until one writes the
+    // image or finds the device gone. Written: the image is what the device holds, both dirty flags are cleared and
+    // the profile is read anew. Otherwise the log tells where the user's data from before the erase is kept.
+    bool writeBackInPasses(bool dirty);
+    // One pass from the erase on, logged by the model: the image with its profile block written and read back (for
+    // a changed data store also the header block last); a failed pass that finds the device gone ends the passes.
+    virtual WriteBackPass writeBackPass(int attempt, bool dirty);
+
     // What a model's firmware package looks like and what its update logs (bare warnings, each followed by the
     // path). The loader is the entry whose name begins with loaderPrefix, otherwise one beginning with imagePrefix
     // is the firmware; both compared with letter case counting.
@@ -282,6 +292,14 @@ protected:
     // changed.
     bool _finalize() override;
 
+    // Where the model's profile block keeps a byte that is zero until the device is set up; -1 for none. "Zelto30":
+    // 0x3C7.
+    virtual int setUpOffset(const QString& model) const;
+    // Where the firmware of the heart-rate models stands, by model and total version: "Zelto20" before 8 and
+    // "Hemlar35" before 3 are early (no first-use page; a new firmware image wants an erased flash), from then on
+    // later; any other model is neither.
+    enum class FirmwareStage { Other, Early, Later };
+    FirmwareStage firmwareStage();
     // The profile block as initial read it; empty when it could not be read.
     bool readProfileBlock(QByteArray& block);
     // The device's SCSI service; null (logged) when the client has none.
@@ -314,6 +332,9 @@ protected:
     bool saveFlashBackup();
     // The model's integrity test on any image: not blank, not marked as not to be trusted.
     virtual bool passesIntegrity(const QByteArray& image);
+    // False for an image too short to be tested (logged) or whose words at 0 and 0x5000 are both erased: the device
+    // was erased and not written again.
+    static bool isWrittenImage(const QByteArray& image);
     // "<model>flash-backup", the name of the model's backups without their time.
     QString flashBackupStem();
     // Tells the log where the user's data from before a failed write-back's erase is.

@@ -10,6 +10,7 @@
 #include "jxclock.h"
 #include "jxenv.h"
 #include "jxflashbackup.h"
+#include "jxflashwriteback.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
 #include "psf/jxpsf.h"
@@ -17,8 +18,6 @@
 
 namespace {
 
-// The device needs this long after an erase before it takes the next command.
-const qint64 kEraseSettleMs = 5000;
 const int kEraseDataSize = 512;
 const int kCommandLength = 10;
 const qint64 kReserveLimit = 16 * 1024 * 1024;
@@ -27,30 +26,16 @@ const quint32 kUntrustedImageMark = 0x77A0B2C3;
 const int kModelZelto30SetUpOffset = 0x3C7;
 // Within the profile block: zero while the device still shows its first-use page.
 const int kFirstUsePageOffset = 0x4AA;
-const int kWriteBackAttempts = 10;
-// The device needs this long after writing the image before the read-back sees it.
-const qint64 kReadBackSettleMs = 2000;
-// Tells the device that its data store was rewritten.
-const int kRewrittenMarkOffset = 0x1000;
-const quint32 kRewrittenMark = 0x44332211;
 // From here to the end of the flash nothing of the data store lives; a rewrite erases it.
 const int kUnusedTailStart = 0xFA000;
 
-void putRewrittenMark(QByteArray& image)
+// Whole years from a valid birthday to today; a 29 February birthday falls on 28 February in a common year.
+int ageOn(const QDate& today, const QDate& birthday)
 {
-    char mark[4];
-    qToLittleEndian<quint32>(kRewrittenMark, mark);
-    if (image.size() >= kRewrittenMarkOffset + int(sizeof mark))
-        image.replace(kRewrittenMarkOffset, int(sizeof mark), mark, int(sizeof mark));
-}
-
-// This year's birthday; a 29 February birthday falls on 28 February in a common year.
-QDate birthdayIn(int year, const QDate& birthday)
-{
-    QDate date(year, birthday.month(), birthday.day());
-    if (!date.isValid())
-        date = QDate(year, birthday.month(), birthday.day() - 1);
-    return date;
+    QDate thisYear(today.year(), birthday.month(), birthday.day());
+    if (!thisYear.isValid())
+        thisYear = QDate(today.year(), birthday.month(), birthday.day() - 1);
+    return today.year() - birthday.year() - (today < thisYear ? 1 : 0);
 }
 
 // The first offset at which two byte arrays differ, or -1.
@@ -170,10 +155,14 @@ bool JXZelto30::initial()
         return false;
     QString model;
     getName(model);
-    // A device that was never set up has no profile yet.
-    if (model == QLatin1String("Zelto30"))
-        return profile.at(kModelZelto30SetUpOffset) != 0;
-    return true;
+    // A device that was never set up has a zero where its profile keeps a set value.
+    const int offset = setUpOffset(model);
+    return offset < 0 || profile.at(offset) != 0;
+}
+
+int JXZelto30::setUpOffset(const QString& model) const
+{
+    return model == QLatin1String("Zelto30") ? kModelZelto30SetUpOffset : -1;
 }
 
 bool JXZelto30::getTotal(QString& version)
@@ -188,6 +177,20 @@ bool JXZelto30::getLaunchsec(QString& version)
     if (JXSCSIDeviceService* service = scsiService())
         version = service->getIAPVersion();
     return true;
+}
+
+JXZelto30::FirmwareStage JXZelto30::firmwareStage()
+{
+    QString total;
+    getTotal(total);
+    const int version = total.mid(1).toInt();
+    QString model;
+    getName(model);
+    if (model == QLatin1String("Zelto20"))
+        return version > 7 ? FirmwareStage::Later : FirmwareStage::Early;
+    if (model == QLatin1String("Hemlar35"))
+        return version > 2 ? FirmwareStage::Later : FirmwareStage::Early;
+    return FirmwareStage::Other;
 }
 
 bool JXZelto30::specifyExtFlash()
@@ -339,15 +342,17 @@ bool JXZelto30::checkIntegrity()
 
 bool JXZelto30::passesIntegrity(const QByteArray& image)
 {
+    return isWrittenImage(image) && qFromLittleEndian<quint32>(image.constData()) != kUntrustedImageMark;
+}
+
+bool JXZelto30::isWrittenImage(const QByteArray& image)
+{
     if (image.size() < kIntegrityMarkOffset + 4) {
         JX_WARNING << "an image of" << image.size() << "bytes is incomplete";
         return false;
     }
-    const quint32 first = qFromLittleEndian<quint32>(image.constData());
-    if (first == kUntrustedImageMark)
-        return false;
     // A blank header area: the device was erased and not written again.
-    return !(first == 0xFFFFFFFF &&
+    return !(qFromLittleEndian<quint32>(image.constData()) == 0xFFFFFFFF &&
              qFromLittleEndian<quint32>(image.constData() + kIntegrityMarkOffset) == 0xFFFFFFFF);
 }
 
@@ -406,7 +411,7 @@ bool JXZelto30::eraseExtFlash()
 {
     if (!_eraseExtFlash())
         return false;
-    JXClock::sleepMs(kEraseSettleMs);
+    JXClock::sleepMs(JXFlashWriteBack::EraseSettleMs);
     return true;
 }
 
@@ -558,17 +563,9 @@ void JXZelto30::convertProfile(QMap<QString, QString> profile, HRUPPreData& reco
     record.weightMetric = profile.value(QStringLiteral("User Weight.Metric")).toFloat();
     record.weightImperial = profile.value(QStringLiteral("User Weight.Imperial")).toFloat();
 
-    const QDate now = today();
     const QDate birthday =
         QDate::fromString(profile.value(QStringLiteral("User Birthday")), QStringLiteral("yyyy/MM/dd"));
-    int age = now.year() - 1 - birthday.year();
-    // This year's birthday; a 29 February birthday falls on 28 February in a common year.
-    QDate thisYear(now.year(), birthday.month(), birthday.day());
-    if (!thisYear.isValid() && birthday.isValid())
-        thisYear = QDate(now.year(), birthday.month(), birthday.day() - 1);
-    if (thisYear.isValid() && thisYear <= now)
-        ++age;
-    record.age = birthday.isValid() ? quint8(age) : 0;
+    record.age = birthday.isValid() ? quint8(ageOn(today(), birthday)) : 0;
 }
 
 QByteArray* JXZelto30::getExtFlash()
@@ -632,14 +629,7 @@ void JXZelto30::readPSF()
         return;
     }
 
-    QString total;
-    getTotal(total);
-    const int version = total.mid(1).toInt();
-    QString model;
-    getName(model);
-    const bool hasFirstUsePage = (model == QLatin1String("Zelto20") && version > 7) ||
-                                 (model == QLatin1String("Hemlar35") && version > 2);
-    if (hasFirstUsePage && m_image.at(int(m_profileAddress) + kFirstUsePageOffset) == 0) {
+    if (firmwareStage() == FirmwareStage::Later && m_image.at(int(m_profileAddress) + kFirstUsePageOffset) == 0) {
         dropPSF();
         JX_WARNING << " in first use page";
         return;
@@ -667,11 +657,10 @@ void JXZelto30::readPSF()
     else if (sex == QLatin1String("Female"))
         m_psf->m_userSex = 0;
     m_psf->m_userMHR = user.value(QStringLiteral("User MHR")).toInt();
-    const QDate now = today();
     const QDate birthday = QDate::fromString(user.value(QStringLiteral("User Birthday")), QStringLiteral("yyyy/MM/dd"));
     // Without a birthday the root keeps its own default age.
     if (birthday.isValid())
-        m_psf->m_userAge = now.year() - birthday.year() - (now < birthdayIn(now.year(), birthday) ? 1 : 0);
+        m_psf->m_userAge = ageOn(today(), birthday);
     m_psf->m_userMLSS = user.value(QStringLiteral("User MLSS")).toInt();
     m_psf->setSupportBitfont(isSupportBitfont());
 }
@@ -820,28 +809,44 @@ bool JXZelto30::_finalize()
     if (specifyExtFlash())
         return false;
 
-    JXSCSIDeviceService* service = scsiService();
-    if (!service || !saveFlashBackup())
+    if (!scsiService() || !saveFlashBackup())
         return false;
-    for (int attempt = 1; attempt <= kWriteBackAttempts; ++attempt) {
-        if (writeBackAttempt(dirty)) {
+    return writeBackInPasses(dirty);
+}
+
+bool JXZelto30::writeBackInPasses(bool dirty)
+{
+    for (int attempt = 1; attempt <= JXFlashWriteBack::Attempts; ++attempt) {
+        const WriteBackPass pass = writeBackPass(attempt, dirty);
+        if (pass == WriteBackPass::Written) {
             m_imageOnDevice = m_image;
             resetDirty();
             loadProfile();
             return true;
         }
-        // A device that went away would only be erased again, were it to come back mid-attempt.
-        if (!service->openClient()) {
-            JX_CRITICAL << "the device is gone after write-back attempt" << attempt;
+        if (pass == WriteBackPass::DeviceGone) {
             logKeptBackup();
             return false;
         }
-        service->closeClient();
-        JX_WARNING << "write-back attempt" << attempt << "failed";
     }
-    JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times";
+    JX_CRITICAL << "the write-back failed" << JXFlashWriteBack::Attempts << "times";
     logKeptBackup();
     return false;
+}
+
+JXZelto30::WriteBackPass JXZelto30::writeBackPass(int attempt, bool dirty)
+{
+    if (writeBackAttempt(dirty))
+        return WriteBackPass::Written;
+    // A device that went away would only be erased again, were it to come back mid-attempt.
+    JXSCSIDeviceService* service = scsiService();
+    if (!service || !service->openClient()) {
+        JX_CRITICAL << "the device is gone after write-back attempt" << attempt;
+        return WriteBackPass::DeviceGone;
+    }
+    service->closeClient();
+    JX_WARNING << "write-back attempt" << attempt << "failed";
+    return WriteBackPass::Failed;
 }
 
 bool JXZelto30::readBack(int byteCount)
@@ -867,12 +872,12 @@ bool JXZelto30::writeBackAttempt(bool dirty)
                         raw.left(int(ProfileBlockSize)));
     }
     if (dirty)
-        putRewrittenMark(m_image);
+        JXFlashWriteBack::putRewrittenMark(m_image);
     if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, 0)) {
         JX_WARNING << "failed to write the image";
         return false;
     }
-    JXClock::sleepMs(kReadBackSettleMs);
+    JXClock::sleepMs(JXFlashWriteBack::ReadBackSettleMs);
     if (!readBack(int(m_flashSize))) {
         JX_WARNING << "failed to read the image back";
         return false;
@@ -884,7 +889,7 @@ bool JXZelto30::writeBackAttempt(bool dirty)
     }
     if (dirty) {
         finalizeFlashInfo(m_flashHeaderRecord.data(), m_image);
-        putRewrittenMark(m_image);
+        JXFlashWriteBack::putRewrittenMark(m_image);
         if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, ExtFlashBlockSize)) {
             JX_WARNING << "failed to write the header block";
             return false;
