@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "device/jxclient.h"
 #include "psf/jxpsfreader.h"
 
@@ -195,9 +197,9 @@ public:
     bool _eraseExtFlash();
     // Writes a file to an area from block 0, blocks of blockSize; a short last block is padded with zeros.
     bool writeData(QString file, unsigned char area, int blockSize);
-    // Writes the first size bytes of data through the temporary file "Zelto30flash.tmp". size 0 writes the whole
-    // flash: data is cut or padded with 0xFF to the flash size first. False, with nothing sent, when the temporary
-    // file cannot be written whole.
+    // Writes the first size bytes of data, staged first in the temporary file "Zelto30flash.tmp", which stays. size 0
+    // writes the whole flash: data is cut or padded with 0xFF to the flash size first. False, with nothing sent, when
+    // the temporary file cannot be written whole.
     bool writeData(QByteArray* data, unsigned char area, int blockSize, qint64 size);
     // Restarts the device, normally or into its firmware-update mode.
     bool reset();
@@ -230,6 +232,12 @@ public:
 protected:
     // Reads the first byteCount bytes of the external flash into m_readBack, whose buffer is reused.
     bool readBack(int byteCount);
+    // Writes the first size bytes of data from block 0 in blocks of blockSize, a short last block padded with zeros,
+    // straight from memory; source names the data in the log. False, with nothing sent, for a size beyond data or
+    // the addressable blocks.
+    bool writeImage(const QByteArray& data, qint64 size, unsigned char area, int blockSize, const QString& source);
+    // The first size bytes of a whole-flash image from memory to the external flash (area 15, 4096-byte blocks).
+    bool writeFlashImage(const QByteArray& image, qint64 size);
 
     // How one pass of a write-back ended.
     enum class WriteBackPass { Written, Failed, DeviceGone };
@@ -321,7 +329,8 @@ protected:
     // What the device holds as far as this client knows: the flash as readPSF read it, or as a write-back last
     // wrote it and read it back. The backup made before an erase.
     QByteArray m_imageOnDevice;
-    QByteArray m_readBack; // what readBack read last; its megabyte is kept between write-backs
+    QByteArray m_readBack;  // what readBack read last; its megabyte is kept between write-backs
+    QByteArray m_dataStore; // the data store that a write-back rebuilds; its buffer is kept between write-backs
 
     // Describes a ring of the flash-header record as empty: its free count (at recordOffset) becomes the group's
     // data size, both its addresses (the next two words) the group's data start.
@@ -349,6 +358,13 @@ private:
     bool rebuildDataStore();
     // One write-back pass from the erase on; false at the first step that fails.
     bool writeBackAttempt(bool dirty);
+    // Whether size bytes go out as blocks of blockSize (a multiple of 512 up to the service's largest, no block
+    // beyond the addressable ones); logged, with source, when not.
+    static bool isWritable(qint64 size, int blockSize, const QString& source);
+    // The block loop of the writes, the client open: fill(offset, block, length) gives each block's bytes (false ends
+    // the write); a short last block is padded with zeros. False at the first block not filled or not taken.
+    bool sendBlocks(JXSCSIDeviceService& service, unsigned char area, int blockSize, qint64 size,
+                    const std::function<bool(qint64 offset, char* block, int length)>& fill);
     // Deletes the data-store root.
     void dropPSF();
 };

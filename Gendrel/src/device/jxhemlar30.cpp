@@ -137,7 +137,7 @@ bool JXHemlar30::deleteAll()
     finalizeFlashInfo(m_flashHeaderRecord.data(), *image);
     JXFlashWriteBack::putRewrittenMark(*image);
 
-    bool result = writeData(image, AreaWriteExtFlash, ExtFlashBlockSize, 0);
+    bool result = writeFlashImage(*image, m_flashSize);
     if (result) {
         result = readBack(int(m_flashSize)) && m_readBack == *image;
         if (!result)
@@ -186,7 +186,7 @@ JXZelto30::WriteBackPass JXHemlar30::writeBackPass(int attempt, bool)
         const QByteArray raw = m_profile->getRawData().left(int(ProfileBlockSize));
         m_image.replace(int(m_profileAddress), raw.size(), raw);
     }
-    if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, 0)) {
+    if (!writeFlashImage(m_image, m_flashSize)) {
         JX_WARNING << "write-back attempt" << attempt << ": failed to write the image";
         return WriteBackPass::Failed;
     }

@@ -420,61 +420,94 @@ void JXZelto30::formatDevice()
     eraseExtFlash();
 }
 
-bool JXZelto30::writeData(QString file, unsigned char area, int blockSize)
+bool JXZelto30::isWritable(qint64 size, int blockSize, const QString& source)
 {
-    JXSCSIDeviceService* service = scsiService();
-    if (!service)
-        return false;
     if (blockSize < 512 || blockSize > JXSCSIDeviceService::MaxBlockSize || blockSize % 512 != 0) {
         JX_WARNING << "invalid block size" << blockSize;
         return false;
     }
-    QFile source(file);
-    const qint64 size = source.size();
+    if (size <= 0 || size / blockSize + (size % blockSize ? 1 : 0) - 1 > JXSCSIDeviceService::MaxBlockNumber) {
+        JX_WARNING << "cannot write" << source << "of" << size << "bytes as blocks of" << blockSize;
+        return false;
+    }
+    return true;
+}
+
+bool JXZelto30::sendBlocks(JXSCSIDeviceService& service, unsigned char area, int blockSize, qint64 size,
+                           const std::function<bool(qint64 offset, char* block, int length)>& fill)
+{
     const qint64 fullBlocks = size / blockSize;
     const int remainder = int(size % blockSize);
-    if (size <= 0 || fullBlocks + (remainder ? 1 : 0) - 1 > JXSCSIDeviceService::MaxBlockNumber) {
-        JX_WARNING << "cannot write" << file << "of" << size << "bytes as blocks of" << blockSize;
-        return false;
-    }
-    if (!service->openClient())
-        return false;
-    if (!source.open(QIODevice::ReadOnly)) {
-        JX_WARNING << "can not open file:" << file;
-        service->closeClient();
-        return false;
-    }
-
     QByteArray block(blockSize, '\0');
     auto sendBlock = [&](int number) {
         unsigned char command[kCommandLength];
         composeWriteCommand(command, number, area, blockSize);
         getMutex()->lock();
         const bool sent =
-            service->writeClient(command, sizeof command, reinterpret_cast<const unsigned char*>(block.constData()),
-                                 static_cast<unsigned long>(blockSize));
+            service.writeClient(command, sizeof command, reinterpret_cast<const unsigned char*>(block.constData()),
+                                static_cast<unsigned long>(blockSize));
         getMutex()->unlock();
         return sent;
     };
-    // A file shorter than one block is still written, as one padded block.
+    // A whole block is sent only when filled whole; less than one block is still written, as one padded block.
     bool result = true;
     for (int i = 0; i < fullBlocks && result; ++i) {
-        block.fill('\0');
-        result =
-            source.seek(qint64(i) * blockSize) && source.read(block.data(), blockSize) == blockSize && sendBlock(i);
+        result = fill(qint64(i) * blockSize, block.data(), blockSize) && sendBlock(i);
         if (result)
             setTaskProgress(float(i) / float(fullBlocks));
     }
     if (result && remainder > 0) {
         block.fill('\0');
-        result = source.seek(fullBlocks * blockSize) && source.read(block.data(), remainder) == remainder &&
-                 sendBlock(int(fullBlocks));
+        result = fill(fullBlocks * blockSize, block.data(), remainder) && sendBlock(int(fullBlocks));
     }
+    return result;
+}
+
+bool JXZelto30::writeData(QString file, unsigned char area, int blockSize)
+{
+    JXSCSIDeviceService* service = scsiService();
+    if (!service)
+        return false;
+    QFile source(file);
+    const qint64 size = source.size();
+    if (!isWritable(size, blockSize, file) || !service->openClient())
+        return false;
+    if (!source.open(QIODevice::ReadOnly)) {
+        JX_WARNING << "can not open file:" << file;
+        service->closeClient();
+        return false;
+    }
+    const bool result = sendBlocks(*service, area, blockSize, size, [&](qint64 offset, char* block, int length) {
+        return source.seek(offset) && source.read(block, length) == length;
+    });
     if (!result)
         JX_WARNING << "writing" << file << "to area" << area << "failed";
     source.close();
     service->closeClient();
     return result;
+}
+
+bool JXZelto30::writeImage(const QByteArray& data, qint64 size, unsigned char area, int blockSize,
+                           const QString& source)
+{
+    JXSCSIDeviceService* service = scsiService();
+    if (!service || size > data.size() || !isWritable(size, blockSize, source) || !service->openClient())
+        return false;
+    const bool result = sendBlocks(*service, area, blockSize, size, [&](qint64 offset, char* block, int length) {
+        std::memcpy(block, data.constData() + offset, size_t(length));
+        return true;
+    });
+    if (!result)
+        JX_WARNING << "writing" << source << "to area" << area << "failed";
+    service->closeClient();
+    return result;
+}
+
+bool JXZelto30::writeFlashImage(const QByteArray& image, qint64 size)
+{
+    // Not staged in a file: this runs after the erase, when the user's data is already in the backup, and a full
+    // temporary folder must not leave the device erased.
+    return writeImage(image, size, AreaWriteExtFlash, ExtFlashBlockSize, QStringLiteral("the flash image"));
 }
 
 bool JXZelto30::writeData(QByteArray* data, unsigned char area, int blockSize, qint64 size)
@@ -505,7 +538,8 @@ bool JXZelto30::writeData(QByteArray* data, unsigned char area, int blockSize, q
         JX_WARNING << "can not write" << size << "bytes to" << path << ":" << file.errorString();
         return false;
     }
-    return writeData(path, area, blockSize);
+    // The bytes just staged whole are the file's: they go to the device from memory.
+    return writeImage(*data, size, area, blockSize, path);
 }
 
 bool JXZelto30::reset()
@@ -756,31 +790,43 @@ void JXZelto30::logKeptBackup()
 bool JXZelto30::rebuildDataStore()
 {
     const quint32* def = m_flashDef.words;
-    // Built on a copy: a data store that cannot be written whole leaves the image and the header record as read.
-    QByteArray rebuilt = m_image;
-    // Groups 1, 2, 5, 3 and 7: their data areas, written anew from the records.
+    const qint64 imageSize = m_image.size();
+    const int storeOffset = int(qMin<quint32>(def[DefHeaderAreaEnd], quint32(imageSize)));
+    // Groups 1, 2, 5, 3 and 7: their data areas, written anew from the records. Erases what of them lies in
+    // [from, to) of the image, held at bytes.
     static const int areas[][2] = {{DefGroup1Data, DefGroup1Size},
                                    {DefGroup2Data, DefGroup2Size},
                                    {DefGroup5Start, DefGroup5Size},
                                    {DefGroup3Data, DefGroup3Size},
                                    {DefGroup7Data, DefGroup7Size}};
-    for (const auto& area : areas) {
-        const qint64 start = def[area[0]];
-        const qint64 size = def[area[1]];
-        if (start + size <= rebuilt.size())
-            std::memset(rebuilt.data() + start, 0xFF, size_t(size));
-    }
-    const int storeOffset = int(qMin<quint32>(def[DefHeaderAreaEnd], quint32(rebuilt.size())));
-    QByteArray dataStore = rebuilt.mid(storeOffset);
+    auto eraseAreas = [&](char* bytes, qint64 from, qint64 to) {
+        for (const auto& area : areas) {
+            const qint64 start = def[area[0]];
+            const qint64 end = start + def[area[1]];
+            const qint64 first = qMax(start, from);
+            const qint64 last = qMin(end, to);
+            if (end <= imageSize && first < last)
+                std::memset(bytes + (first - from), 0xFF, size_t(last - first));
+        }
+    };
+    // Built in a buffer of its own, kept between write-backs: a data store that cannot be written whole leaves the
+    // image and the header record as read.
+    m_dataStore.resize(int(imageSize) - storeOffset);
+    std::memcpy(m_dataStore.data(), m_image.constData() + storeOffset, size_t(m_dataStore.size()));
+    eraseAreas(m_dataStore.data(), storeOffset, imageSize);
     SimualteFinalize(); // drops what the areas cannot hold, as the caller's preview said
     const QByteArray recordAsRead(m_flashHeaderRecord.constData(), m_flashHeaderRecord.size());
-    if (!m_psf->finalize(dataStore)) {
+    if (!m_psf->finalize(m_dataStore)) {
         std::memcpy(m_flashHeaderRecord.data(), recordAsRead.constData(), size_t(recordAsRead.size()));
         JX_CRITICAL << "the data store can not be written back whole; the device is left as it is";
         return false;
     }
-    rebuilt.replace(storeOffset, dataStore.size(), dataStore);
-    // Moved, not shared: the clean-up below would otherwise copy the megabyte again.
+    // A new image of the header area as read and the data store as rebuilt: the one held is shared with what the
+    // device holds, so changing it in place would copy the megabyte first.
+    QByteArray rebuilt(storeOffset + m_dataStore.size(), Qt::Uninitialized);
+    std::memcpy(rebuilt.data(), m_image.constData(), size_t(storeOffset));
+    eraseAreas(rebuilt.data(), 0, storeOffset);
+    std::memcpy(rebuilt.data() + storeOffset, m_dataStore.constData(), size_t(m_dataStore.size()));
     m_image = std::move(rebuilt);
     cleanUnusedFlashArea();
     return true;
@@ -873,7 +919,7 @@ bool JXZelto30::writeBackAttempt(bool dirty)
     }
     if (dirty)
         JXFlashWriteBack::putRewrittenMark(m_image);
-    if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, 0)) {
+    if (!writeFlashImage(m_image, m_flashSize)) {
         JX_WARNING << "failed to write the image";
         return false;
     }
@@ -890,7 +936,7 @@ bool JXZelto30::writeBackAttempt(bool dirty)
     if (dirty) {
         finalizeFlashInfo(m_flashHeaderRecord.data(), m_image);
         JXFlashWriteBack::putRewrittenMark(m_image);
-        if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, ExtFlashBlockSize)) {
+        if (!writeFlashImage(m_image, ExtFlashBlockSize)) {
             JX_WARNING << "failed to write the header block";
             return false;
         }
