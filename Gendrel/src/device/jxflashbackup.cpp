@@ -8,7 +8,11 @@
 #include <QSaveFile>
 #include <QVector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "jxclock.h"
@@ -77,6 +81,23 @@ bool sameContents(const QString& path, const QByteArray& bytes)
     return file.read(piece.data(), 1) == 0;
 }
 
+// Flushes the user-data folder, so that the names of the files put there survive a crash. A file system that cannot
+// flush a folder is taken at its word. False (logged) when the flush fails.
+bool flushUserDataFolder()
+{
+    const QString folder = QDir(JXEnv::getInstance()->getUserDataBaseFolder()).path();
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP)
+            error = errno;
+        ::close(fd);
+    }
+    if (error != 0)
+        JX_CRITICAL << "can not flush the user-data folder" << folder << ":" << std::strerror(error);
+    return error == 0;
+}
+
 } // namespace
 
 namespace JXFlashBackup {
@@ -105,7 +126,8 @@ QStringList timedBackups(const QString& stem)
 bool keepTimedBackup(const QString& stem, const QByteArray& image)
 {
     QVector<TimedBackup> backups = listTimedBackups(stem);
-    // A write-back tried again keeps what it kept before: a copy would only push out an older backup.
+    // A write-back tried again keeps what it kept before (flushed when it was written): a copy would only push out an
+    // older backup.
     if (!backups.isEmpty() && sameContents(backups.last().path, image))
         return true;
 
@@ -119,6 +141,10 @@ bool keepTimedBackup(const QString& stem, const QByteArray& image)
         JX_CRITICAL << "can not keep the flash in" << path << ":" << file.errorString();
         return false;
     }
+    // The contents are flushed by the commit, the name only with its folder: the erase that follows must not outrun
+    // it.
+    if (!flushUserDataFolder())
+        return false;
 
     backups = listTimedBackups(stem);
     for (int i = 0; i + KeptBackups < backups.size(); ++i) {
