@@ -308,6 +308,9 @@ protected:
     // later; any other model is neither.
     enum class FirmwareStage { Other, Early, Later };
     FirmwareStage firmwareStage();
+    // Before a change of the profile: the image is read when none is held (the write-back copies the profile into it
+    // and has nothing to write without it) and the profile when none is held. False when no profile can be had.
+    bool holdImageAndProfile();
     // The profile block as initial read it; empty when it could not be read.
     bool readProfileBlock(QByteArray& block);
     // The device's SCSI service; null (logged) when the client has none.

@@ -214,12 +214,7 @@ bool JXHemlar30::setDefLanguage(QStringList* codes, int)
     JXFunctionTrace trace(QStringLiteral("setDefLanguage"));
     if (!codes || codes->isEmpty())
         return false;
-    // The write-back copies the profile into the image as read; without the image it has nothing to write.
-    if (m_image.isEmpty())
-        getExtFlash();
-    if (!m_profile)
-        loadProfile();
-    if (!m_profile) {
+    if (!holdImageAndProfile()) {
         JX_WARNING << "no profile to keep the language in: the device's profile block can not be read";
         return false;
     }

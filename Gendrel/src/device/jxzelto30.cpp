@@ -699,13 +699,18 @@ void JXZelto30::readPSF()
     m_psf->setSupportBitfont(isSupportBitfont());
 }
 
-bool JXZelto30::saveProfile(QMap<QString, QString> profile)
+bool JXZelto30::holdImageAndProfile()
 {
     if (m_image.isEmpty())
         getExtFlash();
     if (!m_profile)
         loadProfile();
-    if (!m_profile) {
+    return m_profile != nullptr;
+}
+
+bool JXZelto30::saveProfile(QMap<QString, QString> profile)
+{
+    if (!holdImageAndProfile()) {
         JX_WARNING << "no profile to change: the device's profile block can not be read";
         return false;
     }
