@@ -973,6 +973,28 @@ private slots:
         QVERIFY(client->isDirty());
     }
 
+    // The image goes to the device from memory: a temporary folder without room cannot leave the device erased.
+    void writeBackNeedsNoRoomInTheTemporaryFolder()
+    {
+        if (!JXRealMount::isPossible())
+            QSKIP("needs root to mount a tmpfs");
+        m_bed.flash()->setExternalFlash(deviceFlash());
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QVERIFY(client->loadExtFlash());
+        QVERIFY(client->psf()->deletePOIs({0}));
+        client->setDirty();
+        const QString tmp = JXEnv::getInstance()->getTmpFolder();
+        JXRealMount mount;
+        QVERIFY(mount.mountTmpfs(tmp, QStringLiteral("64k")));
+        m_bed.flash()->clearCommands();
+
+        QVERIFY(client->runFinalize());
+        // One pass, then the profile read anew.
+        QCOMPARE(commandList(m_bed.flash()->commands()), attemptCommands(true) << cdb(0x28, 248, 0x10, 8));
+        QCOMPARE(m_bed.flash()->externalFlash(), client->image());
+        QVERIFY(!QFile::exists(tmp + QLatin1String("/Zelto30flash.tmp")));
+    }
+
     void writeBackRetriesAfterAMismatch_data()
     {
         QTest::addColumn<int>("address");
@@ -1099,6 +1121,27 @@ private slots:
             QVERIFY2(fileBytes(backups.at(i)) == contents.at(i), qPrintable(names.at(i)));
         // The user's data comes back from the first backup: its data store with the one POI.
         QCOMPARE(poisReadBack(fileBytes(backups.first())), 1);
+    }
+
+    // Only the model's own timed names count, oldest first; names of the same time and number keep their order.
+    void backupsAreTheModelsTimedNames()
+    {
+        QDir folder(m_bed.folder()->path());
+        for (const char* name :
+             {"Zelto35flash-backup-20260101T120000Z.dat", "Zelto35flash-backup-20260101T120000Z-2.dat",
+              "Zelto35flash-backup-20260101T120000Z-1.dat", "zelto35flash-backup-20260102T120000Z.dat",
+              "Zelto35flash-backup-20260102T120000Z.DAT", "Zelto35flash-backup-20260102T120000Z.dat.part",
+              "Zelto35flash-backup-2026010T120000Z.dat", "XZelto35flash-backup-20260102T120000Z.dat",
+              "Zelto35flash-backup-20260102T120000Z-.dat", "Zelto35flash-backup-20260102T120000Z.dat\n"})
+            QVERIFY(writeFile(folder.filePath(QString::fromLatin1(name)), "backup"));
+        QVERIFY(folder.mkdir(QStringLiteral("Zelto35flash-backup-20260103T120000Z.dat")));
+        std::unique_ptr<Zelto30Under> client = makeClient();
+        QStringList names;
+        for (const QString& path : client->flashBackups())
+            names << QFileInfo(path).fileName();
+        QCOMPARE(names,
+                 (QStringList{"Zelto35flash-backup-20260101T120000Z-1.dat", "Zelto35flash-backup-20260101T120000Z.dat",
+                              "Zelto35flash-backup-20260101T120000Z-2.dat"}));
     }
 
     void backupsKeepTheLastFive()

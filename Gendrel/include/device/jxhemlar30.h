@@ -16,8 +16,6 @@ public:
     JXHemlar30();
     ~JXHemlar30() override;
 
-    // Reads the profile block; false when it cannot be read or the model's profile is not set up.
-    bool initial() override;
     // 1.
     int getMainActiveType() override;
     // These models report no application version: empty, false.
@@ -51,6 +49,10 @@ protected:
     bool _updateTotal(QString package, QString lang) override;
     // The write-back of the image as held, the profile block copied in; no data-store rebuild. Up to 10 attempts.
     bool _finalize() override;
+    // "Hemlar30" keeps its set-up byte at 0x376, "Hemlar35" and "Zelto20" at 0x4AA; other models have none.
+    int setUpOffset(const QString& model) const override;
+    // A pass without the header block and without looking for a device gone; each failed step is logged.
+    WriteBackPass writeBackPass(int attempt, bool dirty) override;
     IapUpdatePlan iapUpdatePlan() const override;
     // True unless both probe words of the image (at 0 and 0x5000) are erased.
     bool passesIntegrity(const QByteArray& image) override;

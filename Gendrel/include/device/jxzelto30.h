@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "device/jxclient.h"
 #include "psf/jxpsfreader.h"
 
@@ -76,8 +78,8 @@ public:
     explicit JXZelto30(QObject* parent = nullptr);
     ~JXZelto30() override;
 
-    // Reads the profile block; false when the device cannot be read or does not hold a valid profile. Runs on the
-    // thread of the factory.
+    // Reads the profile block; false when the device cannot be read or the model's profile is not set up (its
+    // set-up byte is zero). Runs on the thread of the factory.
     bool initial() override;
     // "1003" when "specifyextflash" is set; otherwise the device's, asked once. True when not empty.
     bool getUUID(QString& uuid) override;
@@ -195,9 +197,9 @@ public:
     bool _eraseExtFlash();
     // Writes a file to an area from block 0, blocks of blockSize; a short last block is padded with zeros.
     bool writeData(QString file, unsigned char area, int blockSize);
-    // Writes the first size bytes of data through the temporary file "Zelto30flash.tmp". size 0 writes the whole
-    // flash: data is cut or padded with 0xFF to the flash size first. False, with nothing sent, when the temporary
-    // file cannot be written whole.
+    // Writes the first size bytes of data, staged first in the temporary file "Zelto30flash.tmp", which stays. size 0
+    // writes the whole flash: data is cut or padded with 0xFF to the flash size first. False, with nothing sent, when
+    // the temporary file cannot be written whole.
     bool writeData(QByteArray* data, unsigned char area, int blockSize, qint64 size);
     // Restarts the device, normally or into its firmware-update mode.
     bool reset();
@@ -230,6 +232,22 @@ public:
 protected:
     // Reads the first byteCount bytes of the external flash into m_readBack, whose buffer is reused.
     bool readBack(int byteCount);
+    // Writes the first size bytes of data from block 0 in blocks of blockSize, a short last block padded with zeros,
+    // straight from memory; source names the data in the log. False, with nothing sent, for a size beyond data or
+    // the addressable blocks.
+    bool writeImage(const QByteArray& data, qint64 size, unsigned char area, int blockSize, const QString& source);
+    // The first size bytes of a whole-flash image from memory to the external flash (area 15, 4096-byte blocks).
+    bool writeFlashImage(const QByteArray& image, qint64 size);
+
+    // How one pass of a write-back ended.
+    enum class WriteBackPass { Written, Failed, DeviceGone };
+    // The passes of a write-back once the backup is kept: writeBackPass for attempts 1 to 10 until one writes the
+    // image or finds the device gone. Written: the image is what the device holds, both dirty flags are cleared and
+    // the profile is read anew. Otherwise the log tells where the user's data from before the erase is kept.
+    bool writeBackInPasses(bool dirty);
+    // One pass from the erase on, logged by the model: the image with its profile block written and read back (for
+    // a changed data store also the header block last); a failed pass that finds the device gone ends the passes.
+    virtual WriteBackPass writeBackPass(int attempt, bool dirty);
 
     // What a model's firmware package looks like and what its update logs (bare warnings, each followed by the
     // path). The loader is the entry whose name begins with loaderPrefix, otherwise one beginning with imagePrefix
@@ -282,6 +300,17 @@ protected:
     // changed.
     bool _finalize() override;
 
+    // Where the model's profile block keeps a byte that is zero until the device is set up; -1 for none. "Zelto30":
+    // 0x3C7.
+    virtual int setUpOffset(const QString& model) const;
+    // Where the firmware of the heart-rate models stands, by model and total version: "Zelto20" before 8 and
+    // "Hemlar35" before 3 are early (no first-use page; a new firmware image wants an erased flash), from then on
+    // later; any other model is neither.
+    enum class FirmwareStage { Other, Early, Later };
+    FirmwareStage firmwareStage();
+    // Before a change of the profile: the image is read when none is held (the write-back copies the profile into it
+    // and has nothing to write without it) and the profile when none is held. False when no profile can be had.
+    bool holdImageAndProfile();
     // The profile block as initial read it; empty when it could not be read.
     bool readProfileBlock(QByteArray& block);
     // The device's SCSI service; null (logged) when the client has none.
@@ -303,7 +332,8 @@ protected:
     // What the device holds as far as this client knows: the flash as readPSF read it, or as a write-back last
     // wrote it and read it back. The backup made before an erase.
     QByteArray m_imageOnDevice;
-    QByteArray m_readBack; // what readBack read last; its megabyte is kept between write-backs
+    QByteArray m_readBack;  // what readBack read last; its megabyte is kept between write-backs
+    QByteArray m_dataStore; // the data store that a write-back rebuilds; its buffer is kept between write-backs
 
     // Describes a ring of the flash-header record as empty: its free count (at recordOffset) becomes the group's
     // data size, both its addresses (the next two words) the group's data start.
@@ -314,6 +344,9 @@ protected:
     bool saveFlashBackup();
     // The model's integrity test on any image: not blank, not marked as not to be trusted.
     virtual bool passesIntegrity(const QByteArray& image);
+    // False for an image too short to be tested (logged) or whose words at 0 and 0x5000 are both erased: the device
+    // was erased and not written again.
+    static bool isWrittenImage(const QByteArray& image);
     // "<model>flash-backup", the name of the model's backups without their time.
     QString flashBackupStem();
     // Tells the log where the user's data from before a failed write-back's erase is.
@@ -328,6 +361,13 @@ private:
     bool rebuildDataStore();
     // One write-back pass from the erase on; false at the first step that fails.
     bool writeBackAttempt(bool dirty);
+    // Whether size bytes go out as blocks of blockSize (a multiple of 512 up to the service's largest, no block
+    // beyond the addressable ones); logged, with source, when not.
+    static bool isWritable(qint64 size, int blockSize, const QString& source);
+    // The block loop of the writes, the client open: fill(offset, block, length) gives each block's bytes (false ends
+    // the write); a short last block is padded with zeros. False at the first block not filled or not taken.
+    bool sendBlocks(JXSCSIDeviceService& service, unsigned char area, int blockSize, qint64 size,
+                    const std::function<bool(qint64 offset, char* block, int length)>& fill);
     // Deletes the data-store root.
     void dropPSF();
 };

@@ -1,13 +1,19 @@
 #include "jxflashbackup.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QVector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "jxclock.h"
 #include "jxenv.h"
@@ -16,6 +22,7 @@
 namespace {
 
 const char* const kStampFormat = "yyyyMMdd'T'hhmmss'Z'";
+const int kComparePiece = 64 * 1024;
 
 struct TimedBackup
 {
@@ -26,12 +33,19 @@ struct TimedBackup
 
 QVector<TimedBackup> listTimedBackups(const QString& stem)
 {
-    const QRegularExpression pattern(QLatin1Char('^') + QRegularExpression::escape(stem) +
-                                     QStringLiteral("-(\\d{8}T\\d{6}Z)(?:-(\\d+))?\\.dat$"));
+    // What follows the stem in a backup's name; compiled once, for every stem.
+    static const QRegularExpression pattern(QStringLiteral("-(\\d{8}T\\d{6}Z)(?:-(\\d+))?\\.dat\\z"));
     const QDir folder(JXEnv::getInstance()->getUserDataBaseFolder());
     QVector<TimedBackup> backups;
-    for (const QString& name : folder.entryList({stem + QStringLiteral("-*.dat")}, QDir::Files)) {
-        const QRegularExpressionMatch match = pattern.match(name);
+    // No name filter: the pattern decides, and a filter would be made into a pattern of its own on every call.
+    QDirIterator entries(folder.path(), QDir::Files);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
+        if (!name.startsWith(stem))
+            continue;
+        const QRegularExpressionMatch match =
+            pattern.match(name, stem.size(), QRegularExpression::NormalMatch, QRegularExpression::AnchoredMatchOption);
         if (!match.hasMatch())
             continue;
         TimedBackup backup;
@@ -41,8 +55,11 @@ QVector<TimedBackup> listTimedBackups(const QString& stem)
         backup.path = folder.filePath(name);
         backups.append(backup);
     }
+    // Names that tell the same time and sequence ("...Z.dat", "...Z-1.dat") keep the order of their names.
     std::sort(backups.begin(), backups.end(), [](const TimedBackup& a, const TimedBackup& b) {
-        return a.stamp != b.stamp ? a.stamp < b.stamp : a.sequence < b.sequence;
+        if (a.stamp != b.stamp)
+            return a.stamp < b.stamp;
+        return a.sequence != b.sequence ? a.sequence < b.sequence : a.path < b.path;
     });
     return backups;
 }
@@ -50,7 +67,35 @@ QVector<TimedBackup> listTimedBackups(const QString& stem)
 bool sameContents(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    return file.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes;
+    if (file.size() != bytes.size() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    // In pieces through one small buffer: no second copy of the whole, and the first difference ends the read.
+    QByteArray piece(kComparePiece, Qt::Uninitialized);
+    for (qint64 offset = 0; offset < bytes.size();) {
+        const qint64 length = file.read(piece.data(), qMin<qint64>(piece.size(), bytes.size() - offset));
+        if (length <= 0 || std::memcmp(piece.constData(), bytes.constData() + offset, size_t(length)) != 0)
+            return false;
+        offset += length;
+    }
+    // A file that grew since its size was taken is not the same.
+    return file.read(piece.data(), 1) == 0;
+}
+
+// Flushes the user-data folder, so that the names of the files put there survive a crash. A file system that cannot
+// flush a folder is taken at its word. False (logged) when the flush fails.
+bool flushUserDataFolder()
+{
+    const QString folder = QDir(JXEnv::getInstance()->getUserDataBaseFolder()).path();
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP)
+            error = errno;
+        ::close(fd);
+    }
+    if (error != 0)
+        JX_CRITICAL << "can not flush the user-data folder" << folder << ":" << std::strerror(error);
+    return error == 0;
 }
 
 } // namespace
@@ -81,7 +126,8 @@ QStringList timedBackups(const QString& stem)
 bool keepTimedBackup(const QString& stem, const QByteArray& image)
 {
     QVector<TimedBackup> backups = listTimedBackups(stem);
-    // A write-back tried again keeps what it kept before: a copy would only push out an older backup.
+    // A write-back tried again keeps what it kept before (flushed when it was written): a copy would only push out an
+    // older backup.
     if (!backups.isEmpty() && sameContents(backups.last().path, image))
         return true;
 
@@ -95,6 +141,10 @@ bool keepTimedBackup(const QString& stem, const QByteArray& image)
         JX_CRITICAL << "can not keep the flash in" << path << ":" << file.errorString();
         return false;
     }
+    // The contents are flushed by the commit, the name only with its folder: the erase that follows must not outrun
+    // it.
+    if (!flushUserDataFolder())
+        return false;
 
     backups = listTimedBackups(stem);
     for (int i = 0; i + KeptBackups < backups.size(); ++i) {

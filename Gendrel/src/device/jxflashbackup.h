@@ -30,8 +30,9 @@ bool isErased(const QByteArray& image, int start, int size);
 QStringList timedBackups(const QString& stem);
 
 // Keeps image as a new timed backup stamped with the clock's local time in UTC, unless the newest backup already
-// holds the same bytes, then removes the oldest ones beyond KeptBackups. False (logged) when the new backup cannot
-// be written whole; nothing is removed then.
+// holds the same bytes, then removes the oldest ones beyond KeptBackups. A new backup is on the disk, name and all
+// (the folder flushed), before this returns. False (logged) when the new backup cannot be written whole or the
+// folder cannot be flushed; nothing is removed then.
 bool keepTimedBackup(const QString& stem, const QByteArray& image);
 
 // The second generation's dump file: whole flashes of dumpSize bytes, one after the other, the newest last. When

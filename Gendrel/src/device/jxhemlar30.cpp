@@ -3,11 +3,9 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QWaitCondition>
-#include <QtEndian>
-
-#include <cstring>
 
 #include "jxclock.h"
+#include "jxflashwriteback.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
 #include "psf/jxpsf.h"
@@ -18,18 +16,7 @@ namespace {
 const int kHemlar30SetUpOffset = 0x376;
 const int kHemlar35SetUpOffset = 0x4AA;
 
-// The image is trusted while either probe word still holds data.
-const int kIntegrityProbeOffset = 0x5000;
-const quint32 kErasedWord = 0xFFFFFFFF;
-
-// Tells the device that its data store was rewritten.
-const int kRewrittenMarkOffset = 0x1000;
-const quint32 kRewrittenMark = 0x44332211;
-
 const qint64 kDeleteAllPauseMs = 1000;
-const int kWriteBackAttempts = 10;
-// The device needs this long after writing the image before the read-back sees it.
-const qint64 kReadBackSettleMs = 2000;
 
 // The clock block: seven date bytes at the start of one zeroed 512-byte block.
 const unsigned char kAreaClock = 0x06;
@@ -38,11 +25,6 @@ const int kClockCommandBlockSize = 2048;
 enum ClockByte { ClockSecond = 0, ClockMinute, ClockHour, ClockDay, ClockMonth, ClockYearLow, ClockYearHigh };
 
 const char* const kLanguageKey = "User Lang";
-
-quint32 wordAt(const QByteArray& image, int offset)
-{
-    return qFromLittleEndian<quint32>(image.constData() + offset);
-}
 
 } // namespace
 
@@ -73,19 +55,13 @@ void JXHemlar30::setFlashDef()
         m_flashDef.words[entry.word] = entry.value;
 }
 
-bool JXHemlar30::initial()
+int JXHemlar30::setUpOffset(const QString& model) const
 {
-    QByteArray profile;
-    if (!readProfileBlock(profile))
-        return false;
-    QString model;
-    getName(model);
-    // A device that was never set up has a zero where its profile keeps a set value.
     if (model == QLatin1String("Hemlar30"))
-        return profile.at(kHemlar30SetUpOffset) != 0;
+        return kHemlar30SetUpOffset;
     if (model == QLatin1String("Hemlar35") || model == QLatin1String("Zelto20"))
-        return profile.at(kHemlar35SetUpOffset) != 0;
-    return true;
+        return kHemlar35SetUpOffset;
+    return -1;
 }
 
 int JXHemlar30::getMainActiveType()
@@ -106,11 +82,8 @@ bool JXHemlar30::checkIntegrity()
 
 bool JXHemlar30::passesIntegrity(const QByteArray& image)
 {
-    if (image.size() < kIntegrityProbeOffset + 4) {
-        JX_WARNING << "an image of" << image.size() << "bytes is incomplete";
-        return false;
-    }
-    return wordAt(image, 0) != kErasedWord || wordAt(image, kIntegrityProbeOffset) != kErasedWord;
+    // These models know no mark of an untrusted image.
+    return isWrittenImage(image);
 }
 
 bool JXHemlar30::setShareData(QString path)
@@ -162,11 +135,9 @@ bool JXHemlar30::deleteAll()
     image->replace(int(m_profileAddress), profileBlock.size(), profileBlock);
     m_psf->initFlashHeader(m_flashHeaderRecord.data());
     finalizeFlashInfo(m_flashHeaderRecord.data(), *image);
-    char mark[4];
-    qToLittleEndian<quint32>(kRewrittenMark, mark);
-    image->replace(kRewrittenMarkOffset, int(sizeof mark), mark, int(sizeof mark));
+    JXFlashWriteBack::putRewrittenMark(*image);
 
-    bool result = writeData(image, AreaWriteExtFlash, ExtFlashBlockSize, 0);
+    bool result = writeFlashImage(*image, m_flashSize);
     if (result) {
         result = readBack(int(m_flashSize)) && m_readBack == *image;
         if (!result)
@@ -201,32 +172,30 @@ bool JXHemlar30::_finalize()
     }
     if (!saveFlashBackup())
         return false;
-    for (int attempt = 1; attempt <= kWriteBackAttempts; ++attempt) {
-        if (!eraseExtFlash()) {
-            JX_WARNING << "write-back attempt" << attempt << ": the erase failed";
-            continue;
-        }
-        if (m_profile) {
-            const QByteArray raw = m_profile->getRawData().left(int(ProfileBlockSize));
-            m_image.replace(int(m_profileAddress), raw.size(), raw);
-        }
-        if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, 0)) {
-            JX_WARNING << "write-back attempt" << attempt << ": failed to write the image";
-            continue;
-        }
-        JXClock::sleepMs(kReadBackSettleMs);
-        if (!readBack(int(m_flashSize)) || m_readBack != m_image) {
-            JX_WARNING << "write-back attempt" << attempt << ": the image read back differs";
-            continue;
-        }
-        m_imageOnDevice = m_image;
-        resetDirty();
-        loadProfile();
-        return true;
+    return writeBackInPasses(false);
+}
+
+JXZelto30::WriteBackPass JXHemlar30::writeBackPass(int attempt, bool)
+{
+    // A device that went away fails each pass at its erase.
+    if (!eraseExtFlash()) {
+        JX_WARNING << "write-back attempt" << attempt << ": the erase failed";
+        return WriteBackPass::Failed;
     }
-    JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times";
-    logKeptBackup();
-    return false;
+    if (m_profile) {
+        const QByteArray raw = m_profile->getRawData().left(int(ProfileBlockSize));
+        m_image.replace(int(m_profileAddress), raw.size(), raw);
+    }
+    if (!writeFlashImage(m_image, m_flashSize)) {
+        JX_WARNING << "write-back attempt" << attempt << ": failed to write the image";
+        return WriteBackPass::Failed;
+    }
+    JXClock::sleepMs(JXFlashWriteBack::ReadBackSettleMs);
+    if (!readBack(int(m_flashSize)) || m_readBack != m_image) {
+        JX_WARNING << "write-back attempt" << attempt << ": the image read back differs";
+        return WriteBackPass::Failed;
+    }
+    return WriteBackPass::Written;
 }
 
 bool JXHemlar30::getLanguageOnDevice(QStringList& codes)
@@ -245,12 +214,7 @@ bool JXHemlar30::setDefLanguage(QStringList* codes, int)
     JXFunctionTrace trace(QStringLiteral("setDefLanguage"));
     if (!codes || codes->isEmpty())
         return false;
-    // The write-back copies the profile into the image as read; without the image it has nothing to write.
-    if (m_image.isEmpty())
-        getExtFlash();
-    if (!m_profile)
-        loadProfile();
-    if (!m_profile) {
+    if (!holdImageAndProfile()) {
         JX_WARNING << "no profile to keep the language in: the device's profile block can not be read";
         return false;
     }

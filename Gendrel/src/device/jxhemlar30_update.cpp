@@ -15,12 +15,6 @@ namespace {
 // The image fills the internal image area; the rest of a shorter file is erased flash.
 const char kImagePadding = char(0xFF);
 
-// "Zelto20" devices before total version 8 and "Hemlar35" devices before 3 take a new image only on an empty flash.
-bool needsFormatFirst(const QString& model, int version)
-{
-    return (model == QLatin1String("Zelto20") && version < 8) || (model == QLatin1String("Hemlar35") && version < 3);
-}
-
 } // namespace
 
 JXZelto30::IapUpdatePlan JXHemlar30::iapUpdatePlan() const
@@ -31,11 +25,8 @@ JXZelto30::IapUpdatePlan JXHemlar30::iapUpdatePlan() const
 bool JXHemlar30::_updateTotal(QString package, QString)
 {
     JXFunctionTrace trace(QStringLiteral("_updateTotal"));
-    QString total;
-    getTotal(total);
-    const int version = total.mid(1).toInt();
-    QString model;
-    getName(model);
+    // Early firmware takes a new image only on an empty flash.
+    const bool formatFirst = firmwareStage() == FirmwareStage::Early;
 
     // The package is unpacked and its image read before the device is formatted: a bad package leaves it as it was.
     const QString folder = JXEnv::getInstance()->getTmpFolder() + QLatin1String("/hemlar30image");
@@ -75,7 +66,7 @@ bool JXHemlar30::_updateTotal(QString package, QString)
     // A longer file was cut to the area; a shorter one is padded.
     image.append(QByteArray(imageSize - image.size(), kImagePadding));
 
-    if (needsFormatFirst(model, version))
+    if (formatFirst)
         formatDevice();
 
     if (!writeData(&image, AreaWriteInternal, InternalBlockSize, image.size())) {

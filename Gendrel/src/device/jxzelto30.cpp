@@ -10,6 +10,7 @@
 #include "jxclock.h"
 #include "jxenv.h"
 #include "jxflashbackup.h"
+#include "jxflashwriteback.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
 #include "psf/jxpsf.h"
@@ -17,8 +18,6 @@
 
 namespace {
 
-// The device needs this long after an erase before it takes the next command.
-const qint64 kEraseSettleMs = 5000;
 const int kEraseDataSize = 512;
 const int kCommandLength = 10;
 const qint64 kReserveLimit = 16 * 1024 * 1024;
@@ -27,30 +26,16 @@ const quint32 kUntrustedImageMark = 0x77A0B2C3;
 const int kModelZelto30SetUpOffset = 0x3C7;
 // Within the profile block: zero while the device still shows its first-use page.
 const int kFirstUsePageOffset = 0x4AA;
-const int kWriteBackAttempts = 10;
-// The device needs this long after writing the image before the read-back sees it.
-const qint64 kReadBackSettleMs = 2000;
-// Tells the device that its data store was rewritten.
-const int kRewrittenMarkOffset = 0x1000;
-const quint32 kRewrittenMark = 0x44332211;
 // From here to the end of the flash nothing of the data store lives; a rewrite erases it.
 const int kUnusedTailStart = 0xFA000;
 
-void putRewrittenMark(QByteArray& image)
+// Whole years from a valid birthday to today; a 29 February birthday falls on 28 February in a common year.
+int ageOn(const QDate& today, const QDate& birthday)
 {
-    char mark[4];
-    qToLittleEndian<quint32>(kRewrittenMark, mark);
-    if (image.size() >= kRewrittenMarkOffset + int(sizeof mark))
-        image.replace(kRewrittenMarkOffset, int(sizeof mark), mark, int(sizeof mark));
-}
-
-// This year's birthday; a 29 February birthday falls on 28 February in a common year.
-QDate birthdayIn(int year, const QDate& birthday)
-{
-    QDate date(year, birthday.month(), birthday.day());
-    if (!date.isValid())
-        date = QDate(year, birthday.month(), birthday.day() - 1);
-    return date;
+    QDate thisYear(today.year(), birthday.month(), birthday.day());
+    if (!thisYear.isValid())
+        thisYear = QDate(today.year(), birthday.month(), birthday.day() - 1);
+    return today.year() - birthday.year() - (today < thisYear ? 1 : 0);
 }
 
 // The first offset at which two byte arrays differ, or -1.
@@ -170,10 +155,14 @@ bool JXZelto30::initial()
         return false;
     QString model;
     getName(model);
-    // A device that was never set up has no profile yet.
-    if (model == QLatin1String("Zelto30"))
-        return profile.at(kModelZelto30SetUpOffset) != 0;
-    return true;
+    // A device that was never set up has a zero where its profile keeps a set value.
+    const int offset = setUpOffset(model);
+    return offset < 0 || profile.at(offset) != 0;
+}
+
+int JXZelto30::setUpOffset(const QString& model) const
+{
+    return model == QLatin1String("Zelto30") ? kModelZelto30SetUpOffset : -1;
 }
 
 bool JXZelto30::getTotal(QString& version)
@@ -188,6 +177,20 @@ bool JXZelto30::getLaunchsec(QString& version)
     if (JXSCSIDeviceService* service = scsiService())
         version = service->getIAPVersion();
     return true;
+}
+
+JXZelto30::FirmwareStage JXZelto30::firmwareStage()
+{
+    QString total;
+    getTotal(total);
+    const int version = total.mid(1).toInt();
+    QString model;
+    getName(model);
+    if (model == QLatin1String("Zelto20"))
+        return version > 7 ? FirmwareStage::Later : FirmwareStage::Early;
+    if (model == QLatin1String("Hemlar35"))
+        return version > 2 ? FirmwareStage::Later : FirmwareStage::Early;
+    return FirmwareStage::Other;
 }
 
 bool JXZelto30::specifyExtFlash()
@@ -339,15 +342,17 @@ bool JXZelto30::checkIntegrity()
 
 bool JXZelto30::passesIntegrity(const QByteArray& image)
 {
+    return isWrittenImage(image) && qFromLittleEndian<quint32>(image.constData()) != kUntrustedImageMark;
+}
+
+bool JXZelto30::isWrittenImage(const QByteArray& image)
+{
     if (image.size() < kIntegrityMarkOffset + 4) {
         JX_WARNING << "an image of" << image.size() << "bytes is incomplete";
         return false;
     }
-    const quint32 first = qFromLittleEndian<quint32>(image.constData());
-    if (first == kUntrustedImageMark)
-        return false;
     // A blank header area: the device was erased and not written again.
-    return !(first == 0xFFFFFFFF &&
+    return !(qFromLittleEndian<quint32>(image.constData()) == 0xFFFFFFFF &&
              qFromLittleEndian<quint32>(image.constData() + kIntegrityMarkOffset) == 0xFFFFFFFF);
 }
 
@@ -406,7 +411,7 @@ bool JXZelto30::eraseExtFlash()
 {
     if (!_eraseExtFlash())
         return false;
-    JXClock::sleepMs(kEraseSettleMs);
+    JXClock::sleepMs(JXFlashWriteBack::EraseSettleMs);
     return true;
 }
 
@@ -415,61 +420,94 @@ void JXZelto30::formatDevice()
     eraseExtFlash();
 }
 
-bool JXZelto30::writeData(QString file, unsigned char area, int blockSize)
+bool JXZelto30::isWritable(qint64 size, int blockSize, const QString& source)
 {
-    JXSCSIDeviceService* service = scsiService();
-    if (!service)
-        return false;
     if (blockSize < 512 || blockSize > JXSCSIDeviceService::MaxBlockSize || blockSize % 512 != 0) {
         JX_WARNING << "invalid block size" << blockSize;
         return false;
     }
-    QFile source(file);
-    const qint64 size = source.size();
+    if (size <= 0 || size / blockSize + (size % blockSize ? 1 : 0) - 1 > JXSCSIDeviceService::MaxBlockNumber) {
+        JX_WARNING << "cannot write" << source << "of" << size << "bytes as blocks of" << blockSize;
+        return false;
+    }
+    return true;
+}
+
+bool JXZelto30::sendBlocks(JXSCSIDeviceService& service, unsigned char area, int blockSize, qint64 size,
+                           const std::function<bool(qint64 offset, char* block, int length)>& fill)
+{
     const qint64 fullBlocks = size / blockSize;
     const int remainder = int(size % blockSize);
-    if (size <= 0 || fullBlocks + (remainder ? 1 : 0) - 1 > JXSCSIDeviceService::MaxBlockNumber) {
-        JX_WARNING << "cannot write" << file << "of" << size << "bytes as blocks of" << blockSize;
-        return false;
-    }
-    if (!service->openClient())
-        return false;
-    if (!source.open(QIODevice::ReadOnly)) {
-        JX_WARNING << "can not open file:" << file;
-        service->closeClient();
-        return false;
-    }
-
     QByteArray block(blockSize, '\0');
     auto sendBlock = [&](int number) {
         unsigned char command[kCommandLength];
         composeWriteCommand(command, number, area, blockSize);
         getMutex()->lock();
         const bool sent =
-            service->writeClient(command, sizeof command, reinterpret_cast<const unsigned char*>(block.constData()),
-                                 static_cast<unsigned long>(blockSize));
+            service.writeClient(command, sizeof command, reinterpret_cast<const unsigned char*>(block.constData()),
+                                static_cast<unsigned long>(blockSize));
         getMutex()->unlock();
         return sent;
     };
-    // A file shorter than one block is still written, as one padded block.
+    // A whole block is sent only when filled whole; less than one block is still written, as one padded block.
     bool result = true;
     for (int i = 0; i < fullBlocks && result; ++i) {
-        block.fill('\0');
-        result =
-            source.seek(qint64(i) * blockSize) && source.read(block.data(), blockSize) == blockSize && sendBlock(i);
+        result = fill(qint64(i) * blockSize, block.data(), blockSize) && sendBlock(i);
         if (result)
             setTaskProgress(float(i) / float(fullBlocks));
     }
     if (result && remainder > 0) {
         block.fill('\0');
-        result = source.seek(fullBlocks * blockSize) && source.read(block.data(), remainder) == remainder &&
-                 sendBlock(int(fullBlocks));
+        result = fill(fullBlocks * blockSize, block.data(), remainder) && sendBlock(int(fullBlocks));
     }
+    return result;
+}
+
+bool JXZelto30::writeData(QString file, unsigned char area, int blockSize)
+{
+    JXSCSIDeviceService* service = scsiService();
+    if (!service)
+        return false;
+    QFile source(file);
+    const qint64 size = source.size();
+    if (!isWritable(size, blockSize, file) || !service->openClient())
+        return false;
+    if (!source.open(QIODevice::ReadOnly)) {
+        JX_WARNING << "can not open file:" << file;
+        service->closeClient();
+        return false;
+    }
+    const bool result = sendBlocks(*service, area, blockSize, size, [&](qint64 offset, char* block, int length) {
+        return source.seek(offset) && source.read(block, length) == length;
+    });
     if (!result)
         JX_WARNING << "writing" << file << "to area" << area << "failed";
     source.close();
     service->closeClient();
     return result;
+}
+
+bool JXZelto30::writeImage(const QByteArray& data, qint64 size, unsigned char area, int blockSize,
+                           const QString& source)
+{
+    JXSCSIDeviceService* service = scsiService();
+    if (!service || size > data.size() || !isWritable(size, blockSize, source) || !service->openClient())
+        return false;
+    const bool result = sendBlocks(*service, area, blockSize, size, [&](qint64 offset, char* block, int length) {
+        std::memcpy(block, data.constData() + offset, size_t(length));
+        return true;
+    });
+    if (!result)
+        JX_WARNING << "writing" << source << "to area" << area << "failed";
+    service->closeClient();
+    return result;
+}
+
+bool JXZelto30::writeFlashImage(const QByteArray& image, qint64 size)
+{
+    // Not staged in a file: this runs after the erase, when the user's data is already in the backup, and a full
+    // temporary folder must not leave the device erased.
+    return writeImage(image, size, AreaWriteExtFlash, ExtFlashBlockSize, QStringLiteral("the flash image"));
 }
 
 bool JXZelto30::writeData(QByteArray* data, unsigned char area, int blockSize, qint64 size)
@@ -500,7 +538,8 @@ bool JXZelto30::writeData(QByteArray* data, unsigned char area, int blockSize, q
         JX_WARNING << "can not write" << size << "bytes to" << path << ":" << file.errorString();
         return false;
     }
-    return writeData(path, area, blockSize);
+    // The bytes just staged whole are the file's: they go to the device from memory.
+    return writeImage(*data, size, area, blockSize, path);
 }
 
 bool JXZelto30::reset()
@@ -558,17 +597,9 @@ void JXZelto30::convertProfile(QMap<QString, QString> profile, HRUPPreData& reco
     record.weightMetric = profile.value(QStringLiteral("User Weight.Metric")).toFloat();
     record.weightImperial = profile.value(QStringLiteral("User Weight.Imperial")).toFloat();
 
-    const QDate now = today();
     const QDate birthday =
         QDate::fromString(profile.value(QStringLiteral("User Birthday")), QStringLiteral("yyyy/MM/dd"));
-    int age = now.year() - 1 - birthday.year();
-    // This year's birthday; a 29 February birthday falls on 28 February in a common year.
-    QDate thisYear(now.year(), birthday.month(), birthday.day());
-    if (!thisYear.isValid() && birthday.isValid())
-        thisYear = QDate(now.year(), birthday.month(), birthday.day() - 1);
-    if (thisYear.isValid() && thisYear <= now)
-        ++age;
-    record.age = birthday.isValid() ? quint8(age) : 0;
+    record.age = birthday.isValid() ? quint8(ageOn(today(), birthday)) : 0;
 }
 
 QByteArray* JXZelto30::getExtFlash()
@@ -632,14 +663,7 @@ void JXZelto30::readPSF()
         return;
     }
 
-    QString total;
-    getTotal(total);
-    const int version = total.mid(1).toInt();
-    QString model;
-    getName(model);
-    const bool hasFirstUsePage = (model == QLatin1String("Zelto20") && version > 7) ||
-                                 (model == QLatin1String("Hemlar35") && version > 2);
-    if (hasFirstUsePage && m_image.at(int(m_profileAddress) + kFirstUsePageOffset) == 0) {
+    if (firmwareStage() == FirmwareStage::Later && m_image.at(int(m_profileAddress) + kFirstUsePageOffset) == 0) {
         dropPSF();
         JX_WARNING << " in first use page";
         return;
@@ -667,22 +691,26 @@ void JXZelto30::readPSF()
     else if (sex == QLatin1String("Female"))
         m_psf->m_userSex = 0;
     m_psf->m_userMHR = user.value(QStringLiteral("User MHR")).toInt();
-    const QDate now = today();
     const QDate birthday = QDate::fromString(user.value(QStringLiteral("User Birthday")), QStringLiteral("yyyy/MM/dd"));
     // Without a birthday the root keeps its own default age.
     if (birthday.isValid())
-        m_psf->m_userAge = now.year() - birthday.year() - (now < birthdayIn(now.year(), birthday) ? 1 : 0);
+        m_psf->m_userAge = ageOn(today(), birthday);
     m_psf->m_userMLSS = user.value(QStringLiteral("User MLSS")).toInt();
     m_psf->setSupportBitfont(isSupportBitfont());
 }
 
-bool JXZelto30::saveProfile(QMap<QString, QString> profile)
+bool JXZelto30::holdImageAndProfile()
 {
     if (m_image.isEmpty())
         getExtFlash();
     if (!m_profile)
         loadProfile();
-    if (!m_profile) {
+    return m_profile != nullptr;
+}
+
+bool JXZelto30::saveProfile(QMap<QString, QString> profile)
+{
+    if (!holdImageAndProfile()) {
         JX_WARNING << "no profile to change: the device's profile block can not be read";
         return false;
     }
@@ -767,31 +795,43 @@ void JXZelto30::logKeptBackup()
 bool JXZelto30::rebuildDataStore()
 {
     const quint32* def = m_flashDef.words;
-    // Built on a copy: a data store that cannot be written whole leaves the image and the header record as read.
-    QByteArray rebuilt = m_image;
-    // Groups 1, 2, 5, 3 and 7: their data areas, written anew from the records.
+    const qint64 imageSize = m_image.size();
+    const int storeOffset = int(qMin<quint32>(def[DefHeaderAreaEnd], quint32(imageSize)));
+    // Groups 1, 2, 5, 3 and 7: their data areas, written anew from the records. Erases what of them lies in
+    // [from, to) of the image, held at bytes.
     static const int areas[][2] = {{DefGroup1Data, DefGroup1Size},
                                    {DefGroup2Data, DefGroup2Size},
                                    {DefGroup5Start, DefGroup5Size},
                                    {DefGroup3Data, DefGroup3Size},
                                    {DefGroup7Data, DefGroup7Size}};
-    for (const auto& area : areas) {
-        const qint64 start = def[area[0]];
-        const qint64 size = def[area[1]];
-        if (start + size <= rebuilt.size())
-            std::memset(rebuilt.data() + start, 0xFF, size_t(size));
-    }
-    const int storeOffset = int(qMin<quint32>(def[DefHeaderAreaEnd], quint32(rebuilt.size())));
-    QByteArray dataStore = rebuilt.mid(storeOffset);
+    auto eraseAreas = [&](char* bytes, qint64 from, qint64 to) {
+        for (const auto& area : areas) {
+            const qint64 start = def[area[0]];
+            const qint64 end = start + def[area[1]];
+            const qint64 first = qMax(start, from);
+            const qint64 last = qMin(end, to);
+            if (end <= imageSize && first < last)
+                std::memset(bytes + (first - from), 0xFF, size_t(last - first));
+        }
+    };
+    // Built in a buffer of its own, kept between write-backs: a data store that cannot be written whole leaves the
+    // image and the header record as read.
+    m_dataStore.resize(int(imageSize) - storeOffset);
+    std::memcpy(m_dataStore.data(), m_image.constData() + storeOffset, size_t(m_dataStore.size()));
+    eraseAreas(m_dataStore.data(), storeOffset, imageSize);
     SimualteFinalize(); // drops what the areas cannot hold, as the caller's preview said
     const QByteArray recordAsRead(m_flashHeaderRecord.constData(), m_flashHeaderRecord.size());
-    if (!m_psf->finalize(dataStore)) {
+    if (!m_psf->finalize(m_dataStore)) {
         std::memcpy(m_flashHeaderRecord.data(), recordAsRead.constData(), size_t(recordAsRead.size()));
         JX_CRITICAL << "the data store can not be written back whole; the device is left as it is";
         return false;
     }
-    rebuilt.replace(storeOffset, dataStore.size(), dataStore);
-    // Moved, not shared: the clean-up below would otherwise copy the megabyte again.
+    // A new image of the header area as read and the data store as rebuilt: the one held is shared with what the
+    // device holds, so changing it in place would copy the megabyte first.
+    QByteArray rebuilt(storeOffset + m_dataStore.size(), Qt::Uninitialized);
+    std::memcpy(rebuilt.data(), m_image.constData(), size_t(storeOffset));
+    eraseAreas(rebuilt.data(), 0, storeOffset);
+    std::memcpy(rebuilt.data() + storeOffset, m_dataStore.constData(), size_t(m_dataStore.size()));
     m_image = std::move(rebuilt);
     cleanUnusedFlashArea();
     return true;
@@ -820,28 +860,44 @@ bool JXZelto30::_finalize()
     if (specifyExtFlash())
         return false;
 
-    JXSCSIDeviceService* service = scsiService();
-    if (!service || !saveFlashBackup())
+    if (!scsiService() || !saveFlashBackup())
         return false;
-    for (int attempt = 1; attempt <= kWriteBackAttempts; ++attempt) {
-        if (writeBackAttempt(dirty)) {
+    return writeBackInPasses(dirty);
+}
+
+bool JXZelto30::writeBackInPasses(bool dirty)
+{
+    for (int attempt = 1; attempt <= JXFlashWriteBack::Attempts; ++attempt) {
+        const WriteBackPass pass = writeBackPass(attempt, dirty);
+        if (pass == WriteBackPass::Written) {
             m_imageOnDevice = m_image;
             resetDirty();
             loadProfile();
             return true;
         }
-        // A device that went away would only be erased again, were it to come back mid-attempt.
-        if (!service->openClient()) {
-            JX_CRITICAL << "the device is gone after write-back attempt" << attempt;
+        if (pass == WriteBackPass::DeviceGone) {
             logKeptBackup();
             return false;
         }
-        service->closeClient();
-        JX_WARNING << "write-back attempt" << attempt << "failed";
     }
-    JX_CRITICAL << "the write-back failed" << kWriteBackAttempts << "times";
+    JX_CRITICAL << "the write-back failed" << JXFlashWriteBack::Attempts << "times";
     logKeptBackup();
     return false;
+}
+
+JXZelto30::WriteBackPass JXZelto30::writeBackPass(int attempt, bool dirty)
+{
+    if (writeBackAttempt(dirty))
+        return WriteBackPass::Written;
+    // A device that went away would only be erased again, were it to come back mid-attempt.
+    JXSCSIDeviceService* service = scsiService();
+    if (!service || !service->openClient()) {
+        JX_CRITICAL << "the device is gone after write-back attempt" << attempt;
+        return WriteBackPass::DeviceGone;
+    }
+    service->closeClient();
+    JX_WARNING << "write-back attempt" << attempt << "failed";
+    return WriteBackPass::Failed;
 }
 
 bool JXZelto30::readBack(int byteCount)
@@ -867,12 +923,12 @@ bool JXZelto30::writeBackAttempt(bool dirty)
                         raw.left(int(ProfileBlockSize)));
     }
     if (dirty)
-        putRewrittenMark(m_image);
-    if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, 0)) {
+        JXFlashWriteBack::putRewrittenMark(m_image);
+    if (!writeFlashImage(m_image, m_flashSize)) {
         JX_WARNING << "failed to write the image";
         return false;
     }
-    JXClock::sleepMs(kReadBackSettleMs);
+    JXClock::sleepMs(JXFlashWriteBack::ReadBackSettleMs);
     if (!readBack(int(m_flashSize))) {
         JX_WARNING << "failed to read the image back";
         return false;
@@ -884,8 +940,8 @@ bool JXZelto30::writeBackAttempt(bool dirty)
     }
     if (dirty) {
         finalizeFlashInfo(m_flashHeaderRecord.data(), m_image);
-        putRewrittenMark(m_image);
-        if (!writeData(&m_image, AreaWriteExtFlash, ExtFlashBlockSize, ExtFlashBlockSize)) {
+        JXFlashWriteBack::putRewrittenMark(m_image);
+        if (!writeFlashImage(m_image, ExtFlashBlockSize)) {
             JX_WARNING << "failed to write the header block";
             return false;
         }
