@@ -47,6 +47,9 @@ const int kEndFields[] = {84, 96, 104, 108, 120, 132, 144, 156, 168};
 class FuzzedClient : public JXPSFDevice
 {
 public:
+    // The service outlives the client: its look-up of the device in the system tree is no part of what is fuzzed.
+    explicit FuzzedClient(JXDeviceService* service) { m_deviceService = service; }
+    ~FuzzedClient() override { m_deviceService = nullptr; }
     const QByteArray& image() const { return m_image; }
 };
 
@@ -55,6 +58,7 @@ struct Machine
     std::unique_ptr<JXSimulatedSystem> system;
     std::unique_ptr<JXSimulatedFlashDevice> flash;
     std::unique_ptr<JXVirtualClock> clock;
+    std::unique_ptr<JXMacSCSIService> service;
     QByteArray empties[2];
     QByteArray erasedLanguageArea;
     // The device's flashes are laid out once and kept; an input changes them in place and its changes are undone
@@ -105,16 +109,25 @@ void overlay(bool language, qint64 offset, const uint8_t* bytes, size_t count)
 void restoreFlashes()
 {
     Machine& m = machine();
-    bool written = false;
-    for (const JXSimulatedFlashDevice::Command& command : m.flash->commands())
-        written = written || command.record.command[0] == 0x2A;
+    // Area 12 is the language area's write; every other write goes to the external flash.
+    bool externalWritten = false;
+    bool languageWritten = false;
+    for (const JXSimulatedFlashDevice::Command& command : m.flash->commands()) {
+        if (command.record.command[0] == 0x2A) {
+            languageWritten = languageWritten || command.record.command[6] == 0x0C;
+            externalWritten = externalWritten || command.record.command[6] != 0x0C;
+        }
+    }
     const QByteArray& image = m.empties[m.layout];
-    if (written) {
+    if (externalWritten) {
         m.flash->patchExternalFlash(0, image.constData(), kFlashSize);
-        m.flash->patchInternalFlash(0, m.erasedLanguageArea.constData(), kLanguageAreaSize);
     } else {
         for (const auto& range : qAsConst(m.changedFlash))
             m.flash->patchExternalFlash(range.first, image.constData() + range.first, range.second);
+    }
+    if (languageWritten) {
+        m.flash->patchInternalFlash(0, m.erasedLanguageArea.constData(), kLanguageAreaSize);
+    } else {
         for (const auto& range : qAsConst(m.changedLanguage))
             m.flash->patchInternalFlash(range.first, m.erasedLanguageArea.constData() + range.first, range.second);
     }
@@ -171,8 +184,7 @@ void run(const uint8_t* data, size_t size)
     m.flash->clearCommands();
     m.clock->clear();
 
-    FuzzedClient client;
-    client.setDeviceService(rawFlashService());
+    FuzzedClient client(m.service.get());
     if (client.initial()) {
         qint64 total = 0;
         qint64 free = 0;
@@ -229,6 +241,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     m.flash.reset(new JXSimulatedFlashDevice);
     m.flash->registerWithLayer();
     m.clock.reset(new JXVirtualClock);
+    m.service.reset(rawFlashService());
     m.empties[0] = JXPSFTestImage::emptyImage(Layout::A);
     m.empties[1] = JXPSFTestImage::emptyImage(Layout::B);
     m.erasedLanguageArea = QByteArray(kLanguageAreaSize, char(0xFF));

@@ -21,6 +21,7 @@
 #include "system/jxoperatingsystem.h"
 
 #include <QCoreApplication>
+#include <QSet>
 #include <QtEndian>
 
 #include <cstdint>
@@ -47,29 +48,30 @@ const int kZelto30SetUp = 0x3C7;
 class FuzzClient : public JXDeviceImpl<FuzzClient, JXZelto30>
 {
 public:
+    // The service outlives the client: its look-up of the device in the system tree is no part of what is fuzzed.
+    ~FuzzClient() override { m_deviceService = nullptr; }
     QByteArray& image() { return m_image; }
     JXPSF* psf() { return m_psf; }
 };
 
 std::unique_ptr<JXSimulatedSystem> s_system;
 std::unique_ptr<JXSimulatedFlashDevice> s_flash;
-QStringList s_knownCodes;
+QSet<QString> s_knownCodes;
 // Laid out once. The device keeps copies of its own, which an input changes in place and which are put back after it:
 // no input copies or allocates the flashes.
 QByteArray s_parsingFlash;
 QByteArray s_erasedInternal;
 
+std::unique_ptr<JXMacSCSIService> s_service;
+
 std::unique_ptr<FuzzClient> makeClient(const QString& model)
 {
-    JXScsiDevice device;
-    device.genericName = QStringLiteral("sg1");
-    auto* service = new JXMacSCSIService(device);
     stRegDevInfo info;
     info.code = QStringLiteral("1003");
     info.modelName = model;
     info.matchText = QStringLiteral("FENDIR");
-    service->setRegistryDevInfo(&info);
-    return std::unique_ptr<FuzzClient>(static_cast<FuzzClient*>(FuzzClient::create(service)));
+    s_service->setRegistryDevInfo(&info);
+    return std::unique_ptr<FuzzClient>(static_cast<FuzzClient*>(FuzzClient::create(s_service.get())));
 }
 
 // Lays bytes into the device's internal or external flash, as far as it reaches; the length laid.
@@ -85,16 +87,6 @@ int layInto(bool internal, int offset, const QByteArray& bytes)
     return length;
 }
 
-// Where the language read must find its table: the last 4-byte-aligned magic in the area, 0 without one.
-int expectedTableOffset(const char* area, int size)
-{
-    for (int offset = (size - 4) & ~3; offset >= 0; offset -= 4) {
-        if (qFromLittleEndian<quint32>(area + offset) == kTableMagic)
-            return offset;
-    }
-    return 0;
-}
-
 // The offset and length an input laid into a flash, to be put back after it.
 struct Laid
 {
@@ -102,6 +94,19 @@ struct Laid
     int offset = 0;
     int length = 0;
 };
+
+// Where the language read must find its table: the last 4-byte-aligned magic in the area, 0 without one. The area
+// is erased but for the bytes laid, and no byte of the magic is 0xFF: only a word among those bytes can hold it, so
+// the half megabyte around them is not searched word by word for every input.
+int expectedTableOffset(const char* area, const Laid& laid)
+{
+    const int end = qMin(laid.offset + laid.length, kLanguageArea);
+    for (int offset = (end - 4) & ~3; offset >= laid.offset && offset >= 0; offset -= 4) {
+        if (qFromLittleEndian<quint32>(area + offset) == kTableMagic)
+            return offset;
+    }
+    return 0;
+}
 
 void languageArea(quint32 position, const QByteArray& bytes, Laid& laid)
 {
@@ -113,7 +118,7 @@ void languageArea(quint32 position, const QByteArray& bytes, Laid& laid)
     QStringList codes{QStringLiteral("kept")};
     const bool result = client->getLanguageOnDevice(codes);
     require(codes.first() == QLatin1String("kept"), "an earlier entry of the list changed");
-    const int table = expectedTableOffset(s_flash->internalFlash().constData(), kLanguageArea);
+    const int table = expectedTableOffset(s_flash->internalFlash().constData(), laid);
     require(result == (table + kTableSize <= kLanguageArea), "the result disagrees with the table's place");
     if (!result) {
         require(codes.size() == 1, "a failed read appended codes");
@@ -184,9 +189,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     s_flash.reset(new JXSimulatedFlashDevice);
     s_flash->setExternalFlashSize(kFlashSize);
     s_flash->registerWithLayer();
+    JXScsiDevice device;
+    device.genericName = QStringLiteral("sg1");
+    s_service.reset(new JXMacSCSIService(device));
     JXLanguageMap map;
     map.createMap();
-    s_knownCodes = map.getLangCodes();
+    const QStringList known = map.getLangCodes();
+    s_knownCodes = QSet<QString>(known.begin(), known.end());
     s_parsingFlash = parsingFlash();
     s_erasedInternal = QByteArray(kInternalSize, char(0xFF));
     s_flash->setExternalFlash(QByteArray(s_parsingFlash.constData(), kFlashSize));

@@ -19,6 +19,9 @@ public:
     void createMap();
 
     QString getLangName(const QString& code) const;
+    // getLangName of a table built once for the whole program, for callers that look codes up often; safe from any
+    // thread.
+    static QString nameOf(const QString& code);
     QString getCode(const QString& name) const;
     QStringList getLangCodes() const;
     QStringList getLangNames() const;

@@ -562,6 +562,13 @@ QString JXLanguageMap::getLangName(const QString& code) const
     return m_languages.value(code.toLower(), QStringLiteral(""));
 }
 
+QString JXLanguageMap::nameOf(const QString& code)
+{
+    // A map only read after it is made may be read from several threads at once.
+    static const QMap<QString, QString> languages = JXLanguageMap().m_languages;
+    return languages.value(code.toLower(), QStringLiteral(""));
+}
+
 QString JXLanguageMap::getCode(const QString& name) const
 {
     // The map iterates in ascending code order, so a name held by two codes gives the smaller one.

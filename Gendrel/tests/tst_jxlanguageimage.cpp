@@ -97,7 +97,12 @@ void TestJXLanguageHeader::lastAlignedMagicStartsTheHeader()
     area.replace(1024, 4, magic);
     area.replace(2048, 4, magic);
     area.replace(3001, 4, magic); // not on a 4-byte boundary
+    area.replace(3996, 4, QByteArray("\xC3\xB2\xA0\x00", 4)); // aligned, one byte short of the magic
+    area.replace(4062, 3, QByteArray("\xC3\xC3\xC3", 3));     // first bytes off the boundary and on it at 4064
     QCOMPARE(JXLanguageHeader::lastHeaderOffset(area), 2048);
+    QByteArray unaligned(2051, '\0');
+    unaligned.replace(2047, 4, magic);
+    QCOMPARE(JXLanguageHeader::lastHeaderOffset(unaligned), 0);
     area.replace(4092, 4, magic);
     QCOMPARE(JXLanguageHeader::lastHeaderOffset(area), 4092);
     QCOMPARE(JXLanguageHeader::lastHeaderOffset(QByteArray("\xC3\xB2\xA0", 3)), 0);

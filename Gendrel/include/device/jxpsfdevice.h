@@ -196,6 +196,8 @@ private:
     bool importWorkouts(GHTrncrs* course, bool languageFilter);
     // The codes of the languages on the device; empty when they cannot be read.
     QStringList deviceLanguageCodes();
+    // Hands the language area as read to the next client, which then reads into it without a fresh megabyte.
+    void releaseLanguageBuffer();
     // Bytes still free in a table: the least of the header's room left and the layout's end of the table (start
     // word plus size word, at most the area end word) behind the header's end word. 0 without a header.
     quint32 tableRoom(int startWord, int sizeWord, int areaEndWord, int roomField, int endField);

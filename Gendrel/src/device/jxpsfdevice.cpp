@@ -11,6 +11,7 @@
 #include "jxflashbackup.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
+#include "jxsparebuffer.h"
 #include "psf/jxextflashinfo_2m.h"
 #include "psf/jxpsf_1_5.h"
 #include "system/jxscsideviceservice.h"
@@ -39,9 +40,23 @@ const int kProfileSetUpByte = 0x1F84AA;
 const qint64 kBackupLimit = 0x1000000;
 const quint16 kHeaderMark = 0xAA55;
 
+JXSpareBuffer& spareImage()
+{
+    // Never destroyed: a client that outlives the other statics still hands its image back.
+    static JXSpareBuffer* spare = new JXSpareBuffer;
+    return *spare;
+}
+
+QByteArray erasedImage(int size)
+{
+    QByteArray image = spareImage().take(size);
+    image.fill(char(0xFF), size);
+    return image;
+}
+
 } // namespace
 
-JXPSFDevice::JXPSFDevice() : m_flashInfo(new JXExtFlashInfo_2M(this)), m_image(FlashSize, char(0xFF)) {}
+JXPSFDevice::JXPSFDevice() : m_flashInfo(new JXExtFlashInfo_2M(this)), m_image(erasedImage(FlashSize)) {}
 
 JXPSFDevice::~JXPSFDevice()
 {
@@ -49,6 +64,8 @@ JXPSFDevice::~JXPSFDevice()
     stopThread();
     m_psf.reset();
     m_flashInfo.reset();
+    spareImage().give(m_image);
+    releaseLanguageBuffer();
 }
 
 bool JXPSFDevice::getName(QString& model)

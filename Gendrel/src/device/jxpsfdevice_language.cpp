@@ -10,6 +10,7 @@
 #include "jxenv.h"
 #include "jxlanguagemap.h"
 #include "jxlog.h"
+#include "jxsparebuffer.h"
 #include "jxutility.h"
 #include "system/jxscsideviceservice.h"
 
@@ -52,6 +53,13 @@ QString languageFileOf(const QStringList& files, const QString& code)
     return QString();
 }
 
+JXSpareBuffer& spareLanguageArea()
+{
+    // Never destroyed: a client that outlives the other statics still hands its buffer back.
+    static JXSpareBuffer* spare = new JXSpareBuffer;
+    return *spare;
+}
+
 QString sizeLimitMessage()
 {
     return QStringLiteral(" img_temp size > \"%1\"").arg(kLanguageAreaSize);
@@ -63,7 +71,8 @@ QString sizeLimitMessage()
 bool JXPSFDevice::getLanguageOnDevice(QStringList& codes)
 {
     if (m_languageBuffer.isEmpty()) {
-        m_languageBuffer = QByteArray(kLanguageAreaSize, '\0');
+        m_languageBuffer = spareLanguageArea().take(kLanguageAreaSize);
+        m_languageBuffer.fill('\0', kLanguageAreaSize);
         if (!readFlashBlocks(m_languageBuffer.data(), kLanguageReadArea, kLanguageAreaSize, kLanguageBlockSize, 0)) {
             // A partly read area must not stand for the device's languages next time.
             m_languageBuffer.clear();
@@ -77,6 +86,11 @@ bool JXPSFDevice::getLanguageOnDevice(QStringList& codes)
         return false;
     }
     return JXLanguageHeader::appendKnownCodes(m_languageBuffer, offset, codes);
+}
+
+void JXPSFDevice::releaseLanguageBuffer()
+{
+    spareLanguageArea().give(m_languageBuffer);
 }
 
 bool JXPSFDevice::getSupportLanguage(QString path, QStringList& names)

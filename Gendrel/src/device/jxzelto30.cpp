@@ -13,6 +13,7 @@
 #include "jxflashwriteback.h"
 #include "jxlog.h"
 #include "jxprofiledata.h"
+#include "jxsparebuffer.h"
 #include "psf/jxpsf.h"
 #include "system/jxscsideviceservice.h"
 
@@ -67,6 +68,13 @@ void composeWriteCommand(unsigned char (&command)[10], int number, unsigned char
     command[0] = 0x2A;
 }
 
+JXSpareBuffer& spareFlashRead()
+{
+    // Never destroyed: a client that outlives the other statics still hands its buffer back.
+    static JXSpareBuffer* spare = new JXSpareBuffer;
+    return *spare;
+}
+
 } // namespace
 
 JXZelto30::JXZelto30(QObject* parent) : JXClient(parent), m_flashHeaderRecord(FlashHeaderRecordSize, '\0')
@@ -80,6 +88,9 @@ JXZelto30::~JXZelto30()
     stopThread();
     delete m_profile;
     dropPSF();
+    // The flash as read is the buffer the next client reads into; the image may share it.
+    m_image.clear();
+    spareFlashRead().give(m_imageOnDevice);
 }
 
 JXSCSIDeviceService* JXZelto30::scsiService()
@@ -632,7 +643,7 @@ void JXZelto30::readPSF()
     JX_DEBUG << "start read psf";
     if (m_flashDef.words[DefHeaderAreaEnd] == 0)
         setFlashDef();
-    QByteArray bytes;
+    QByteArray bytes = spareFlashRead().take(int(m_flashSize));
     if (!readData(bytes, AreaReadExtFlash, int(m_flashSize), ExtFlashBlockSize, 0) ||
         bytes.size() != int(m_flashSize)) {
         JX_WARNING << "failed read flash";
@@ -653,8 +664,9 @@ void JXZelto30::readPSF()
         JX_WARNING << "failed read flash header";
         return;
     }
-    const int storeOffset = int(qMin<quint32>(m_flashDef.words[DefDataStoreOffset], quint32(m_image.size())));
-    QByteArray dataStore = m_image.mid(storeOffset);
+    const int storeOffset = int(qMin<quint32>(m_flashDef.words[DefDataStoreOffset], quint32(bytes.size())));
+    // A view of the bytes as read, which stay unchanged until the store is parsed: no copy of the megabyte.
+    QByteArray dataStore = QByteArray::fromRawData(bytes.constData() + storeOffset, bytes.size() - storeOffset);
 
     loadProfile();
     if (!m_profile) {

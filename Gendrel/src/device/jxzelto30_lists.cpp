@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <utility>
+
 #include "compress/jxziputil.h"
 #include "jxcurrentfolder.h"
 #include "jxenv.h"
@@ -99,6 +101,8 @@ void JXZelto30::getRoutes(QVector<JXClientData>& items)
     if (!m_psf || !m_psf->getRouteFrame())
         return;
     const QVector<QPointer<JXPSFRoute>> routes = *m_psf->getRouteFrame()->getRoutes();
+    // A store holds hundreds of records: growing the list item by item would copy every item again and again.
+    items.reserve(items.size() + routes.size());
     for (int index = 0; index < routes.size(); ++index) {
         JXPSFRoute* route = routes.at(index);
         if (!route || route->getTrackFlag())
@@ -113,7 +117,7 @@ void JXZelto30::getRoutes(QVector<JXClientData>& items)
         item.endPlace = place(endLat, endLon);
         item.dataKind = RouteKind;
         item.uploaded = route->getUploaded();
-        items.append(item);
+        items.append(std::move(item));
     }
 }
 
@@ -124,6 +128,7 @@ void JXZelto30::getTracks(QVector<JXClientData>& items)
         return;
     JXPSFRouteFrame* frame = m_psf->getRouteFrame();
     const QVector<QPointer<JXPSFRoute>> routes = *frame->getRoutes();
+    items.reserve(items.size() + routes.size());
     for (int index = 0; index < routes.size(); ++index) {
         JXPSFRoute* route = routes.at(index);
         if (!route || !route->getTrackFlag())
@@ -142,7 +147,7 @@ void JXZelto30::getTracks(QVector<JXClientData>& items)
             item.startPlace = place(startLat, startLon);
             item.endPlace = place(endLat, endLon);
         }
-        items.append(item);
+        items.append(std::move(item));
     }
 }
 
@@ -152,6 +157,7 @@ void JXZelto30::getWorkouts(QVector<JXClientData>& items)
     if (!m_psf || !m_psf->getWorkoutFrame())
         return;
     const QVector<QPointer<JXPSFWorkout>> workouts = *m_psf->getWorkoutFrame()->getWorkouts();
+    items.reserve(items.size() + workouts.size());
     for (int index = 0; index < workouts.size(); ++index) {
         JXPSFWorkout* workout = workouts.at(index);
         if (!workout)
@@ -163,7 +169,7 @@ void JXZelto30::getWorkouts(QVector<JXClientData>& items)
             item.startTime = QDateTime::fromTime_t(workout->getTime());
         item.dataKind = WorkoutKind;
         item.uploaded = workout->getUploaded();
-        items.append(item);
+        items.append(std::move(item));
     }
 }
 
