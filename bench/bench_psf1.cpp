@@ -158,8 +158,8 @@ flash_header_def definition()
         def.words[i] = words[i];
     // The full image's segment list starts 4 bytes into the track frame: the track table follows it, since the
     // write-back keeps to the definition's areas.
-    def.words[25] = 0x2A004;
-    def.words[28] = 0x7DFFC;
+    def.words[flash_header_def::TrackTableStart] = 0x2A004;
+    def.words[flash_header_def::TrackTableSize] = 0x7DFFC;
     return def;
 }
 
@@ -485,7 +485,7 @@ int main(int argc, char** argv)
     writeFile(QStringLiteral("route.gpx"), routeGpx());
     QByteArray empty = emptyImage();
     flash_header_def largeTrackArea = definition();
-    largeTrackArea.words[28] = 0x100000;
+    largeTrackArea.words[flash_header_def::TrackTableSize] = 0x100000;
     std::unique_ptr<JXPSF> importRoot(
         JXPSFReader::getPSF(&empty, nullptr, largeTrackArea, QStringLiteral("1.4.x.x"), JXPSFReader::AllLists));
     bool accepted = true;

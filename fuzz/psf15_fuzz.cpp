@@ -11,22 +11,28 @@
 // track table packed after each, and one record of each kind created. The same image is then gone through once more
 // by the image root: everything listed and iterated, then (by the last byte) a route with segments and a workout
 // with intervals created or one deletion run, everything listed again and the flash header flushed. Every record
-// loaded must lie inside the image; the image is exactly 2 MB, so AddressSanitizer flags any access past it. After
-// every operation, every byte outside the areas that operation may write (its frames' areas and the flash header) is
-// unchanged.
+// loaded must lie inside the image; the image is exactly 2 MB, so AddressSanitizer flags any access past it. During
+// every operation, no byte outside the areas that operation may write (its frames' areas and the flash header) is
+// written: the pages wholly outside them are read-only, so that a write there stops the run at the writing
+// instruction, and the bytes of the pages that an area boundary cuts must be unchanged afterwards.
 //
-// Speed: the images are laid out once; between inputs only the areas that the last input changed are copied back,
-// and no image-sized buffer is allocated per input. Warnings are turned off, so that the library does not even work
-// them out.
+// Speed: each layout has an image of its own, laid out once; between inputs only the areas that the last input
+// changed are copied back, and no image is copied or compared whole. Warnings are turned off, so that the library
+// does not even work them out.
 
 #include <QLoggingCategory>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "fuzzsupport.h"
 #include "jxmemorypsfstore.h"
@@ -141,45 +147,197 @@ using namespace JXPSFTestImage;
 const int kRouteDeletionAreas =
     FlashHeaderArea | RouteArea | LapArea | TrackArea | SensorLogArea | UserInfoArea | WorkoutLogArea | WorkoutArea;
 
-// The image as it was before the current operation. After each operation the bytes outside the areas it may write
-// must be those of the copy; then the copy takes over those areas, so that it equals the image again.
+// The guard's own branches are no coverage of the library: libFuzzer would take them for new behaviour, and tracing
+// them cost time.
+#define JX_NO_COVERAGE __attribute__((no_sanitize("coverage")))
+
+// What a write fault inside the guarded image reports; the image is left writable otherwise.
+struct FaultReport
+{
+    const char* imageStart = nullptr;
+    const char* imageEnd = nullptr;
+    const char* what = nullptr;
+    struct sigaction previous = {};
+};
+FaultReport faultReport;
+
+void writeError(const char* text)
+{
+    const ssize_t written = ::write(STDERR_FILENO, text, strlen(text));
+    (void)written;
+}
+
+// Names the broken check, then hands the fault back: the instruction faults again and the sanitizer reports it with
+// the writer's stack, as any other crash.
+JX_NO_COVERAGE void onFault(int, siginfo_t* info, void*)
+{
+    const char* at = static_cast<const char*>(info->si_addr);
+    if (faultReport.what && at >= faultReport.imageStart && at < faultReport.imageEnd) {
+        writeError("fuzz check failed: ");
+        writeError(faultReport.what);
+        writeError(" (a write to a page outside those areas)\n");
+    }
+    sigaction(SIGSEGV, &faultReport.previous, nullptr);
+}
+
+// The areas each operation of an input may write. While one runs, the image's pages that lie wholly outside them are
+// read-only; the bytes of the pages an area boundary cuts are kept before and compared after. Only the pages whose
+// protection differs from the last step's are changed: the protection calls took much of the time.
 class Guard
 {
 public:
-    Guard() : m_copy(size_t(JXMemoryPSFStore::ImageSize)) {}
+    struct Step
+    {
+        int allowed;
+        const char* what;
+    };
 
-    char* copy() { return m_copy.data(); }
+    JX_NO_COVERAGE Guard() : m_page(uintptr_t(sysconf(_SC_PAGESIZE)))
+    {
+        struct sigaction action = {};
+        action.sa_sigaction = onFault;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        require(sigaction(SIGSEGV, &action, &faultReport.previous) == 0, "the fault handler is installed");
+    }
 
-    void begin(const char* image, Layout layout)
+    JX_NO_COVERAGE void begin(char* image, Layout layout)
     {
         m_image = image;
         m_layout = layout;
         m_touched = 0;
+        // The whole pages of the image, which alone can be protected.
+        m_pagesStart = roundUp(uintptr_t(image));
+        m_pagesEnd = uintptr_t(image + JXMemoryPSFStore::ImageSize) & ~(m_page - 1);
+        const size_t pages = m_pagesEnd > m_pagesStart ? (m_pagesEnd - m_pagesStart) / m_page : 0;
+        m_readOnly.assign(pages, 0);
+        m_wanted.assign(pages, 0);
     }
 
-    void check(int allowed, const char* what)
+    JX_NO_COVERAGE void expect(const Step& step)
     {
-        const qint64 changed = firstChangeOutside(m_copy.data(), m_image, m_layout, allowed);
-        if (changed >= 0) {
-            std::fprintf(stderr, "the byte at image offset 0x%llx changed\n", static_cast<unsigned long long>(changed));
-            require(false, what);
+        check();
+        m_step = step;
+        m_open = true;
+        m_kept.clear();
+        m_keptBytes.clear();
+        std::fill(m_wanted.begin(), m_wanted.end(), 0);
+        unsigned int from = 0;
+        for (int index = 0; index <= AreaBits; ++index) {
+            if (index < AreaBits && !(step.allowed & (1 << index)))
+                continue;
+            const Range range = index < AreaBits ? areaRange(m_layout, index) : Range{ImageSize, ImageSize};
+            if (range.start > from)
+                guardOutside(from, range.start);
+            from = qMax(from, range.end);
         }
-        for (int index = 0; index < AreaBits; ++index) {
-            if (allowed & (1 << index)) {
-                const Range range = areaRange(m_layout, index);
-                memcpy(m_copy.data() + range.start, m_image + range.start, range.end - range.start);
+        protect(m_wanted);
+        faultReport.imageStart = m_image;
+        faultReport.imageEnd = m_image + JXMemoryPSFStore::ImageSize;
+        faultReport.what = step.what;
+    }
+
+    // Ends the open step, if any.
+    JX_NO_COVERAGE void check()
+    {
+        if (!m_open)
+            return;
+        m_open = false;
+        faultReport.what = nullptr;
+        const char* kept = m_keptBytes.data();
+        for (const Range& range : m_kept) {
+            const size_t length = range.end - range.start;
+            if (memcmp(kept, m_image + range.start, length) != 0) {
+                unsigned int at = range.start;
+                while (*kept == m_image[at]) {
+                    ++kept;
+                    ++at;
+                }
+                std::fprintf(stderr, "the byte at image offset 0x%x changed\n", at);
+                require(false, m_step.what);
             }
+            kept += length;
         }
-        m_touched |= allowed;
+        m_touched |= m_step.allowed;
+    }
+
+    // Ends the open step and makes the image writable again.
+    JX_NO_COVERAGE void finish()
+    {
+        check();
+        std::fill(m_wanted.begin(), m_wanted.end(), 0);
+        protect(m_wanted);
+    }
+
+    // Ends the open step and opens one that may write what the steps since begin could.
+    JX_NO_COVERAGE void release(const char* what)
+    {
+        check();
+        expect({m_touched, what});
     }
 
     // The areas that operations may have written since begin.
-    int touched() const { return m_touched; }
+    JX_NO_COVERAGE int touched() const { return m_touched; }
 
 private:
-    std::vector<char> m_copy;
-    const char* m_image = nullptr;
+    JX_NO_COVERAGE uintptr_t roundUp(uintptr_t address) const { return (address + m_page - 1) & ~(m_page - 1); }
+
+    // Image offsets [start, end) that the step must not write.
+    JX_NO_COVERAGE void guardOutside(unsigned int start, unsigned int end)
+    {
+        const uintptr_t base = uintptr_t(m_image);
+        const uintptr_t first = qMax(roundUp(base + start), m_pagesStart);
+        const uintptr_t last = qMin((base + end) & ~(m_page - 1), m_pagesEnd);
+        if (first >= last) {
+            keep(start, end);
+            return;
+        }
+        std::fill(m_wanted.begin() + (first - m_pagesStart) / m_page, m_wanted.begin() + (last - m_pagesStart) / m_page,
+                  1);
+        keep(start, unsigned(first - base));
+        keep(unsigned(last - base), end);
+    }
+
+    // Brings every page to the wanted protection, one call per run of pages that change alike.
+    JX_NO_COVERAGE void protect(const std::vector<char>& wanted)
+    {
+        size_t page = 0;
+        while (page < wanted.size()) {
+            if (wanted[page] == m_readOnly[page]) {
+                ++page;
+                continue;
+            }
+            size_t end = page + 1;
+            while (end < wanted.size() && wanted[end] == wanted[page] && m_readOnly[end] != wanted[end])
+                ++end;
+            require(mprotect(reinterpret_cast<void*>(m_pagesStart + page * m_page), (end - page) * m_page,
+                             wanted[page] ? PROT_READ : PROT_READ | PROT_WRITE) == 0,
+                    "the image's pages change protection");
+            std::fill(m_readOnly.begin() + page, m_readOnly.begin() + end, wanted[page]);
+            page = end;
+        }
+    }
+
+    JX_NO_COVERAGE void keep(unsigned int start, unsigned int end)
+    {
+        if (start >= end)
+            return;
+        m_kept.push_back(Range{start, end});
+        m_keptBytes.insert(m_keptBytes.end(), m_image + start, m_image + end);
+    }
+
+    const uintptr_t m_page;
+    char* m_image = nullptr;
     Layout m_layout = Layout::A;
+    uintptr_t m_pagesStart = 0;
+    uintptr_t m_pagesEnd = 0;
+    Step m_step = {0, nullptr};
+    bool m_open = false;
+    // Per whole page of the image: read-only now, and in the step being set up.
+    std::vector<char> m_readOnly;
+    std::vector<char> m_wanted;
+    std::vector<Range> m_kept;
+    std::vector<char> m_keptBytes;
     int m_touched = 0;
 };
 
@@ -276,14 +434,26 @@ void walkRoot(JXPSF_1_5& root, const char* image, const char* imageEnd)
     }
 }
 
+// The step each root action starts with.
+const Guard::Step kRootSteps[kRootActions] = {
+    {FlashHeaderArea | RouteArea | TrackArea, "a new route and its segments stay in their areas"},
+    {kRouteDeletionAreas, "deleting all routes writes only their areas"},
+    {FlashHeaderArea | RouteArea | LapArea | TrackArea | WorkoutLogArea,
+     "deleting planned routes writes only their areas"},
+    {kRouteDeletionAreas, "deleting recorded tracks writes only their areas"},
+    {FlashHeaderArea | WorkoutArea | IntervalArea, "deleting workouts writes only their areas"},
+};
+
+// Leaves its last step open: the caller ends it once the root's views are gone.
 void runRoot(JXMemoryPSFStore& store, JXExtFlashInfo_2M& info, int action, Guard& guard)
 {
     const char* image = store.bytes();
     const char* imageEnd = image + JXMemoryPSFStore::ImageSize;
+    // Listing writes nothing; it is checked with the operation that follows.
+    guard.expect(kRootSteps[action]);
     JXPSF_1_5 root(&store);
     unsigned char version[4];
     root.getVersion(version);
-    // Listing writes nothing; it is checked with the operation that follows.
     walkRoot(root, image, imageEnd);
     switch (action) {
     case 0:
@@ -293,37 +463,25 @@ void runRoot(JXMemoryPSFStore& store, JXExtFlashInfo_2M& info, int action, Guard
                     requireInside(segment, image, imageEnd);
             }
         }
-        guard.check(FlashHeaderArea | RouteArea | TrackArea, "a new route and its segments stay in their areas");
+        guard.expect({FlashHeaderArea | WorkoutArea | IntervalArea,
+                      "a new workout and its intervals stay in their areas"});
         if (JXPSFWorkout_1_5* workout = root.createWorkout({QStringLiteral("Hills")}, {}, {}, {}, false)) {
             for (int count = 0; count < 2; ++count) {
                 if (JXPSFInterval_1_5* interval = root.createWorkoutInterval(workout))
                     requireInside(interval, image, imageEnd);
             }
         }
-        guard.check(FlashHeaderArea | WorkoutArea | IntervalArea,
-                    "a new workout and its intervals stay in their areas");
         break;
-    case 1:
-        root.deleteAllRoutes();
-        guard.check(kRouteDeletionAreas, "deleting all routes writes only their areas");
-        break;
-    case 2:
-        root.deleteAllRoutes(0);
-        guard.check(FlashHeaderArea | RouteArea | LapArea | TrackArea | WorkoutLogArea,
-                    "deleting planned routes writes only their areas");
-        break;
-    case 3:
-        root.deleteAllRoutes(1);
-        guard.check(kRouteDeletionAreas, "deleting recorded tracks writes only their areas");
-        break;
-    default:
-        root.deleteAllWorkouts();
-        guard.check(FlashHeaderArea | WorkoutArea | IntervalArea, "deleting workouts writes only their areas");
-        break;
+    case 1: root.deleteAllRoutes(); break;
+    case 2: root.deleteAllRoutes(0); break;
+    case 3: root.deleteAllRoutes(1); break;
+    default: root.deleteAllWorkouts(); break;
     }
+    guard.expect({FlashHeaderArea, "listing writes nothing, flushing only the flash header"});
     walkRoot(root, image, imageEnd);
     info.flushFlashHeader();
-    guard.check(FlashHeaderArea, "listing writes nothing, flushing only the flash header");
+    // Letting the views go writes nothing that the operations could not.
+    guard.release("letting the root go writes only the areas its operations may write");
 }
 
 void runFrames(char* image, const char* imageEnd, JXExtFlashInfo_2M& info, Layout layout, Guard& guard);
@@ -344,22 +502,34 @@ const QByteArray& pristineImage(Layout layout)
     return images[layout == Layout::A ? 0 : 1];
 }
 
-// Brings the image from what the last input left to its layout's pristine image: every area an operation may have
-// written and the bytes the last input put are copied back; everything else was checked unchanged.
-void restore(char* image, Layout layout, Layout lastLayout, int touched, const Range& lastInput)
+// One layout's image and what the last input that used it left there.
+struct Slot
 {
+    JXMemoryPSFStore store;
+    bool laidOut = false;
+    int touched = 0;
+    Range input{0, 0};
+};
+
+// Brings the slot's image to its layout's pristine image: every area an operation may have written and the bytes
+// the last input put are copied back; everything else was kept unchanged.
+JX_NO_COVERAGE void restore(Slot& slot, Layout layout)
+{
+    char* image = slot.store.bytes();
     const char* pristine = pristineImage(layout).constData();
-    if (layout != lastLayout) {
+    if (!slot.laidOut) {
         memcpy(image, pristine, size_t(JXMemoryPSFStore::ImageSize));
+        slot.laidOut = true;
         return;
     }
     for (int index = 0; index < AreaBits; ++index) {
-        if (touched & (1 << index)) {
+        if (slot.touched & (1 << index)) {
             const Range range = areaRange(layout, index);
             memcpy(image + range.start, pristine + range.start, range.end - range.start);
         }
     }
-    memcpy(image + lastInput.start, pristine + lastInput.start, lastInput.end - lastInput.start);
+    memcpy(image + slot.input.start, pristine + slot.input.start, slot.input.end - slot.input.start);
+    slot.touched = 0;
 }
 
 void run(const uint8_t* data, size_t size)
@@ -369,13 +539,10 @@ void run(const uint8_t* data, size_t size)
     const Layout layout = (data[0] & 0x80) ? Layout::B : Layout::A;
     const int area = (data[0] & 0x7F) % kAreas;
 
-    static JXMemoryPSFStore store;
+    static Slot perLayout[2];
     static Guard guard;
-    // Neither the store nor the guard's copy holds a layout yet: the first input copies it whole.
-    static int lastLayout = -1;
-    static int touched = 0;
-    static Range lastInput{0, 0};
-    const Layout previous = lastLayout < 0 ? (layout == Layout::A ? Layout::B : Layout::A) : Layout(lastLayout);
+    Slot& slot = perLayout[layout == Layout::A ? 0 : 1];
+    JXMemoryPSFStore& store = slot.store;
 
     JXExtFlashInfo_2M info(&store);
     store.setFlashInfo(&info);
@@ -387,31 +554,29 @@ void run(const uint8_t* data, size_t size)
     unsigned int end = 0;
     areaOf(area, layout, start, end);
     const size_t length = qMin<size_t>(size - 1, end - start);
-    const Range input{start, start + unsigned(length)};
 
-    // The image and the guard's copy both become the pristine image with the input over it.
-    for (char* copy : {image, guard.copy()}) {
-        restore(copy, layout, previous, touched, lastInput);
-        memcpy(copy + start, data + 1, length);
-    }
-    lastLayout = int(layout);
-    lastInput = input;
+    // The pristine image with the input over it.
+    restore(slot, layout);
+    memcpy(image + start, data + 1, length);
+    slot.input = Range{start, start + unsigned(length)};
     guard.begin(image, layout);
     runFrames(image, imageEnd, info, layout, guard);
-    touched = guard.touched();
+    guard.finish();
+    slot.touched = guard.touched();
 
     // The root goes through the image as the input left it, after the frames' own run.
-    for (char* copy : {image, guard.copy()}) {
-        restore(copy, layout, layout, touched, input);
-        memcpy(copy + start, data + 1, length);
-    }
+    restore(slot, layout);
+    memcpy(image + start, data + 1, length);
     guard.begin(image, layout);
     runRoot(store, info, data[size - 1] % kRootActions, guard);
-    touched |= guard.touched();
+    guard.finish();
+    slot.touched = guard.touched();
 }
 
+// Leaves its last step open: the caller ends it once the frames' views are gone.
 void runFrames(char* image, const char* imageEnd, JXExtFlashInfo_2M& info, Layout layout, Guard& guard)
 {
+    guard.expect({POIArea, "loading POIs and a new one write only the POI area"});
     JXPSFDistHeader_1_5 distHeader(image + kDistHeader);
     const auto areaOfBit = [layout](int bit) { return areaRange(layout, __builtin_ctz(unsigned(bit))); };
     char* poiStart = frameAt(image, distHeader.getPOIMHR(), 28, areaOfBit(POIArea));
@@ -428,11 +593,11 @@ void runFrames(char* image, const char* imageEnd, JXExtFlashInfo_2M& info, Layou
         }
         if (JXPSFPOI_1_5* poi = pois.createPOI())
             requireInside(poi, image, imageEnd);
-        guard.check(POIArea, "loading POIs and a new one write only the POI area");
     }
     if (!routeStart || !trackStart || !sensorStart || !userInfoStart)
         return;
 
+    guard.expect({RouteArea | LapArea, "loading routes and packing their laps write only the route and lap tables"});
     JXPSFRouteFrame_1_5 routes(routeStart, &info, imageEnd);
     JXPSFTrackFrame_1_5 tracks(trackStart, &info, imageEnd);
     JXPSFSensorLogFrame_1_5 logs(sensorStart, &info, imageEnd);
@@ -469,37 +634,38 @@ void runFrames(char* image, const char* imageEnd, JXExtFlashInfo_2M& info, Layou
         }
     }
     routes.rearrangeLapTable();
-    guard.check(RouteArea | LapArea, "loading routes and packing their laps write only the route and lap tables");
+    guard.expect({TrackArea | SensorLogArea, "packing the sensor logs writes only the segment list and their table"});
     QVector<JXPSFRoute_1_5*> all = routes.getRoutes();
     logs.rearrangeSensorLogTable(all);
-    guard.check(TrackArea | SensorLogArea, "packing the sensor logs writes only the segment list and their table");
 
     for (unsigned char type : {0, 1}) {
+        guard.expect({FlashHeaderArea | RouteArea | LapArea, "deleting routes writes only the route and lap tables"});
         routes.deleteAllRoutes(type, &info);
-        guard.check(FlashHeaderArea | RouteArea | LapArea, "deleting routes writes only the route and lap tables");
+        guard.expect({FlashHeaderArea | RouteArea | TrackArea,
+                      "packing the segments writes only the routes and the list"});
         QVector<JXPSFRoute_1_5*> remaining = routes.getRoutes();
         for (JXPSFRoute_1_5* route : qAsConst(remaining)) {
             requireInside(route, image, imageEnd);
             require(route->getRouteType() != type, "no route of the deleted type is left");
         }
         tracks.rearrangeTrackTable(remaining, &info);
-        guard.check(FlashHeaderArea | RouteArea | TrackArea,
-                    "packing the segments writes only the routes and the list");
         for (JXPSFRoute_1_5* route : qAsConst(remaining)) {
             for (JXPSFTrackSeg_1_5* segment : qAsConst(route->getTrack()))
                 requireInside(segment, image, imageEnd);
         }
     }
 
+    guard.expect({FlashHeaderArea | RouteArea, "a new route stays in the route table"});
     if (JXPSFRoute_1_5* route = routes.createRoute({QStringLiteral("Ride")}, {}, false, &info))
         requireInside(route, image, imageEnd);
-    guard.check(FlashHeaderArea | RouteArea, "a new route stays in the route table");
+    guard.expect({FlashHeaderArea | TrackArea, "a new point stays in the segment list"});
     if (tracks.getSegList().size() >= JXPSFTrackSeg_1_5::HeadSize) {
         JXPSFTrackSeg_1_5 segment(tracks.getSegList().begin(), true, tracks.getSegList().end());
         if (JXPSFTrackPoint_1_5* point = segment.createTrackPoint(&info))
             requireInside(point, image, imageEnd);
     }
-    guard.check(FlashHeaderArea | TrackArea, "a new point stays in the segment list");
+    // Letting the views go writes nothing that the operations could not.
+    guard.release("letting the frames go writes only the areas their operations may write");
 }
 
 } // namespace

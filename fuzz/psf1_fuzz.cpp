@@ -27,6 +27,8 @@ using JXFuzz::require;
 
 namespace {
 
+using Def = flash_header_def;
+
 const int kFlashHeaderSize = 256;
 const int kWrittenFields[][2] = {{0x42, 2}, {0x48, 4}, {0x4C, 4}, {0x50, 4}, {0x54, 4}, {0x58, 4},
                                  {0x60, 4}, {0x70, 4}, {0x78, 4}, {0x88, 4}, {0x90, 4}};
@@ -38,21 +40,53 @@ const int kWrittenFields[][2] = {{0x42, 2}, {0x48, 4}, {0x4C, 4}, {0x50, 4}, {0x
 flash_header_def definition(const QByteArray& image)
 {
     const unsigned int base = 0x6000;
-    const unsigned int layout[][2] = {{0, 0},       {1, 0xC0},     {2, 0xC0},     {3, 0xDC},     {4, 0x200},
-                                      {5, 0x124},   {6, 0x580},    {7, 0x590},    {8, 0x6C0},    {9, 0x130},
-                                      {10, 0x200},  {11, 0x218},   {12, 0x400},   {13, 0x1E8},   {14, 0x1000},
-                                      {15, 0x11000}, {16, 0x10000}, {17, 0x6C0},  {18, 0x700},   {19, 0x40},
-                                      {20, 0x700},  {21, 0x704},   {22, 0x800},   {23, 0xFC},    {24, 0x400},
-                                      {25, 0x404},  {26, 0x500},   {28, 0xFC},    {30, 0x500},   {31, 0x504},
-                                      {32, 0x580},  {33, 0x7C},    {42, 0}};
+    const unsigned int layout[][2] = {
+        {Def::HeaderAreaEnd, 0},
+        {Def::DistHeaderEnd, 0xC0},
+        {Def::POIAreaStart, 0xC0},
+        {Def::POITableStart, 0xDC},
+        {Def::POIAreaEnd, 0x200},
+        {Def::POITableSize, 0x124},
+        {Def::WorkoutAreaStart, 0x580},
+        {Def::WorkoutTableStart, 0x590},
+        {Def::WorkoutAreaEnd, 0x6C0},
+        {Def::WorkoutTableSize, 0x130},
+        {Def::RouteAreaStart, 0x200},
+        {Def::RouteTableStart, 0x218},
+        {Def::RouteAreaEnd, 0x400},
+        {Def::RouteTableSize, 0x1E8},
+        {Def::LapAreaStart, 0x1000},
+        {Def::LapAreaEnd, 0x11000},
+        {Def::LapAreaSize, 0x10000},
+        {Def::IntervalAreaStart, 0x6C0},
+        {Def::IntervalAreaEnd, 0x700},
+        {Def::IntervalAreaSize, 0x40},
+        {Def::WorkoutLogAreaStart, 0x700},
+        {Def::WorkoutLogTableStart, 0x704},
+        {Def::WorkoutLogAreaEnd, 0x800},
+        {Def::WorkoutLogTableSize, 0xFC},
+        {Def::TrackAreaStart, 0x400},
+        {Def::TrackTableStart, 0x404},
+        {Def::TrackAreaEnd, 0x500},
+        {Def::TrackTableSize, 0xFC},
+        {Def::SensorLogAreaStart, 0x500},
+        {Def::SensorLogTableStart, 0x504},
+        {Def::SensorLogAreaEnd, 0x580},
+        {Def::SensorLogTableSize, 0x7C},
+        {Def::ImageAddress, 0},
+    };
     flash_header_def def = {};
     for (const auto& entry : layout) {
-        const bool size = entry[0] == 5 || entry[0] == 9 || entry[0] == 13 || entry[0] == 16 || entry[0] == 19 ||
-                          entry[0] == 23 || entry[0] == 28 || entry[0] == 33;
-        def.words[entry[0]] = size ? entry[1] : base + entry[1];
+        const unsigned int word = entry[0];
+        const bool size = word == Def::POITableSize || word == Def::WorkoutTableSize || word == Def::RouteTableSize ||
+                          word == Def::LapAreaSize || word == Def::IntervalAreaSize ||
+                          word == Def::WorkoutLogTableSize || word == Def::TrackTableSize ||
+                          word == Def::SensorLogTableSize;
+        def.words[word] = size ? entry[1] : base + entry[1];
     }
     if (image.size() >= 8) {
-        const int sizes[][2] = {{13, 0}, {28, 2}, {9, 4}, {19, 6}};
+        const int sizes[][2] = {
+            {Def::RouteTableSize, 0}, {Def::TrackTableSize, 2}, {Def::WorkoutTableSize, 4}, {Def::IntervalAreaSize, 6}};
         for (const auto& entry : sizes)
             def.words[entry[0]] = qFromLittleEndian<quint16>(image.constData() + entry[1]) % (def.words[entry[0]] + 1);
     }
@@ -63,8 +97,12 @@ flash_header_def definition(const QByteArray& image)
 // track table, from the definition's words less its image address.
 bool insideAreas(const flash_header_def& def, qint64 pos)
 {
-    const int areas[][3] = {{2, 3, 5}, {6, 7, 9}, {10, 11, 13}, {17, 17, 19}, {25, 25, 28}};
-    const qint64 flash = pos + def.words[42];
+    const int areas[][3] = {{Def::POIAreaStart, Def::POITableStart, Def::POITableSize},
+                            {Def::WorkoutAreaStart, Def::WorkoutTableStart, Def::WorkoutTableSize},
+                            {Def::RouteAreaStart, Def::RouteTableStart, Def::RouteTableSize},
+                            {Def::IntervalAreaStart, Def::IntervalAreaStart, Def::IntervalAreaSize},
+                            {Def::TrackTableStart, Def::TrackTableStart, Def::TrackTableSize}};
+    const qint64 flash = pos + def.words[Def::ImageAddress];
     for (const auto& area : areas) {
         if (flash >= qint64(def.words[area[0]]) && flash < qint64(def.words[area[1]]) + def.words[area[2]])
             return true;
@@ -110,19 +148,21 @@ void checkTrims(JXPSF* root, const flash_header_def& def)
 {
     require(root->getPOIFrame()->POICount() <= 10, "POIs over the limit");
     const QVector<QPointer<JXPSFRoute>>& routes = *root->getRouteFrame()->getRoutes();
-    require(unsigned(routes.size()) <= def.words[13] / JXPSFRoute::RecordSize, "routes over their area");
+    require(unsigned(routes.size()) <= def.words[Def::RouteTableSize] / JXPSFRoute::RecordSize,
+            "routes over their area");
     qint64 track = 0;
     for (const QPointer<JXPSFRoute>& route : routes) {
         for (const QPointer<JXPSFTrack>& segment : route->getTracks())
             track += segment->writtenSize(route->getTrackFlag());
     }
-    require(track <= def.words[28], "tracks over their area");
+    require(track <= def.words[Def::TrackTableSize], "tracks over their area");
     const QVector<QPointer<JXPSFWorkout>>& workouts = *root->getWorkoutFrame()->getWorkouts();
-    require(unsigned(workouts.size()) <= def.words[9] / JXPSFWorkout::RecordSize, "workouts over their area");
+    require(unsigned(workouts.size()) <= def.words[Def::WorkoutTableSize] / JXPSFWorkout::RecordSize,
+            "workouts over their area");
     qint64 intervals = 0;
     for (const QPointer<JXPSFWorkout>& workout : workouts)
         intervals += workout->getIntervals()->size();
-    require(intervals <= def.words[19] / JXPSFInterval::RecordSize, "intervals over their area");
+    require(intervals <= def.words[Def::IntervalAreaSize] / JXPSFInterval::RecordSize, "intervals over their area");
 }
 
 bool writtenField(int offset)

@@ -123,7 +123,7 @@ void checkImported(JXPSF* root, const flash_header_def& def)
             require(segment->getStartAlt() >= 0 && segment->getEndAlt() >= 0, "an altitude outside its field");
             size += segment->writtenSize(false);
         }
-        require(size <= def.words[28], "a route bigger than the track area");
+        require(size <= def.words[flash_header_def::TrackTableSize], "a route bigger than the track area");
     }
 }
 

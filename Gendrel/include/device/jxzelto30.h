@@ -38,26 +38,28 @@ class JXZelto30 : public JXClient
     Q_OBJECT
 
 public:
-    // Words of the flash layout table; a group's words are its header start, data start, data end and data size.
+    // The groups of the flash layout table (flash_header_def), as the header record numbers them.
     enum FlashDefWord {
-        DefHeaderAreaEnd = 0, // 96 slots of 256 bytes from address 0
-        DefDistHeaderEnd = 1,
-        DefGroup1Data = 3,
-        DefGroup1Size = 5,
-        DefGroup2Data = 7,
-        DefGroup2Size = 9,
-        DefGroup3Data = 11,
-        DefGroup3Size = 13,
-        DefGroup4Start = 14,
-        DefGroup4Size = 16,
-        DefGroup5Start = 17,
-        DefGroup5Size = 19,
-        DefGroup6Size = 23,
-        DefGroup7Data = 25,
-        DefGroup7Size = 28,
-        DefGroup8Size = 33,
-        DefDataStoreOffset = 42,
-        FlashDefWords = 46
+        DefHeaderAreaEnd = flash_header_def::HeaderAreaEnd, // 96 slots of 256 bytes from address 0
+        DefDistHeaderEnd = flash_header_def::DistHeaderEnd,
+        DefGroup1Data = flash_header_def::POITableStart,
+        DefGroup1Size = flash_header_def::POITableSize,
+        DefGroup2Data = flash_header_def::WorkoutTableStart,
+        DefGroup2Size = flash_header_def::WorkoutTableSize,
+        DefGroup3Data = flash_header_def::RouteTableStart,
+        DefGroup3Size = flash_header_def::RouteTableSize,
+        DefGroup4Start = flash_header_def::LapAreaStart,
+        DefGroup4Size = flash_header_def::LapAreaSize,
+        DefGroup5Start = flash_header_def::IntervalAreaStart,
+        DefGroup5Size = flash_header_def::IntervalAreaSize,
+        DefGroup6Data = flash_header_def::WorkoutLogTableStart,
+        DefGroup6Size = flash_header_def::WorkoutLogTableSize,
+        DefGroup7Data = flash_header_def::TrackTableStart,
+        DefGroup7Size = flash_header_def::TrackTableSize,
+        DefGroup8Data = flash_header_def::SensorLogTableStart,
+        DefGroup8Size = flash_header_def::SensorLogTableSize,
+        DefDataStoreOffset = flash_header_def::ImageAddress,
+        FlashDefWords = flash_header_def::Words
     };
 
     // The flash-header record, one per 256-byte slot of the header area; values little-endian.

@@ -10,18 +10,44 @@ class JXExtFlashInfo_2M
 public:
     static constexpr int LayoutWords = 46;
 
-    // Layout words, as the frames index them.
+    // The layout words, by what they give; the ones not named have no role. A table start word is the value that
+    // the flash header's table start field holds, hence the suffix.
     enum Word {
-        PSFBase = 0,
+        PSFBase = 0, // the flash-header slots run from address 0 to here
         DistHeaderEnd = 1,
+        POIAreaStart = 2,
+        POITableStartWord = 3,
+        POIAreaEnd = 4,
+        POITableSize = 5,
+        WorkoutAreaStart = 6,
+        WorkoutTableStartWord = 7,
+        WorkoutAreaEnd = 8,
         WorkoutTableSize = 9,
+        RouteAreaStart = 10,
+        RouteTableStartWord = 11,
+        RouteAreaEnd = 12,
         RouteTableSize = 13,
         LapAreaStart = 14,
+        LapAreaEnd = 15,
         LapAreaSize = 16,
+        IntervalAreaStart = 17,
+        IntervalAreaEnd = 18,
         IntervalAreaSize = 19,
+        WorkoutLogAreaStart = 20,
+        WorkoutLogTableStartWord = 21,
+        WorkoutLogAreaEnd = 22,
         WorkoutLogTableSize = 23,
+        TrackAreaStart = 24,
+        TrackTableStartWord = 25,
+        TrackAreaEnd = 27,
         TrackTableSize = 29,
+        SensorLogAreaStart = 34,
+        SensorLogTableStartWord = 35,
+        SensorLogAreaEnd = 36,
         SensorLogTableSize = 37,
+        UserInfoLogAreaStart = 38,
+        UserInfoLogTableStartWord = 39,
+        UserInfoLogAreaEnd = 40,
         UserInfoLogTableSize = 41,
         FlashSize = 43,
         ProfileStart = 44,

@@ -4,6 +4,8 @@
 #include <QVector>
 #include <QtEndian>
 
+#include <vector>
+
 #include "psf/jxpsfobject.h"
 #include "psf/jxpsfvalue.h"
 
@@ -32,7 +34,8 @@ private:
     const JXPSFSensorLog_1_5* m_log;
 };
 
-// The sensor samples of one track segment: a 16-byte head followed by the samples. Owns the sample views.
+// The sensor samples of one track segment: a 16-byte head followed by the samples. Owns the sample views, made when
+// first asked for (the iterator reads the bytes without them).
 //
 // Head: u32 start time (of sample 0), u32 next, u8 time interval, u8 presence flags (bit 0 speed, 1 cadence, 2
 // heart rate, 3 power, 4 temperature, 5 BRM, 6 GPS signal), u16 sample count (0xFFFF: none), u8 (bits 0-1 time
@@ -70,8 +73,10 @@ public:
     int fieldPosition(Field field) const { return m_positions[field]; }
     unsigned int getSampleSize() const { return m_sampleSize; }
 
-    QVector<JXPSFSensorLogPoint_1_5*>& getSensorPoints() { return m_points; }
-    const QVector<JXPSFSensorLogPoint_1_5*>& getSensorPoints() const { return m_points; }
+    QVector<JXPSFSensorLogPoint_1_5*>& getSensorPoints();
+    const QVector<JXPSFSensorLogPoint_1_5*>& getSensorPoints() const;
+    // The samples loaded, without making their views.
+    int getLoadedPointCount() const { return m_count; }
     JXPSFSsrLogPointIter getPointIterator();
 
     unsigned int getBytesCount() override;
@@ -79,8 +84,13 @@ public:
 private:
     void computeLayout();
     void loadPoints(const char* end);
+    void makeViews() const;
 
-    QVector<JXPSFSensorLogPoint_1_5*> m_points;
+    int m_count = 0;
+    // The views by value in one block, which m_points points into.
+    mutable std::vector<JXPSFSensorLogPoint_1_5> m_views;
+    mutable QVector<JXPSFSensorLogPoint_1_5*> m_points;
+    mutable bool m_viewsMade = false;
     int m_positions[FieldCount];
     unsigned int m_sampleSize = 0;
     bool m_complete = true;
@@ -95,9 +105,8 @@ public:
 
     bool next()
     {
-        if (!m_samples || m_index + 1 >= m_samples->size()) {
-            if (m_samples)
-                m_index = m_samples->size();
+        if (m_index + 1 >= m_count) {
+            m_index = m_count;
             m_sample = nullptr;
             return false;
         }
@@ -137,7 +146,7 @@ private:
         return at < 0 ? 0xFFFF : qFromLittleEndian<quint16>(m_sample + at);
     }
 
-    const QVector<JXPSFSensorLogPoint_1_5*>* m_samples = nullptr;
+    int m_count = 0;
     const char* m_first = nullptr;
     const char* m_sample = nullptr;
     int m_index = -1;

@@ -3,16 +3,17 @@
 
 #include <QVector>
 
+#include <deque>
+
 #include "psf/jxpsfobject.h"
+#include "psf/jxpsftrackpoint_1_5.h"
 #include "psf/jxpsfvalue.h"
 
 class JXExtFlashInfo_2M;
 class JXPSFSensorLog_1_5;
-class JXPSFTrackPoint_1_5;
-class JXPSFTrackPointIter;
 
-// One track segment: a 40-byte head followed by its points. Owns the point views; its sensor log belongs to the
-// route.
+// One track segment: a 40-byte head followed by its points. Owns the point views, made when first asked for (the
+// iterator reads the bytes without them); its sensor log belongs to the route.
 //
 // Head: u32 start time; i32 start longitude, start latitude, end longitude, end latitude; i16 start and end
 // altitude (altitude code); u8 flags (bit 1 start waypoint, 2 end waypoint, 3 interval start, 4 interval end, 5-6
@@ -72,7 +73,9 @@ public:
     unsigned int getSsrLogOffset() const;
     void setSsrLogOffset(unsigned int offset);
 
-    QVector<JXPSFTrackPoint_1_5*>& getTrackPoints() { return m_points; }
+    QVector<JXPSFTrackPoint_1_5*>& getTrackPoints();
+    // The points loaded and created, without making their views.
+    int getLoadedPointCount() const { return m_count; }
     // Null, writing nothing, when a 6-byte point fits neither in the track room left nor before the list end.
     JXPSFTrackPoint_1_5* createTrackPoint(JXExtFlashInfo_2M* info);
     JXPSFTrackPointIter getPointIterator();
@@ -89,8 +92,16 @@ public:
 private:
     void initialise();
     void loadPoints();
+    void makeViews();
 
+    // m_count points lie back to back after the head, the last at m_lastOffset from it. Their views live by value
+    // in a deque, which moves none of them when it grows, so that m_points and what createTrackPoint handed out stay
+    // valid.
+    int m_count = 0;
+    unsigned int m_lastOffset = 0;
+    std::deque<JXPSFTrackPoint_1_5> m_views;
     QVector<JXPSFTrackPoint_1_5*> m_points;
+    bool m_viewsMade = false;
     JXPSFSensorLog_1_5* m_sensorLog = nullptr;
     const char* m_end;
     bool m_complete = true;

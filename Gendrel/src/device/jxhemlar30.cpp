@@ -34,22 +34,25 @@ JXHemlar30::~JXHemlar30() = default;
 
 void JXHemlar30::setFlashDef()
 {
+    using Def = flash_header_def;
     static const struct
     {
         int word;
         quint32 value;
     } layout[] = {
-        {0, 0x6000},   {1, 0x7000},                                 // header areas
-        {2, 0x6154},   {3, 0x6170},   {4, 0x6D00},   {5, 0xB90},    // group 1
-        {6, 0x6D00},   {7, 0x6D10},   {8, 0x8E94},   {9, 0x2184},   // group 2
-        {10, 0x8E94},  {11, 0x8EAC},  {12, 0x10FDC}, {13, 0x8130},  // group 3
-        {14, 0x11000}, {15, 0x2D000}, {16, 0x1C000},                // group 4
-        {17, 0x2D000}, {18, 0x2F000}, {19, 0x2000},                 // group 5
-        {20, 0x2F000}, {21, 0x2F010}, {22, 0x36000}, {23, 0x6FF0},  // group 6
-        {24, 0x36000}, {25, 0x36018}, {26, 0x7C000}, {28, 0x45FE8}, // group 7
-        {30, 0xAE000}, {31, 0xAE018}, {32, 0xF2000}, {33, 0x43FE8}, // group 8
-        {38, 0xF2000}, {39, 0xF2018}, {40, 0xF8000}, {41, 0x5FE8},  // language area
-        {42, 0x6000},                                               // data store
+        {Def::HeaderAreaEnd, 0x6000},         {Def::DistHeaderEnd, 0x7000},       {Def::POIAreaStart, 0x6154},
+        {Def::POITableStart, 0x6170},         {Def::POIAreaEnd, 0x6D00},          {Def::POITableSize, 0xB90},
+        {Def::WorkoutAreaStart, 0x6D00},      {Def::WorkoutTableStart, 0x6D10},   {Def::WorkoutAreaEnd, 0x8E94},
+        {Def::WorkoutTableSize, 0x2184},      {Def::RouteAreaStart, 0x8E94},      {Def::RouteTableStart, 0x8EAC},
+        {Def::RouteAreaEnd, 0x10FDC},         {Def::RouteTableSize, 0x8130},      {Def::LapAreaStart, 0x11000},
+        {Def::LapAreaEnd, 0x2D000},           {Def::LapAreaSize, 0x1C000},        {Def::IntervalAreaStart, 0x2D000},
+        {Def::IntervalAreaEnd, 0x2F000},      {Def::IntervalAreaSize, 0x2000},    {Def::WorkoutLogAreaStart, 0x2F000},
+        {Def::WorkoutLogTableStart, 0x2F010}, {Def::WorkoutLogAreaEnd, 0x36000},  {Def::WorkoutLogTableSize, 0x6FF0},
+        {Def::TrackAreaStart, 0x36000},       {Def::TrackTableStart, 0x36018},    {Def::TrackAreaEnd, 0x7C000},
+        {Def::TrackTableSize, 0x45FE8},       {Def::SensorLogAreaStart, 0xAE000}, {Def::SensorLogTableStart, 0xAE018},
+        {Def::SensorLogAreaEnd, 0xF2000},     {Def::SensorLogTableSize, 0x43FE8}, {Def::LanguageAreaStart, 0xF2000},
+        {Def::LanguageTableStart, 0xF2018},   {Def::LanguageAreaEnd, 0xF8000},    {Def::LanguageTableSize, 0x5FE8},
+        {Def::ImageAddress, 0x6000},
     };
     for (const auto& entry : layout)
         m_flashDef.words[entry.word] = entry.value;

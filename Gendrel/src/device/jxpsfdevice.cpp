@@ -18,17 +18,6 @@
 
 namespace {
 
-// Layout words holding the start of each area.
-enum LayoutStart : int {
-    WorkoutAreaStart = 6,
-    RouteAreaStart = 10,
-    IntervalAreaStart = 17,
-    WorkoutLogAreaStart = 20,
-    TrackAreaStart = 24,
-    SensorLogAreaStart = 34,
-    UserInfoLogAreaStart = 38,
-};
-
 const unsigned char kReadOpcode = 0x28;
 const unsigned char kWriteOpcode = 0x2A;
 const int kEraseBlockBytes = 512;
@@ -271,35 +260,35 @@ bool JXPSFDevice::frameRange(Frame frame, int range, Range& out)
         break;
     case RouteFrame:
         if (range == 0) {
-            startWord = RouteAreaStart;
+            startWord = JXExtFlashInfo_2M::RouteAreaStart;
             endField = JXExtFlashInfo_2M::RouteTableEnd;
         }
         break;
     case WorkoutFrame:
-        startWord = range == 0 ? WorkoutAreaStart : IntervalAreaStart;
+        startWord = range == 0 ? JXExtFlashInfo_2M::WorkoutAreaStart : JXExtFlashInfo_2M::IntervalAreaStart;
         endField = range == 0 ? JXExtFlashInfo_2M::WorkoutTableEnd : JXExtFlashInfo_2M::IntervalTableEnd;
         break;
     case WorkoutLogFrame:
         if (range == 0) {
-            startWord = WorkoutLogAreaStart;
+            startWord = JXExtFlashInfo_2M::WorkoutLogAreaStart;
             endField = JXExtFlashInfo_2M::WorkoutLogTableEnd;
         }
         break;
     case TrackFrame:
         if (range == 0) {
-            startWord = TrackAreaStart;
+            startWord = JXExtFlashInfo_2M::TrackAreaStart;
             endField = JXExtFlashInfo_2M::TrackTableEnd;
         }
         break;
     case SensorLogFrame:
         if (range == 0) {
-            startWord = SensorLogAreaStart;
+            startWord = JXExtFlashInfo_2M::SensorLogAreaStart;
             endField = JXExtFlashInfo_2M::SensorLogTableEnd;
         }
         break;
     case UserInfoLogFrame:
         if (range == 0) {
-            startWord = UserInfoLogAreaStart;
+            startWord = JXExtFlashInfo_2M::UserInfoLogAreaStart;
             endField = JXExtFlashInfo_2M::UserInfoLogTableEnd;
         }
         break;

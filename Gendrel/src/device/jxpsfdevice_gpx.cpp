@@ -122,7 +122,7 @@ GHGpxTrack* JXPSFDevice::toGpxTrack(JXPSFRoute_1_5* track, GHGpxRoute* route)
         start.setY(segment->getStartLat());
         auto* gpxSegment = new GHGpxTrackSegment;
         gpxSegment->breaktype = QString::number(segment->getBreakType());
-        gpxSegment->points.reserve(segment->getTrackPoints().size() + 1);
+        gpxSegment->points.reserve(segment->getLoadedPointCount() + 1);
 
         JXPSFTrackPointIter points = segment->getPointIterator();
         bool first = true;
@@ -156,7 +156,7 @@ GHGpxExtSensorLog* JXPSFDevice::toGpxSsrLog(JXPSFRoute_1_5* track)
     for (JXPSFSensorLog_1_5* log : qAsConst(logs)) {
         auto* segment = new GHGpxExtLogSegment;
         segment->breaktype = QString::number(log->getBreadkType());
-        segment->points.reserve(log->getSensorPoints().size());
+        segment->points.reserve(log->getLoadedPointCount());
         JXPSFSsrLogPointIter samples = log->getPointIterator();
         while (samples.next()) {
             auto* point = new GHGpxExtLogPoint;

@@ -30,10 +30,6 @@
 
 namespace {
 
-// Layout words of the track table.
-const int kTrackTableStart = 25;
-const int kTrackAreaEnd = 27;
-
 const unsigned int kNoTime = 0xFFFFFFFF;
 // Largest steps between neighbours: a point's altitude delta is 8 bits of tenths of a metre, its position deltas
 // 16 bits of millionths of a degree.
@@ -300,8 +296,9 @@ bool JXPSFDevice::addRoute(GHGpx2* gpx)
     }
 
     // The whole track must fit before the route is made, so that no route is left without its segments.
-    const quint32 room = tableRoom(kTrackTableStart, JXExtFlashInfo_2M::TrackTableSize, kTrackAreaEnd,
-                                   JXExtFlashInfo_2M::TrackRoomLeft, JXExtFlashInfo_2M::TrackTableEnd);
+    const quint32 room =
+        tableRoom(JXExtFlashInfo_2M::TrackTableStartWord, JXExtFlashInfo_2M::TrackTableSize,
+                  JXExtFlashInfo_2M::TrackAreaEnd, JXExtFlashInfo_2M::TrackRoomLeft, JXExtFlashInfo_2M::TrackTableEnd);
     quint64 bytesLeft = room;
     std::vector<DenseSegment> dense(size_t(segments.size()));
     for (int index = 0; index < segments.size(); ++index) {

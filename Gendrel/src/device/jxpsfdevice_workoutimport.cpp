@@ -18,12 +18,6 @@
 
 namespace {
 
-// Layout words of the workout and interval tables.
-const int kWorkoutTableStart = 7;
-const int kWorkoutAreaEnd = 8;
-const int kIntervalTableStart = 17;
-const int kIntervalAreaEnd = 18;
-
 const unsigned int kNoTime = 0xFFFFFFFF;
 const unsigned char kLogResolutionType = 7;
 const QString kUnknownLanguage = QStringLiteral("UNK");
@@ -184,9 +178,11 @@ bool JXPSFDevice::importWorkouts(GHTrncrs* course, bool languageFilter)
         // is made, and the record's own room by the store, which writes nothing when it does not fit.
         const quint64 intervalBytes = quint64(workout->intervals.size()) * JXPSFInterval_1_5::RecordSize;
         const quint32 intervalRoom =
-            tableRoom(kIntervalTableStart, JXExtFlashInfo_2M::IntervalAreaSize, kIntervalAreaEnd,
-                      JXExtFlashInfo_2M::IntervalRoomLeft, JXExtFlashInfo_2M::IntervalTableEnd);
-        const quint32 workoutRoom = tableRoom(kWorkoutTableStart, JXExtFlashInfo_2M::WorkoutTableSize, kWorkoutAreaEnd,
+            tableRoom(JXExtFlashInfo_2M::IntervalAreaStart, JXExtFlashInfo_2M::IntervalAreaSize,
+                      JXExtFlashInfo_2M::IntervalAreaEnd, JXExtFlashInfo_2M::IntervalRoomLeft,
+                      JXExtFlashInfo_2M::IntervalTableEnd);
+        const quint32 workoutRoom = tableRoom(JXExtFlashInfo_2M::WorkoutTableStartWord,
+                                              JXExtFlashInfo_2M::WorkoutTableSize, JXExtFlashInfo_2M::WorkoutAreaEnd,
                                               JXExtFlashInfo_2M::WorkoutRoomLeft, JXExtFlashInfo_2M::WorkoutTableEnd);
         if (intervalBytes > intervalRoom || workoutRoom < JXPSFWorkout_1_5::RecordSize) {
             JX_WARNING << "workout" << workout->id << "with" << workout->intervals.size()

@@ -230,22 +230,25 @@ bool JXZelto30::getUUID(QString& uuid)
 
 void JXZelto30::setFlashDef()
 {
+    using Def = flash_header_def;
     static const struct
     {
         int word;
         quint32 value;
     } layout[] = {
-        {0, 0x6000},   {1, 0x7000},                                 // header areas
-        {2, 0x6154},   {3, 0x6170},   {4, 0x6D00},   {5, 0xB90},    // group 1
-        {6, 0x6D00},   {7, 0x6D10},   {8, 0x7F78},   {9, 0x1268},   // group 2
-        {10, 0x7F78},  {11, 0x8000},  {12, 0x101CC}, {13, 0x81CC},  // group 3
-        {14, 0x11000}, {15, 0x21000}, {16, 0x10000},                // group 4
-        {17, 0x21000}, {18, 0x23000}, {19, 0x2000},                 // group 5
-        {20, 0x23000}, {21, 0x23010}, {22, 0x2A000}, {23, 0x6FF0},  // group 6
-        {24, 0x2A000}, {25, 0x2A024}, {26, 0xA8000}, {28, 0x7DFDC}, // group 7
-        {30, 0xA8000}, {31, 0xA8018}, {32, 0xF5000}, {33, 0x4CFE8}, // group 8
-        {38, 0xF2000}, {39, 0xF2018}, {40, 0xF8000}, {41, 0x5FE8},  // language area
-        {42, 0x6000},                                               // data store
+        {Def::HeaderAreaEnd, 0x6000},         {Def::DistHeaderEnd, 0x7000},       {Def::POIAreaStart, 0x6154},
+        {Def::POITableStart, 0x6170},         {Def::POIAreaEnd, 0x6D00},          {Def::POITableSize, 0xB90},
+        {Def::WorkoutAreaStart, 0x6D00},      {Def::WorkoutTableStart, 0x6D10},   {Def::WorkoutAreaEnd, 0x7F78},
+        {Def::WorkoutTableSize, 0x1268},      {Def::RouteAreaStart, 0x7F78},      {Def::RouteTableStart, 0x8000},
+        {Def::RouteAreaEnd, 0x101CC},         {Def::RouteTableSize, 0x81CC},      {Def::LapAreaStart, 0x11000},
+        {Def::LapAreaEnd, 0x21000},           {Def::LapAreaSize, 0x10000},        {Def::IntervalAreaStart, 0x21000},
+        {Def::IntervalAreaEnd, 0x23000},      {Def::IntervalAreaSize, 0x2000},    {Def::WorkoutLogAreaStart, 0x23000},
+        {Def::WorkoutLogTableStart, 0x23010}, {Def::WorkoutLogAreaEnd, 0x2A000},  {Def::WorkoutLogTableSize, 0x6FF0},
+        {Def::TrackAreaStart, 0x2A000},       {Def::TrackTableStart, 0x2A024},    {Def::TrackAreaEnd, 0xA8000},
+        {Def::TrackTableSize, 0x7DFDC},       {Def::SensorLogAreaStart, 0xA8000}, {Def::SensorLogTableStart, 0xA8018},
+        {Def::SensorLogAreaEnd, 0xF5000},     {Def::SensorLogTableSize, 0x4CFE8}, {Def::LanguageAreaStart, 0xF2000},
+        {Def::LanguageTableStart, 0xF2018},   {Def::LanguageAreaEnd, 0xF8000},    {Def::LanguageTableSize, 0x5FE8},
+        {Def::ImageAddress, 0x6000},
     };
     for (const auto& entry : layout)
         m_flashDef.words[entry.word] = entry.value;
@@ -686,8 +689,8 @@ void JXZelto30::readPSF()
         return;
     }
 
-    JXPSF* root = JXPSFReader::getPSF(&dataStore, m_flashHeaderRecord.data(), m_flashDef, m_psfVersion,
-                                      JXPSFReader::AllLists);
+    JXPSF* root =
+        JXPSFReader::getPSF(&dataStore, m_flashHeaderRecord.data(), m_flashDef, m_psfVersion, JXPSFReader::AllLists);
     dropPSF();
     m_psf = root;
     if (!m_psf)

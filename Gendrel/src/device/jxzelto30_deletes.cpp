@@ -12,15 +12,11 @@
 
 namespace {
 
-// Entries of the header record's rings, and the layout words that describe each ring's data.
+// Entries of the header record's rings.
 int ringEntry(int group)
 {
     return JXZelto30::RecordGroupEntries + JXZelto30::RecordGroupEntrySize * (group - 1);
 }
-const int kGroup2DataStart = JXZelto30::DefGroup2Data;
-const int kGroup4DataStart = JXZelto30::DefGroup4Start;
-const int kGroup6DataStart = 21;
-const int kGroup8DataStart = 31;
 
 int flaggedRoutes(const QVector<QPointer<JXPSFRoute>>& routes)
 {
@@ -72,8 +68,8 @@ bool JXZelto30::deleteRoutes(QVector<int> indexes)
             if (routes.at(index) && routes.at(index)->getTrackFlag())
                 ++deleted;
         if (flagged == deleted) {
-            resetRing(ringEntry(8), DefGroup8Size, kGroup8DataStart);
-            resetRing(ringEntry(4), DefGroup4Size, kGroup4DataStart);
+            resetRing(ringEntry(8), DefGroup8Size, DefGroup8Data);
+            resetRing(ringEntry(4), DefGroup4Size, DefGroup4Start);
         }
     }
     return m_psf->deleteRoutes(indexes);
@@ -96,8 +92,8 @@ bool JXZelto30::deleteWorkouts(QVector<int> indexes)
     const bool result = m_psf->deleteWorkouts(indexes);
     JXPSFWorkoutFrame* frame = m_psf->getWorkoutFrame();
     if (!frame || frame->getWorkouts()->isEmpty()) {
-        resetRing(ringEntry(2), DefGroup2Size, kGroup2DataStart);
-        resetRing(ringEntry(6), DefGroup6Size, kGroup6DataStart);
+        resetRing(ringEntry(2), DefGroup2Size, DefGroup2Data);
+        resetRing(ringEntry(6), DefGroup6Size, DefGroup6Data);
     }
     return result;
 }
@@ -127,8 +123,8 @@ bool JXZelto30::deleteAll()
     if (!items.isEmpty())
         deleteWorkouts(indexesOf(items));
 
-    resetRing(ringEntry(8), DefGroup8Size, kGroup8DataStart);
-    resetRing(ringEntry(4), DefGroup4Size, kGroup4DataStart);
+    resetRing(ringEntry(8), DefGroup8Size, DefGroup8Data);
+    resetRing(ringEntry(4), DefGroup4Size, DefGroup4Start);
     m_dirty = true;
     const bool written = _finalize();
     if (!written)

@@ -15,8 +15,9 @@ const unsigned int kFlashSize = 0x200000;
 const unsigned int kProfileStart = 0x1F9000;
 const unsigned int kProfilePageSize = 0x1000;
 
-const int kFirstTableWord = 2;
-const int kTableWords = 40; // words 2 to 41
+// The words that differ between the two tables.
+const int kFirstTableWord = JXExtFlashInfo_2M::POIAreaStart;
+const int kTableWords = JXExtFlashInfo_2M::UserInfoLogTableSize - kFirstTableWord + 1;
 
 // Words 2 to 41 for data-store version 1510.
 const unsigned int kLayoutA[] = {

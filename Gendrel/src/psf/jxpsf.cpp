@@ -16,14 +16,10 @@
 
 namespace {
 
+using Def = flash_header_def;
+
 const int kImageHeadSize = 48;
 const int kPOILimit = 10;
-
-// Definition words
-const int kWorkoutSize = 9;
-const int kRouteSize = 13;
-const int kIntervalSize = 19;
-const int kTrackSize = 28;
 
 template <typename T> void replace(QPointer<T>& held, T* frame)
 {
@@ -182,10 +178,10 @@ bool JXPSF::removeOverSizeRoutes()
     if (!m_routeFrame)
         return false;
     QVector<QPointer<JXPSFRoute>>* routes = m_routeFrame->getRoutes();
-    bool dropped = cutTo(routes, int(qMin<unsigned int>(word(kRouteSize) / JXPSFRoute::RecordSize, INT_MAX)));
+    bool dropped = cutTo(routes, int(qMin<unsigned int>(word(Def::RouteTableSize) / JXPSFRoute::RecordSize, INT_MAX)));
 
     // Every segment takes its 40-byte head as well as 6 bytes a point in the track area.
-    const qint64 budget = word(kTrackSize);
+    const qint64 budget = word(Def::TrackTableSize);
     qint64 used = 0;
     for (int i = 0; i < routes->size(); ++i) {
         const JXPSFRoute* route = routes->at(i);
@@ -219,9 +215,10 @@ bool JXPSF::removeOverWorkouts()
     if (!m_workoutFrame)
         return false;
     QVector<QPointer<JXPSFWorkout>>* workouts = m_workoutFrame->getWorkouts();
-    bool dropped = cutTo(workouts, int(qMin<unsigned int>(word(kWorkoutSize) / JXPSFWorkout::RecordSize, INT_MAX)));
+    bool dropped =
+        cutTo(workouts, int(qMin<unsigned int>(word(Def::WorkoutTableSize) / JXPSFWorkout::RecordSize, INT_MAX)));
 
-    const qint64 budget = word(kIntervalSize) / JXPSFInterval::RecordSize;
+    const qint64 budget = word(Def::IntervalAreaSize) / JXPSFInterval::RecordSize;
     qint64 used = 0;
     for (int i = 0; i < workouts->size(); ++i) {
         JXPSFWorkout* workout = workouts->at(i);

@@ -16,21 +16,7 @@
 
 namespace {
 
-// Definition words
-const int kPOIArea = 2;
-const int kPOITable = 3;
-const int kPOISize = 5;
-const int kWorkoutArea = 6;
-const int kWorkoutTable = 7;
-const int kWorkoutSize = 9;
-const int kRouteArea = 10;
-const int kRouteTable = 11;
-const int kRouteSize = 13;
-const int kIntervalStart = 17;
-const int kIntervalSize = 19;
-const int kTrackTable = 25;
-const int kTrackSize = 28;
-const int kImageAddress = 42;
+using Def = flash_header_def;
 
 // Flash header block
 const int kPOIFree = 0x42;
@@ -116,7 +102,7 @@ void setField32(void* block, int offset, unsigned int value)
 JXPSF::Span JXPSF::span(int startWord, qint64 size) const
 {
     Span area;
-    area.begin = qint64(word(startWord)) - qint64(word(kImageAddress));
+    area.begin = qint64(word(startWord)) - qint64(word(Def::ImageAddress));
     area.end = area.begin + qMax<qint64>(size, 0);
     return area;
 }
@@ -133,7 +119,7 @@ bool JXPSF::placeRouteFrame(qint64& frame, qint64& table, qint64& segments) cons
     frame = m_distHeader->RouteMHRData()->getManHeaderOffset();
     table = frame + m_routeFrame->getHeader()->getRteTblOffset();
     segments = qint64(m_distHeader->TracerDataMHRData()->getManHeaderOffset()) + m_trackFrame->getSegListOffset();
-    if (!between(kRouteArea, kRouteTable).holds(frame, kHeadSize) || !routeSpan().holds(table, 1) ||
+    if (!between(Def::RouteAreaStart, Def::RouteTableStart).holds(frame, kHeadSize) || !routeSpan().holds(table, 1) ||
         !trackSpan().holds(segments, 1)) {
         JX_CRITICAL << "the route frame at" << frame << "with its table at" << table << "and its segments at"
                     << segments << "lies outside the areas of the flash definition";
@@ -149,8 +135,8 @@ bool JXPSF::placeWorkoutFrame(qint64& frame, qint64& table, qint64& intervals) c
     frame = m_distHeader->WorkoutMHRData()->getManHeaderOffset();
     table = frame + m_workoutFrame->getWorkoutTblOffset();
     intervals = frame + m_workoutFrame->getIntervalTblOffset();
-    if (!between(kWorkoutArea, kWorkoutTable).holds(frame, kHeadSize) || !workoutSpan().holds(table, 1) ||
-        !intervalSpan().holds(intervals, 1)) {
+    if (!between(Def::WorkoutAreaStart, Def::WorkoutTableStart).holds(frame, kHeadSize) ||
+        !workoutSpan().holds(table, 1) || !intervalSpan().holds(intervals, 1)) {
         JX_CRITICAL << "the workout frame at" << frame << "with its table at" << table << "and its intervals at"
                     << intervals << "lies outside the areas of the flash definition";
         return false;
@@ -164,7 +150,7 @@ bool JXPSF::placePOIFrame(qint64& frame, qint64& table) const
         return false;
     frame = m_distHeader->POIMHRData()->getManHeaderOffset();
     table = frame + m_poiFrame->getHeader()->getOffset();
-    if (!between(kPOIArea, kPOITable).holds(frame, kPOIHeadSize) || !poiSpan().holds(table, 1)) {
+    if (!between(Def::POIAreaStart, Def::POITableStart).holds(frame, kPOIHeadSize) || !poiSpan().holds(table, 1)) {
         JX_CRITICAL << "the POI frame at" << frame << "with its table at" << table
                     << "lies outside the areas of the flash definition";
         return false;
@@ -174,42 +160,42 @@ bool JXPSF::placePOIFrame(qint64& frame, qint64& table) const
 
 JXPSF::Span JXPSF::poiSpan() const
 {
-    return span(kPOITable, word(kPOISize));
+    return span(Def::POITableStart, word(Def::POITableSize));
 }
 
 JXPSF::Span JXPSF::routeSpan() const
 {
-    return span(kRouteTable, word(kRouteSize));
+    return span(Def::RouteTableStart, word(Def::RouteTableSize));
 }
 
 JXPSF::Span JXPSF::trackSpan() const
 {
-    return span(kTrackTable, word(kTrackSize));
+    return span(Def::TrackTableStart, word(Def::TrackTableSize));
 }
 
 JXPSF::Span JXPSF::workoutSpan() const
 {
-    return span(kWorkoutTable, word(kWorkoutSize));
+    return span(Def::WorkoutTableStart, word(Def::WorkoutTableSize));
 }
 
 JXPSF::Span JXPSF::intervalSpan() const
 {
-    return span(kIntervalStart, word(kIntervalSize));
+    return span(Def::IntervalAreaStart, word(Def::IntervalAreaSize));
 }
 
 void JXPSF::initFlashHeader(void* flashHeader)
 {
-    setField32(flashHeader, kPOIEnd, word(kPOITable));
-    setField16(flashHeader, kPOIFree, word(kPOISize));
-    setField32(flashHeader, kWorkoutStart, word(kWorkoutTable));
-    setField32(flashHeader, kWorkoutEnd, word(kWorkoutTable));
-    setField32(flashHeader, kWorkoutFree, word(kWorkoutSize));
-    setField32(flashHeader, kIntervalEnd, word(kIntervalStart));
-    setField32(flashHeader, kIntervalFree, word(kIntervalSize));
-    setField32(flashHeader, kRouteEnd, word(kRouteTable));
-    setField32(flashHeader, kRouteFree, word(kRouteSize));
-    setField32(flashHeader, kTrackEnd, word(kTrackTable));
-    setField32(flashHeader, kTrackFree, word(kTrackSize));
+    setField32(flashHeader, kPOIEnd, word(Def::POITableStart));
+    setField16(flashHeader, kPOIFree, word(Def::POITableSize));
+    setField32(flashHeader, kWorkoutStart, word(Def::WorkoutTableStart));
+    setField32(flashHeader, kWorkoutEnd, word(Def::WorkoutTableStart));
+    setField32(flashHeader, kWorkoutFree, word(Def::WorkoutTableSize));
+    setField32(flashHeader, kIntervalEnd, word(Def::IntervalAreaStart));
+    setField32(flashHeader, kIntervalFree, word(Def::IntervalAreaSize));
+    setField32(flashHeader, kRouteEnd, word(Def::RouteTableStart));
+    setField32(flashHeader, kRouteFree, word(Def::RouteTableSize));
+    setField32(flashHeader, kTrackEnd, word(Def::TrackTableStart));
+    setField32(flashHeader, kTrackFree, word(Def::TrackTableSize));
 }
 
 bool JXPSF::finalize(QByteArray& image)
@@ -292,9 +278,9 @@ bool JXPSF::finalizeRouteFrame(QByteArray& image)
         writer.fill(pos + kRouteFiller, JXPSFRoute::RecordSize - kRouteFiller, char(0xFF));
         ++written;
 
-        const unsigned int end = word(kImageAddress) + unsigned(pos) + JXPSFRoute::RecordSize;
+        const unsigned int end = word(Def::ImageAddress) + unsigned(pos) + JXPSFRoute::RecordSize;
         setField32(m_flashHeader, kRouteEnd, end);
-        setField32(m_flashHeader, kRouteFree, word(kRouteTable) + word(kRouteSize) - end);
+        setField32(m_flashHeader, kRouteFree, word(Def::RouteTableStart) + word(Def::RouteTableSize) - end);
     }
     writer.u16(frame + kHeadCount, quint16(written));
     if (written < held) {
@@ -334,9 +320,9 @@ unsigned int JXPSF::finalizeTrack(QByteArray& image, unsigned int position, JXPS
             break;
         pos = next;
         ++written;
-        const unsigned int end = word(kImageAddress) + pos;
+        const unsigned int end = word(Def::ImageAddress) + pos;
         setField32(m_flashHeader, kTrackEnd, end);
-        setField32(m_flashHeader, kTrackFree, word(kTrackTable) + word(kTrackSize) - end);
+        setField32(m_flashHeader, kTrackFree, word(Def::TrackTableStart) + word(Def::TrackTableSize) - end);
     }
     // A route without segments links to none, not to whatever the next route writes there.
     return written > 0 ? entry : kNone;
@@ -409,16 +395,16 @@ bool JXPSF::finalizeWorkoutFrame(QByteArray& image)
             writer.fill(at + kIntervalFiller, 2, char(0xFF));
             writer.u8(at + kIntervalFinalFlag, 0);
 
-            const unsigned int end = word(kImageAddress) + unsigned(intervalTable + running);
+            const unsigned int end = word(Def::ImageAddress) + unsigned(intervalTable + running);
             setField32(m_flashHeader, kIntervalEnd, end);
-            setField32(m_flashHeader, kIntervalFree, word(kIntervalStart) + word(kIntervalSize) - end);
+            setField32(m_flashHeader, kIntervalFree, word(Def::IntervalAreaStart) + word(Def::IntervalAreaSize) - end);
         }
         ++written;
 
-        const unsigned int end = word(kImageAddress) + unsigned(pos) + JXPSFWorkout::RecordSize;
-        setField32(m_flashHeader, kWorkoutStart, word(kWorkoutTable));
+        const unsigned int end = word(Def::ImageAddress) + unsigned(pos) + JXPSFWorkout::RecordSize;
+        setField32(m_flashHeader, kWorkoutStart, word(Def::WorkoutTableStart));
         setField32(m_flashHeader, kWorkoutEnd, end);
-        setField32(m_flashHeader, kWorkoutFree, word(kWorkoutTable) + word(kWorkoutSize) - end);
+        setField32(m_flashHeader, kWorkoutFree, word(Def::WorkoutTableStart) + word(Def::WorkoutTableSize) - end);
     }
     writer.u16(frame + kHeadCount, quint16(written));
     if (written < held) {
@@ -462,9 +448,9 @@ bool JXPSF::finalizePOIFrame(QByteArray& image)
         writer.fill(pos + kPOIFiller, JXPSFPOI::RecordSize - kPOIFiller, char(0xFF));
         ++written;
 
-        const unsigned int end = word(kImageAddress) + unsigned(pos) + JXPSFPOI::RecordSize;
+        const unsigned int end = word(Def::ImageAddress) + unsigned(pos) + JXPSFPOI::RecordSize;
         setField32(m_flashHeader, kPOIEnd, end);
-        setField16(m_flashHeader, kPOIFree, word(kPOITable) + word(kPOISize) - end);
+        setField16(m_flashHeader, kPOIFree, word(Def::POITableStart) + word(Def::POITableSize) - end);
     }
     writer.u32(frame, unsigned(written));
     if (written < held) {

@@ -26,11 +26,12 @@
 
 namespace {
 
+using Def = flash_header_def;
+
 const unsigned int kNone = 0xFFFFFFFFu;
 const int kNameBytes = 128;
 const int kNameWidth = 64;
 const int kNameHeight = 16;
-const int kTrackAreaSize = 28; // definition word
 // Largest elevation step a point record holds, in metres (8-bit tenths).
 const double kLargestAltitudeStep = 12.7;
 // Largest position step a point record holds, in millionths of a degree (16 bits).
@@ -262,7 +263,7 @@ bool JXPSF::addRoute(GHGpx2* gpx)
     route->setSummaryOffset(kNone);
 
     // A route that could never fit the device's track area is refused here, before it costs its memory.
-    const qint64 area = word(kTrackAreaSize);
+    const qint64 area = word(Def::TrackTableSize);
     qint64 used = 0;
     const QVector<GHGpxRoutePoint*>& outline = gpx->route->points;
     const QVector<GHGpxTrackSegment*>& segments = gpx->track->segments;

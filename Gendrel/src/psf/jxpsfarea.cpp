@@ -14,16 +14,18 @@ struct AreaWords
     const char* name;
 };
 
+using Info = JXExtFlashInfo_2M;
+
 const AreaWords kAreas[] = {
-    {2, 4, 5, "POI"},
-    {6, 8, JXExtFlashInfo_2M::WorkoutTableSize, "workout"},
-    {10, 12, JXExtFlashInfo_2M::RouteTableSize, "route"},
-    {JXExtFlashInfo_2M::LapAreaStart, 15, JXExtFlashInfo_2M::LapAreaSize, "lap"},
-    {17, 18, JXExtFlashInfo_2M::IntervalAreaSize, "interval"},
-    {20, 22, JXExtFlashInfo_2M::WorkoutLogTableSize, "workout-log"},
-    {24, 27, JXExtFlashInfo_2M::TrackTableSize, "segment-list"},
-    {34, 36, JXExtFlashInfo_2M::SensorLogTableSize, "sensor-log"},
-    {38, 40, JXExtFlashInfo_2M::UserInfoLogTableSize, "user-info"},
+    {Info::POIAreaStart, Info::POIAreaEnd, Info::POITableSize, "POI"},
+    {Info::WorkoutAreaStart, Info::WorkoutAreaEnd, Info::WorkoutTableSize, "workout"},
+    {Info::RouteAreaStart, Info::RouteAreaEnd, Info::RouteTableSize, "route"},
+    {Info::LapAreaStart, Info::LapAreaEnd, Info::LapAreaSize, "lap"},
+    {Info::IntervalAreaStart, Info::IntervalAreaEnd, Info::IntervalAreaSize, "interval"},
+    {Info::WorkoutLogAreaStart, Info::WorkoutLogAreaEnd, Info::WorkoutLogTableSize, "workout-log"},
+    {Info::TrackAreaStart, Info::TrackAreaEnd, Info::TrackTableSize, "segment-list"},
+    {Info::SensorLogAreaStart, Info::SensorLogAreaEnd, Info::SensorLogTableSize, "sensor-log"},
+    {Info::UserInfoLogAreaStart, Info::UserInfoLogAreaEnd, Info::UserInfoLogTableSize, "user-info"},
 };
 
 const AreaWords& wordsOf(JXPSFTable kind)

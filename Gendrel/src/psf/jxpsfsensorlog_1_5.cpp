@@ -73,10 +73,7 @@ JXPSFSensorLog_1_5::JXPSFSensorLog_1_5(char* head, const char* end) : JXPSFObjec
     loadPoints(end);
 }
 
-JXPSFSensorLog_1_5::~JXPSFSensorLog_1_5()
-{
-    qDeleteAll(m_points);
-}
+JXPSFSensorLog_1_5::~JXPSFSensorLog_1_5() = default;
 
 void JXPSFSensorLog_1_5::computeLayout()
 {
@@ -102,11 +99,34 @@ void JXPSFSensorLog_1_5::loadPoints(const char* end)
         m_complete = false;
         return;
     }
-    m_points.reserve(int(count));
-    for (unsigned int index = 0; index < count; ++index) {
-        m_points.append(new JXPSFSensorLogPoint_1_5(sample, this));
+    m_count = int(count);
+}
+
+void JXPSFSensorLog_1_5::makeViews() const
+{
+    if (m_viewsMade)
+        return;
+    m_viewsMade = true;
+    m_views.reserve(size_t(m_count));
+    m_points.reserve(m_count);
+    char* sample = m_data + HeadSize;
+    for (int index = 0; index < m_count; ++index) {
+        m_views.emplace_back(sample, this);
+        m_points.append(&m_views.back());
         sample += m_sampleSize;
     }
+}
+
+QVector<JXPSFSensorLogPoint_1_5*>& JXPSFSensorLog_1_5::getSensorPoints()
+{
+    makeViews();
+    return m_points;
+}
+
+const QVector<JXPSFSensorLogPoint_1_5*>& JXPSFSensorLog_1_5::getSensorPoints() const
+{
+    makeViews();
+    return m_points;
 }
 
 unsigned int JXPSFSensorLog_1_5::getStartTime() const { return u32(m_data + kStartTime); }
@@ -136,7 +156,7 @@ JXPSFSsrLogPointIter JXPSFSensorLog_1_5::getPointIterator()
 
 unsigned int JXPSFSensorLog_1_5::getBytesCount()
 {
-    return HeadSize + unsigned(m_points.size()) * m_sampleSize;
+    return HeadSize + unsigned(m_count) * m_sampleSize;
 }
 
 JXPSFSsrLogPointIter::JXPSFSsrLogPointIter(JXPSFSensorLog_1_5* log)
@@ -145,7 +165,7 @@ JXPSFSsrLogPointIter::JXPSFSsrLogPointIter(JXPSFSensorLog_1_5* log)
         m_positions[field] = log ? log->fieldPosition(JXPSFSensorLog_1_5::Field(field)) : -1;
     if (!log)
         return;
-    m_samples = &log->getSensorPoints();
+    m_count = log->getLoadedPointCount();
     m_first = log->getData() + JXPSFSensorLog_1_5::HeadSize;
     m_sampleSize = log->getSampleSize();
     m_startTime = log->getStartTime();

@@ -89,7 +89,7 @@ JXPSFTrackPointIter::JXPSFTrackPointIter(JXPSFTrackSeg_1_5* segment)
 {
     if (!segment)
         return;
-    m_count = segment->getTrackPoints().size();
+    m_count = segment->getLoadedPointCount();
     m_cursor = segment->getData() + JXPSFTrackSeg_1_5::HeadSize;
     m_position = GHLatLng(segment->getStartLat(), segment->getStartLon());
     m_alt = segment->getStartAlt().getValue();

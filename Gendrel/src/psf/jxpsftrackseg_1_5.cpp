@@ -46,10 +46,7 @@ JXPSFTrackSeg_1_5::JXPSFTrackSeg_1_5(char* head, bool create, const char* end) :
         loadPoints();
 }
 
-JXPSFTrackSeg_1_5::~JXPSFTrackSeg_1_5()
-{
-    qDeleteAll(m_points);
-}
+JXPSFTrackSeg_1_5::~JXPSFTrackSeg_1_5() = default;
 
 void JXPSFTrackSeg_1_5::initialise()
 {
@@ -67,23 +64,44 @@ void JXPSFTrackSeg_1_5::loadPoints()
     const unsigned int count = getPntCount();
     if (count > MostPoints)
         return;
-    // Sizes first: a damaged count is found out before any view is made.
+    // A damaged count is found out here, before any view is made.
     const char* point = m_data + HeadSize;
+    const char* last = point;
     for (unsigned int index = 0; index < count; ++index) {
         if (point >= m_end || quint64(m_end - point) < JXPSFTrackPoint_1_5::sizeOfClass(quint8(*point))) {
             JX_WARNING << "track points cross the segment list end; segment of" << count << "points not read";
             m_complete = false;
             return;
         }
+        last = point;
         point += JXPSFTrackPoint_1_5::sizeOfClass(quint8(*point));
     }
-    m_points.reserve(int(count));
+    m_count = int(count);
+    m_lastOffset = unsigned(last - m_data);
+}
+
+void JXPSFTrackSeg_1_5::makeViews()
+{
+    if (m_viewsMade)
+        return;
+    m_viewsMade = true;
+    // Over the bytes as they are now, as the iterator reads them; never past the list end, whatever was written
+    // since the load.
+    m_points.reserve(m_count);
     char* next = m_data + HeadSize;
-    for (unsigned int index = 0; index < count; ++index) {
-        auto* view = new JXPSFTrackPoint_1_5(next, false);
-        m_points.append(view);
-        next += view->getBytesCount();
+    for (int index = 0; index < m_count; ++index) {
+        if (next >= m_end || quint64(m_end - next) < JXPSFTrackPoint_1_5::sizeOfClass(quint8(*next)))
+            break;
+        m_views.emplace_back(next, false);
+        m_points.append(&m_views.back());
+        next += m_views.back().getBytesCount();
     }
+}
+
+QVector<JXPSFTrackPoint_1_5*>& JXPSFTrackSeg_1_5::getTrackPoints()
+{
+    makeViews();
+    return m_points;
 }
 
 unsigned int JXPSFTrackSeg_1_5::getTime() const { return u32(m_data + kTime); }
@@ -132,10 +150,9 @@ void JXPSFTrackSeg_1_5::setSsrLogOffset(unsigned int offset) { setU32(m_data + k
 unsigned int JXPSFTrackSeg_1_5::getBytesCount()
 {
     // The points lie back to back, so the last one's end is the segment's.
-    if (m_points.isEmpty())
+    if (m_count == 0)
         return HeadSize;
-    JXPSFTrackPoint_1_5* last = m_points.last();
-    return unsigned(last->getData() - m_data) + last->getBytesCount();
+    return m_lastOffset + JXPSFTrackPoint_1_5::sizeOfClass(quint8(m_data[m_lastOffset]));
 }
 
 JXPSFTrackPoint_1_5* JXPSFTrackSeg_1_5::createTrackPoint(JXExtFlashInfo_2M* info)
@@ -154,9 +171,13 @@ JXPSFTrackPoint_1_5* JXPSFTrackSeg_1_5::createTrackPoint(JXExtFlashInfo_2M* info
         JX_WARNING << "no track room left for another point";
         return nullptr;
     }
-    auto* view = new JXPSFTrackPoint_1_5(point, true);
+    makeViews();
+    m_views.emplace_back(point, true);
+    JXPSFTrackPoint_1_5* view = &m_views.back();
     setPntCount(getPntCount() + 1);
     m_points.append(view);
+    ++m_count;
+    m_lastOffset = unsigned(point - m_data);
     setU32(header + JXExtFlashInfo_2M::TrackTableEnd, u32(header + JXExtFlashInfo_2M::TrackTableEnd) + kNewPointSize);
     setU32(header + JXExtFlashInfo_2M::TrackRoomLeft, u32(header + JXExtFlashInfo_2M::TrackRoomLeft) - kNewPointSize);
     return view;
