@@ -27,14 +27,14 @@
 
 #include "benchsupport.h"
 #include "device/jxdeviceimpl.h"
-#include "device/jxzelto30.h"
+#include "device/zelto30/jxzelto30.h"
 #include "jxenv.h"
 #include "jxpsfimagefixture.h"
 #include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
-#include "psf/jxpsf.h"
+#include "psf/gen1/jxpsf.h"
 #include "system/jxmacscsiservice.h"
 #include "system/jxoperatingsystem.h"
 

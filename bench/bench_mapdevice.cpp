@@ -30,7 +30,7 @@
 
 #include "benchsupport.h"
 #include "device/jxfsdeviceservice.h"
-#include "device/jxzelto50.h"
+#include "device/zelto50/jxzelto50.h"
 #include "ghtestridelogs.h"
 #include "jxenv.h"
 #include "search/ghdevicedb.h"

@@ -9,7 +9,7 @@
 //                                            from RESOURCES, through the client's action
 
 #include "device/jxfsdeviceservice.h"
-#include "device/jxzelto50.h"
+#include "device/zelto50/jxzelto50.h"
 #include "jxenv.h"
 #include "system/jxoperatingsystem.h"
 

@@ -11,12 +11,12 @@
 //   cmake -S . -B build-bench-psf1 -G Ninja -DCMAKE_BUILD_TYPE=Release -DJX_TESTS=OFF
 //   cmake --build build-bench-psf1 --target bench_psf1 && build-bench-psf1/bench/bench_psf1
 
-#include "psf/jxpsf.h"
-#include "psf/jxpsfpoiframe.h"
-#include "psf/jxpsfrouteframe.h"
-#include "psf/jxpsfsensorlogframe.h"
-#include "psf/jxpsftrackframe.h"
-#include "psf/jxpsfworkoutframe.h"
+#include "psf/gen1/jxpsf.h"
+#include "psf/gen1/jxpsfpoiframe.h"
+#include "psf/gen1/jxpsfrouteframe.h"
+#include "psf/gen1/jxpsfsensorlogframe.h"
+#include "psf/gen1/jxpsftrackframe.h"
+#include "psf/gen1/jxpsfworkoutframe.h"
 
 #include <QCoreApplication>
 #include <QDir>

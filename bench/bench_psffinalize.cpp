@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "benchsupport.h"
-#include "device/jxpsfdevice.h"
+#include "device/psfdevice/jxpsfdevice.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
 #include "jxsimulatedflashbed.h"

@@ -24,15 +24,15 @@
 #include <vector>
 
 #include "benchsupport.h"
-#include "device/jxpsfdevice.h"
+#include "device/psfdevice/jxpsfdevice.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
 #include "jxsimulatedflashbed.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
-#include "psf/jxpsf_1_5.h"
-#include "psf/jxpsfroute_1_5.h"
+#include "psf/gen2/jxpsf_1_5.h"
+#include "psf/gen2/jxpsfroute_1_5.h"
 #include "system/jxmacscsiservice.h"
 #include "system/jxoperatingsystem.h"
 #include "util/ghgpx2.h"

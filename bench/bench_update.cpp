@@ -8,7 +8,7 @@
 //                                     the driver's whole software update of VOLUME from PACKAGE, through the
 //                                     client's action; VOLUME is made to look mounted to the platform layer
 
-#include "device/jxfitdevice.h"
+#include "device/fitdevice/jxfitdevice.h"
 #include "device/jxfsdeviceservice.h"
 #include "jxenv.h"
 #include "system/jxoperatingsystem.h"

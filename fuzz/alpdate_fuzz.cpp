@@ -4,7 +4,7 @@
 // other file as 0. The same bytes also serve as a cached text ("version.txt", "note.txt"), which reads as UTF-8 up to
 // the first zero byte.
 
-#include "device/jxfitdevice.h"
+#include "device/fitdevice/jxfitdevice.h"
 #include "device/jxfsdeviceservice.h"
 #include "reriduruclient.h"
 #include "vexmorapiclient.h"

@@ -4,7 +4,7 @@
 // Input: UTF-8 text, one version per line (at most 8). The expected lowest is found independently: the first entry
 // with the smallest vector of numbers when all have the same number of parts, else none.
 
-#include "device/jxzelto50.h"
+#include "device/zelto50/jxzelto50.h"
 
 #include <algorithm>
 #include <cstdint>

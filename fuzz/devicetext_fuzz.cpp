@@ -5,8 +5,8 @@
 // The driver reads the file once as the device brought it and once after discovery marked it: marking may add its
 // key but must not change what the driver sees. Nothing but the description file may appear on the volume.
 
+#include "device/fitdevice/jxfitdevice.h"
 #include "device/jxdevicemanager.h"
-#include "device/jxfitdevice.h"
 #include "device/jxfsdeviceservice.h"
 #include "system/jxoperatingsystem.h"
 #include "system/jxplatform.h"

@@ -6,8 +6,8 @@
 // the INI conversion, and the client lists the same files. Every text the library writes must end within its buffer
 // and a name must never be longer than the size the caller offered.
 
+#include "device/gal/jxgaldevice.h"
 #include "device/jxfsdeviceservice.h"
-#include "device/jxgaldevice.h"
 #include "gal/libgal.h"
 #include "jxenv.h"
 #include "python/galapi.h"

@@ -8,9 +8,9 @@
 
 #include <QtEndian>
 
-#include "jxprofiledata.h"
-#include "jxprofilereaderpsf.h"
-#include "psf/jxpsf_1_5.h"
+#include "profile/jxprofiledata.h"
+#include "profile/jxprofilereaderpsf.h"
+#include "psf/gen2/jxpsf_1_5.h"
 #include "psf/jxpsfstore.h"
 
 #include <cstdint>

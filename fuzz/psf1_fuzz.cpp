@@ -7,13 +7,13 @@
 // image, nor changes a byte outside the areas of the definition, nor touches the flash header outside its eleven
 // fields; and the written image reads again, with every record when the write-back reports success.
 
-#include "psf/jxpsf.h"
-#include "psf/jxpsfdistheader.h"
-#include "psf/jxpsfpoiframe.h"
-#include "psf/jxpsfrouteframe.h"
-#include "psf/jxpsfsensorlogframe.h"
-#include "psf/jxpsftrackframe.h"
-#include "psf/jxpsfworkoutframe.h"
+#include "psf/gen1/jxpsf.h"
+#include "psf/gen1/jxpsfdistheader.h"
+#include "psf/gen1/jxpsfpoiframe.h"
+#include "psf/gen1/jxpsfrouteframe.h"
+#include "psf/gen1/jxpsfsensorlogframe.h"
+#include "psf/gen1/jxpsftrackframe.h"
+#include "psf/gen1/jxpsfworkoutframe.h"
 
 #include <QCoreApplication>
 #include <QtEndian>

@@ -6,11 +6,11 @@
 // counts, so nothing wraps; no route is bigger than the track area; and the written image reads back with the
 // routes, points, POIs and workouts that the trimmed root held.
 
-#include "psf/jxpsf.h"
-#include "psf/jxpsfpoiframe.h"
-#include "psf/jxpsfrouteframe.h"
-#include "psf/jxpsftrackframe.h"
-#include "psf/jxpsfworkoutframe.h"
+#include "psf/gen1/jxpsf.h"
+#include "psf/gen1/jxpsfpoiframe.h"
+#include "psf/gen1/jxpsfrouteframe.h"
+#include "psf/gen1/jxpsftrackframe.h"
+#include "psf/gen1/jxpsfworkoutframe.h"
 
 #include <QCoreApplication>
 #include <QtEndian>

@@ -21,14 +21,14 @@
 #include <cstring>
 #include <memory>
 
-#include "device/jxpsfdevice.h"
+#include "device/psfdevice/jxpsfdevice.h"
 #include "fuzzsupport.h"
 #include "jxenv.h"
 #include "jxpsftestimage.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 #include "jxvirtualclock.h"
-#include "psf/jxextflashinfo_2m.h"
+#include "psf/gen2/jxextflashinfo_2m.h"
 #include "system/jxmacscsiservice.h"
 #include "system/jxoperatingsystem.h"
 

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "fuzzsupport.h"
-#include "psf/jxextflashinfo_2m.h"
-#include "psf/jxpsfmultilangstring_1_5.h"
+#include "psf/gen2/jxextflashinfo_2m.h"
+#include "psf/gen2/jxpsfmultilangstring_1_5.h"
 #include "psf/jxpsfnamedobject.h"
 #include "psf/jxpsfstore.h"
 

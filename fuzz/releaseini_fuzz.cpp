@@ -4,7 +4,7 @@
 // "update.ini" may appear on the volume, nothing may appear beside it, and the unpacked package must be gone once
 // the client is.
 
-#include "device/jxfitdevice.h"
+#include "device/fitdevice/jxfitdevice.h"
 #include "device/jxfsdeviceservice.h"
 #include "jxenv.h"
 #include "system/jxoperatingsystem.h"

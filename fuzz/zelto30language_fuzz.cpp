@@ -13,10 +13,10 @@
 // size.
 
 #include "device/jxdeviceimpl.h"
-#include "device/jxzelto30.h"
+#include "device/zelto30/jxzelto30.h"
 #include "jxenv.h"
 #include "jxlanguagemap.h"
-#include "psf/jxpsf.h"
+#include "psf/gen1/jxpsf.h"
 #include "system/jxmacscsiservice.h"
 #include "system/jxoperatingsystem.h"
 

@@ -8,13 +8,13 @@
 #include <cstring>
 
 #include "compress/jxziputil.h"
+#include "device/gal/jxgaldevice.h"
 #include "device/jxclient.h"
 #include "device/jxdeviceservice.h"
-#include "device/jxgaldevice.h"
-#include "device/jxhemlar30.h"
-#include "device/jxpsfdevice.h"
-#include "device/jxzelto35.h"
-#include "device/jxzelto50.h"
+#include "device/psfdevice/jxpsfdevice.h"
+#include "device/zelto30/jxhemlar30.h"
+#include "device/zelto30/jxzelto35.h"
+#include "device/zelto50/jxzelto50.h"
 #include "gal/libgal.h"
 #include "jxcurrentfolder.h"
 #include "jxdaemonproxy.h"

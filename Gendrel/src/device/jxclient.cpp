@@ -12,10 +12,10 @@
 #include "jxdaemon.h"
 #include "jxenv.h"
 #include "jxlog.h"
-#include "jxprofiledata.h"
 #include "jxutility.h"
+#include "profile/jxprofiledata.h"
+#include "psf/gen2/jxpsfmultilangstring_1_5.h"
 #include "python/pqhelper.h"
-#include "psf/jxpsfmultilangstring_1_5.h"
 #include "system/jxscsideviceservice.h"
 #include "webdata/jxwebcollectiondata.h"
 

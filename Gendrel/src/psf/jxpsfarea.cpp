@@ -1,7 +1,7 @@
 #include "psf/jxpsfarea.h"
 
 #include "jxlog.h"
-#include "psf/jxextflashinfo_2m.h"
+#include "psf/gen2/jxextflashinfo_2m.h"
 
 namespace {
 

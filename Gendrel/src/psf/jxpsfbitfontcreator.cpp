@@ -2,7 +2,7 @@
 
 #include <QThread>
 
-#include "psf/jxpsfmultilangstring_1_5.h"
+#include "psf/gen2/jxpsfmultilangstring_1_5.h"
 
 JXPSFBitFontCreatorSupport::JXPSFBitFontCreatorSupport()
 {

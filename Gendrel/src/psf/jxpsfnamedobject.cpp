@@ -1,7 +1,7 @@
 #include "psf/jxpsfnamedobject.h"
 
 #include "jxlog.h"
-#include "psf/jxpsfmultilangstring_1_5.h"
+#include "psf/gen2/jxpsfmultilangstring_1_5.h"
 
 JXPSFNamedObject::JXPSFNamedObject(char* data) : JXPSFObject(data) {}
 

@@ -3,11 +3,11 @@
 #include <QVariantMap>
 #include <QVariant>
 
+#include "device/fitdevice/jxfitdevice.h"
+#include "device/gal/jxgaldevice.h"
 #include "device/jxdevicemanager.h"
-#include "device/jxfitdevice.h"
 #include "device/jxfsdeviceservice.h"
-#include "device/jxgaldevice.h"
-#include "device/jxzelto60.h"
+#include "device/zelto50/jxzelto60.h"
 #include "jxlog.h"
 #include "jxutility.h"
 #include "system/jxmacplatform.h"
