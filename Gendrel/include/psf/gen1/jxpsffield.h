@@ -7,6 +7,10 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 // Base of every object of the first-generation data store. Each object copies its fields out of the image when it
 // is made and gives its bytes back through commit(). The statics convert between the store's integer encodings and
 // the numbers and texts of GPX and training files, and render texts as 1-bit "bit font" pictures.
@@ -55,6 +59,39 @@ public:
 
 private:
     unsigned int m_sizeInRawData = 0;
+};
+
+// Records of a loaded area made on first use live here by value, in one block made once for a known count: none
+// moves, so that the pointers handed out stay valid. owns() tells them from records a caller made on the heap.
+template <typename T> class JXPSFRecordStore
+{
+public:
+    bool isEmpty() const { return m_count == 0; }
+    int size() const { return m_count; }
+    void reset(int count)
+    {
+        m_slots.reset(count > 0 ? new std::optional<T>[size_t(count)] : nullptr);
+        m_count = qMax(count, 0);
+    }
+    // The record at index, made from the arguments the first time.
+    template <typename... Args> T* make(int index, Args&&... args)
+    {
+        std::optional<T>& slot = m_slots[size_t(index)];
+        if (!slot)
+            slot.emplace(std::forward<Args>(args)...);
+        return &*slot;
+    }
+    bool owns(const void* record) const
+    {
+        const char* begin = reinterpret_cast<const char*>(m_slots.get());
+        const char* end = begin + size_t(m_count) * sizeof(std::optional<T>);
+        const char* at = static_cast<const char*>(record);
+        return m_count > 0 && !std::less<const char*>()(at, begin) && std::less<const char*>()(at, end);
+    }
+
+private:
+    std::unique_ptr<std::optional<T>[]> m_slots;
+    int m_count = 0;
 };
 
 #endif

@@ -163,7 +163,9 @@ private:
     QVector<QPointer<JXPSFTrack>> m_tracks;
 };
 
-// The route frame: header, route table, and a lap table of 2048 entries. Owns its header, routes and laps.
+// The route frame: header, route table, and a lap table of 2048 entries. Owns its header, routes and laps. The lap
+// table's bytes are kept as loaded and its lap objects made when first asked for: listing a store needs a few of the
+// 2048 at most.
 class JXPSFRouteFrame : public JXPSFField
 {
     Q_OBJECT
@@ -179,16 +181,26 @@ public:
 
     JXPSFRouteHeader* getHeader() const { return m_header; }
     QVector<QPointer<JXPSFRoute>>* getRoutes() { return &m_routes; }
-    QVector<QPointer<JXPSFLap>>* getLaps() { return &m_laps; }
+    QVector<QPointer<JXPSFLap>>* getLaps()
+    {
+        makeLaps();
+        return &m_laps;
+    }
+    // getLaps()->at(index), or null outside it; makes no other lap.
+    JXPSFLap* getLap(int index);
 
     QByteArray commit() override;
 
 private:
     void loadRoutes(const JXPSFView& frame, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs);
     void loadLaps(const JXPSFView& frame);
+    void makeLaps();
 
     QPointer<JXPSFRouteHeader> m_header;
     QVector<QPointer<JXPSFRoute>> m_routes;
+    // The loaded lap records, back to back, until the lap objects are made; then empty.
+    QByteArray m_lapRecords;
+    JXPSFRecordStore<JXPSFLap> m_lapStore;
     QVector<QPointer<JXPSFLap>> m_laps;
 };
 

@@ -40,7 +40,8 @@ private:
 };
 
 // A sensor log: 16-byte head (start time, next-log offset, sampling interval, presence mask, sample count) and its
-// samples back to back. Owns its samples.
+// samples back to back. Owns its samples, whose bytes it keeps as loaded and whose objects it makes when getPoints()
+// is first called.
 class JXPSFSensorLog : public JXPSFField
 {
     Q_OBJECT
@@ -65,7 +66,9 @@ public:
     bool hasBrm() const { return m_hasBrm; }
     bool isBreak() const { return m_isBreak; }
     short getSampleCount() const { return m_sampleCount; }
-    const QVector<QPointer<JXPSFSensorLogPoint>>& getPoints() const { return m_points; }
+    const QVector<QPointer<JXPSFSensorLogPoint>>& getPoints() const;
+    // getPoints().size(), without making the samples.
+    int getLoadedPointCount() const { return m_pendingPoints > 0 ? m_pendingPoints : m_points.size(); }
 
 private:
     void parse(const JXPSFView& log, int maxSamples);
@@ -82,7 +85,11 @@ private:
     bool m_hasBrm = false;
     bool m_isBreak = false;
     short m_sampleCount = 0;
-    QVector<QPointer<JXPSFSensorLogPoint>> m_points;
+    // Samples loaded but not made yet (a sample without channels takes no bytes), and their bytes.
+    mutable int m_pendingPoints = 0;
+    mutable QByteArray m_sampleRecords;
+    mutable JXPSFRecordStore<JXPSFSensorLogPoint> m_pointStore;
+    mutable QVector<QPointer<JXPSFSensorLogPoint>> m_points;
 };
 
 // The sensor-log frame: the list offset (u32) and the list's bytes. Logs are reached through the track segments,

@@ -75,7 +75,9 @@ private:
 
 // One track segment: a 40-byte head (start time, start and end longitude and latitude, start and end altitude,
 // flags, time unit, next-segment offset, point count, sensor-log offset) then 6-byte delta points. Owns its points
-// and, for a recorded ride, its sensor logs.
+// and, for a recorded ride, its sensor logs. A loaded segment keeps its points' bytes and makes the point objects
+// only when getTrackPoints() or getRoutePoints() is first called: listing a store reads every segment and needs
+// only their deltas.
 class JXPSFTrack : public JXPSFField
 {
     Q_OBJECT
@@ -130,8 +132,19 @@ public:
     unsigned int getSensorLogOffset() const { return m_sensorLogOffset; }
     void setSensorLogOffset(unsigned int offset) { m_sensorLogOffset = offset; }
 
-    QVector<QPointer<JXPSFTrackPoint>>* getTrackPoints() { return &m_trackPoints; }
-    QVector<QPointer<JXPSFRoutePoint>>* getRoutePoints() { return &m_routePoints; }
+    QVector<QPointer<JXPSFTrackPoint>>* getTrackPoints()
+    {
+        makePoints();
+        return &m_trackPoints;
+    }
+    QVector<QPointer<JXPSFRoutePoint>>* getRoutePoints()
+    {
+        makePoints();
+        return &m_routePoints;
+    }
+    // Calls visit(lngDelta, latDelta, altDelta, fifth byte) for each recorded point (isTrack) or route point, in
+    // order, as getTrackPoints() or getRoutePoints() would give them, without making the point objects.
+    template <typename Visit> void visitPoints(bool isTrack, Visit visit) const;
     const QVector<QPointer<JXPSFSensorLog>>& getSensorLogs() const { return m_sensorLogs; }
 
     // Where the segment list starts in the image being written, and the end of the last segment written, from
@@ -142,6 +155,9 @@ public:
 
 private:
     void parse(const JXPSFView& segment, int isTrack, JXPSFSensorLogFrame* logs, qint64 maxPoints);
+    void makePoints();
+    // Points loaded but not made yet, of the kind they were loaded as.
+    int pendingPoints(bool isTrack) const;
 
     unsigned int m_startTime = 0xFFFFFFFFu;
     unsigned int m_startLng = 0xFFFFFFFFu;
@@ -159,10 +175,42 @@ private:
     unsigned int m_nextOffset = 0xFFFFFFFFu;
     unsigned int m_pointCount = 0;
     unsigned int m_sensorLogOffset = 0xFFFFFFFFu;
+    // The loaded points' records, back to back, until the point objects are made; then empty.
+    QByteArray m_pointRecords;
+    bool m_loadedAsTrack = false;
+    JXPSFRecordStore<JXPSFRoutePoint> m_routeStore;
+    JXPSFRecordStore<JXPSFTrackPoint> m_trackStore;
     QVector<QPointer<JXPSFRoutePoint>> m_routePoints;
     QVector<QPointer<JXPSFTrackPoint>> m_trackPoints;
     QVector<QPointer<JXPSFSensorLog>> m_sensorLogs;
 };
+
+template <typename Visit> void JXPSFTrack::visitPoints(bool isTrack, Visit visit) const
+{
+    const int pending = pendingPoints(isTrack);
+    if (pending > 0) {
+        const JXPSFView records(&m_pointRecords);
+        for (int i = 0; i < pending; ++i) {
+            const qint64 at = qint64(i) * JXPSFTrackPoint::RecordSize;
+            visit(short(records.u16(at)), short(records.u16(at + 2)), static_cast<signed char>(records.u8(at + 4)),
+                  records.u8(at + 5));
+        }
+        return;
+    }
+    if (isTrack) {
+        for (const QPointer<JXPSFTrackPoint>& point : m_trackPoints) {
+            if (point)
+                visit(point->getLngDelta(), point->getLatDelta(), point->getAltDelta(), point->getTimeDelta());
+        }
+    } else {
+        for (const QPointer<JXPSFRoutePoint>& point : m_routePoints) {
+            if (point)
+                visit(point->getLngDelta(), point->getLatDelta(), point->getAltDelta(),
+                      quint8((point->getFlag1() ? 0x01 : 0) | (point->getFlag2() ? 0x02 : 0) |
+                             (point->getFlag3() ? 0x04 : 0)));
+        }
+    }
+}
 
 // The track frame: the segment-list offset (u32) and the list's bytes. Routes find their segments in the list;
 // the frame keeps a reading budget so that chains that overlap or loop read no more than the list holds.

@@ -28,7 +28,8 @@ private:
 };
 
 // The result of performing a workout on one ride: a 24-byte head (two kept words, next-log offset, the ride's route
-// record offset in the route table, interval-log count) then the interval logs. Owns its interval logs.
+// record offset in the route table, interval-log count) then the interval logs. Owns its interval logs, whose bytes
+// it keeps as loaded and whose objects it makes when getIntervalLogs() is first called.
 class JXPSFWorkoutLog : public JXPSFField
 {
     Q_OBJECT
@@ -45,7 +46,7 @@ public:
     unsigned int getNextOffset() const { return m_nextOffset; }
     unsigned int getRouteOffset() const { return m_routeOffset; }
     unsigned short getIntervalCount() const { return m_intervalCount; }
-    const QVector<QPointer<JXPSFIntervalLog>>& getIntervalLogs() const { return m_intervalLogs; }
+    const QVector<QPointer<JXPSFIntervalLog>>& getIntervalLogs() const;
 
 private:
     unsigned int m_word0 = 0xFFFFFFFFu;
@@ -53,7 +54,10 @@ private:
     unsigned int m_nextOffset = 0xFFFFFFFFu;
     unsigned int m_routeOffset = 0xFFFFFFFFu;
     unsigned short m_intervalCount = 0;
-    QVector<QPointer<JXPSFIntervalLog>> m_intervalLogs;
+    // The loaded records, back to back, until the objects are made; then empty.
+    mutable QByteArray m_intervalRecords;
+    mutable JXPSFRecordStore<JXPSFIntervalLog> m_intervalStore;
+    mutable QVector<QPointer<JXPSFIntervalLog>> m_intervalLogs;
 };
 
 // The workout-log frame: the list offset (u32) and the list's bytes, with a reading budget so that chains that

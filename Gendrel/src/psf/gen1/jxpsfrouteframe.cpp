@@ -167,11 +167,7 @@ JXPSFLap* JXPSFRoute::getSummary(JXPSFRouteFrame* frame) const
 {
     if (!frame || m_summaryOffset == kNone)
         return nullptr;
-    const unsigned int index = m_summaryOffset >> 5;
-    const QVector<QPointer<JXPSFLap>>* laps = frame->getLaps();
-    if (index >= unsigned(laps->size()))
-        return nullptr;
-    return laps->at(int(index));
+    return frame->getLap(int(m_summaryOffset >> 5));
 }
 
 unsigned int JXPSFRoute::getEndTime(JXPSFRoute* route)
@@ -183,12 +179,11 @@ unsigned int JXPSFRoute::getEndTime(JXPSFRoute* route)
         if (!segment)
             continue;
         unsigned int time = segment->getStartTime();
-        for (const QPointer<JXPSFTrackPoint>& point : qAsConst(*segment->getTrackPoints())) {
-            if (!point)
-                continue;
-            time += unsigned(point->getTimeDelta()) * segment->getTimeUnit();
+        const unsigned int unit = segment->getTimeUnit();
+        segment->visitPoints(true, [&](short, short, signed char, quint8 timeDelta) {
+            time += unsigned(timeDelta) * unit;
             end = time;
-        }
+        });
     }
     return end;
 }
@@ -210,23 +205,11 @@ unsigned int JXPSFRoute::getDistance(JXPSFRoute* route)
         int lat = segment->getStartLat();
         int lng = segment->getStartLng();
         GHLatLng position(lat, lng);
-        if (route->m_trackFlag) {
-            for (const QPointer<JXPSFTrackPoint>& point : qAsConst(*segment->getTrackPoints())) {
-                if (!point)
-                    continue;
-                lat = advanced(lat, point->getLatDelta());
-                lng = advanced(lng, point->getLngDelta());
-                step(position, lat, lng);
-            }
-        } else {
-            for (const QPointer<JXPSFRoutePoint>& point : qAsConst(*segment->getRoutePoints())) {
-                if (!point)
-                    continue;
-                lat = advanced(lat, point->getLatDelta());
-                lng = advanced(lng, point->getLngDelta());
-                step(position, lat, lng);
-            }
-        }
+        segment->visitPoints(route->m_trackFlag, [&](short lngDelta, short latDelta, signed char, quint8) {
+            lat = advanced(lat, latDelta);
+            lng = advanced(lng, lngDelta);
+            step(position, lat, lng);
+        });
     }
     return total >= double(kNone) ? kNone : unsigned(total);
 }
@@ -267,8 +250,10 @@ JXPSFRouteFrame::~JXPSFRouteFrame()
 {
     for (const QPointer<JXPSFRoute>& route : qAsConst(m_routes))
         delete route.data();
-    for (const QPointer<JXPSFLap>& lap : qAsConst(m_laps))
-        delete lap.data();
+    for (const QPointer<JXPSFLap>& lap : qAsConst(m_laps)) {
+        if (!m_lapStore.owns(lap.data()))
+            delete lap.data();
+    }
     delete m_header.data();
 }
 
@@ -309,15 +294,50 @@ void JXPSFRouteFrame::loadRoutes(const JXPSFView& table, JXPSFTrackFrame* tracks
 
 void JXPSFRouteFrame::loadLaps(const JXPSFView& table)
 {
-    m_laps.reserve(JXPSFLap::TableEntries);
-    for (int j = 0; j < JXPSFLap::TableEntries; ++j) {
-        const qint64 offset = qint64(j) * JXPSFLap::RecordSize;
-        if (!table.contains(offset, JXPSFLap::RecordSize)) {
-            JX_WARNING << "lap table holds" << j << "of" << JXPSFLap::TableEntries << "records";
-            break;
-        }
-        m_laps.append(new JXPSFLap(table.sub(offset, JXPSFLap::RecordSize)));
+    const qint64 fitting = table.size() / JXPSFLap::RecordSize;
+    const int count = int(qMin<qint64>(fitting, JXPSFLap::TableEntries));
+    if (count < JXPSFLap::TableEntries)
+        JX_WARNING << "lap table holds" << count << "of" << JXPSFLap::TableEntries << "records";
+    const JXPSFView records = table.sub(0, qint64(count) * JXPSFLap::RecordSize);
+    if (m_lapRecords.isEmpty() && m_lapStore.isEmpty() && m_laps.isEmpty()) {
+        m_lapRecords = QByteArray(records.data(), int(records.size()));
+        return;
     }
+    // A further table: its laps follow those held, made at once.
+    makeLaps();
+    m_laps.reserve(m_laps.size() + count);
+    for (int j = 0; j < count; ++j)
+        m_laps.append(new JXPSFLap(records.sub(qint64(j) * JXPSFLap::RecordSize, JXPSFLap::RecordSize)));
+}
+
+void JXPSFRouteFrame::makeLaps()
+{
+    if (m_lapRecords.isEmpty())
+        return;
+    const JXPSFView records(&m_lapRecords);
+    const int count = m_lapRecords.size() / JXPSFLap::RecordSize;
+    if (m_lapStore.isEmpty())
+        m_lapStore.reset(count);
+    m_laps.reserve(m_laps.size() + count);
+    for (int j = 0; j < count; ++j)
+        m_laps.append(m_lapStore.make(j, records.sub(qint64(j) * JXPSFLap::RecordSize, JXPSFLap::RecordSize)));
+    m_lapRecords = QByteArray();
+}
+
+JXPSFLap* JXPSFRouteFrame::getLap(int index)
+{
+    if (index < 0)
+        return nullptr;
+    if (m_lapRecords.isEmpty())
+        return index < m_laps.size() ? m_laps.at(index).data() : nullptr;
+    // Still only loaded: nothing precedes these laps in the list.
+    const int count = m_lapRecords.size() / JXPSFLap::RecordSize;
+    if (index >= count)
+        return nullptr;
+    if (m_lapStore.isEmpty())
+        m_lapStore.reset(count);
+    return m_lapStore.make(index,
+                           JXPSFView(&m_lapRecords).sub(qint64(index) * JXPSFLap::RecordSize, JXPSFLap::RecordSize));
 }
 
 QByteArray JXPSFRouteFrame::commit()

@@ -75,8 +75,25 @@ JXPSFSensorLog::JXPSFSensorLog(const JXPSFView& log, int maxSamples, JXPSFField*
 
 JXPSFSensorLog::~JXPSFSensorLog()
 {
-    for (const QPointer<JXPSFSensorLogPoint>& point : qAsConst(m_points))
-        delete point.data();
+    for (const QPointer<JXPSFSensorLogPoint>& point : qAsConst(m_points)) {
+        if (!m_pointStore.owns(point.data()))
+            delete point.data();
+    }
+}
+
+const QVector<QPointer<JXPSFSensorLogPoint>>& JXPSFSensorLog::getPoints() const
+{
+    if (m_pendingPoints > 0) {
+        const JXPSFView records(&m_sampleRecords);
+        const int sampleSize = JXPSFSensorLogPoint::sampleSize(m_mask);
+        m_pointStore.reset(m_pendingPoints);
+        m_points.reserve(m_pendingPoints);
+        for (int i = 0; i < m_pendingPoints; ++i)
+            m_points.append(m_pointStore.make(i, records.sub(qint64(i) * sampleSize, sampleSize), m_mask));
+        m_pendingPoints = 0;
+        m_sampleRecords = QByteArray();
+    }
+    return m_points;
 }
 
 void JXPSFSensorLog::parse(const JXPSFView& log, int maxSamples)
@@ -96,20 +113,20 @@ void JXPSFSensorLog::parse(const JXPSFView& log, int maxSamples)
     const quint16 count = log.u16(kSampleCount);
     m_sampleCount = count == 0xFFFF ? 0 : short(count);
 
+    // The samples that fit are counted and their bytes kept; their objects are made when first asked for.
     const int sampleSize = JXPSFSensorLogPoint::sampleSize(m_mask);
+    qint64 fitting = qMin<qint64>(m_sampleCount, maxSamples);
     if (sampleSize > 0)
-        m_points.reserve(
-            int(qMin<qint64>(qMin<qint64>(m_sampleCount, maxSamples), (log.size() - HeadSize) / sampleSize)));
-    qint64 at = HeadSize;
-    for (int i = 0; i < m_sampleCount; ++i) {
-        if (i >= maxSamples || !log.contains(at, sampleSize)) {
-            JX_WARNING << "sensor log holds" << i << "of" << m_sampleCount << "samples";
-            break;
-        }
-        JXPSFSensorLogPoint* point = new JXPSFSensorLogPoint(log.sub(at, sampleSize), m_mask);
-        m_points.append(point);
-        at += point->getSizeInRawData();
-    }
+        fitting = qMin<qint64>(fitting, qMax<qint64>(log.size() - HeadSize, 0) / sampleSize);
+    else if (!log.contains(HeadSize, 0))
+        fitting = 0;
+    const int samples = int(qMax<qint64>(fitting, 0));
+    if (samples < m_sampleCount)
+        JX_WARNING << "sensor log holds" << samples << "of" << m_sampleCount << "samples";
+    const qint64 at = HeadSize + qint64(samples) * sampleSize;
+    const JXPSFView records = log.sub(HeadSize, qint64(samples) * sampleSize);
+    m_sampleRecords = QByteArray(records.data(), int(records.size()));
+    m_pendingPoints = samples;
     setSizeInRawData(unsigned(qMin<qint64>(at, log.size())));
 }
 
@@ -149,7 +166,7 @@ QVector<QPointer<JXPSFSensorLog>> JXPSFSensorLogFrame::loadChain(unsigned int of
         const int maxSamples = int(qMin<qint64>(m_budget - JXPSFSensorLog::HeadSize, 0x7FFF));
         JXPSFSensorLog* log = new JXPSFSensorLog(list.sub(offset), maxSamples, parent);
         m_budget -= JXPSFSensorLog::HeadSize +
-                    qMax<qint64>(log->getSizeInRawData() - JXPSFSensorLog::HeadSize, log->getPoints().size());
+                    qMax<qint64>(log->getSizeInRawData() - JXPSFSensorLog::HeadSize, log->getLoadedPointCount());
         chain.append(log);
         offset = log->getNextOffset();
     }

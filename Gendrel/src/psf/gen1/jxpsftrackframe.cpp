@@ -117,10 +117,15 @@ JXPSFTrack::JXPSFTrack(const JXPSFView& segment, int isTrack, JXPSFSensorLogFram
 
 JXPSFTrack::~JXPSFTrack()
 {
-    for (const QPointer<JXPSFRoutePoint>& point : qAsConst(m_routePoints))
-        delete point.data();
-    for (const QPointer<JXPSFTrackPoint>& point : qAsConst(m_trackPoints))
-        delete point.data();
+    // Points made from the loaded records belong to the stores; those a caller added are on the heap.
+    for (const QPointer<JXPSFRoutePoint>& point : qAsConst(m_routePoints)) {
+        if (!m_routeStore.owns(point.data()))
+            delete point.data();
+    }
+    for (const QPointer<JXPSFTrackPoint>& point : qAsConst(m_trackPoints)) {
+        if (!m_trackStore.owns(point.data()))
+            delete point.data();
+    }
     for (const QPointer<JXPSFSensorLog>& log : qAsConst(m_sensorLogs))
         delete log.data();
 }
@@ -150,22 +155,43 @@ void JXPSFTrack::parse(const JXPSFView& segment, int isTrack, JXPSFSensorLogFram
     const qint64 points = qMin<qint64>(qMin<qint64>(wanted, fitting), qMax<qint64>(maxPoints, 0));
     if (points < wanted)
         JX_WARNING << "track segment holds" << points << "of" << wanted << "points";
-    if (isTrack)
-        m_trackPoints.reserve(int(points));
-    else
-        m_routePoints.reserve(int(points));
-    for (qint64 i = 0; i < points; ++i) {
-        const JXPSFView record = segment.sub(HeadSize + i * JXPSFTrackPoint::RecordSize, JXPSFTrackPoint::RecordSize);
-        if (isTrack)
-            m_trackPoints.append(new JXPSFTrackPoint(record));
-        else
-            m_routePoints.append(new JXPSFRoutePoint(record));
-    }
+    // The records are kept as they are; their objects are made when first asked for.
+    m_loadedAsTrack = isTrack != 0;
+    const JXPSFView records = segment.sub(HeadSize, points * JXPSFTrackPoint::RecordSize);
+    m_pointRecords = QByteArray(records.data(), int(records.size()));
     m_pointCount = unsigned(points);
     setSizeInRawData(unsigned(HeadSize + points * JXPSFTrackPoint::RecordSize));
 
     if (isTrack)
         loadSensorLog(logs);
+}
+
+int JXPSFTrack::pendingPoints(bool isTrack) const
+{
+    return isTrack == m_loadedAsTrack ? m_pointRecords.size() / JXPSFTrackPoint::RecordSize : 0;
+}
+
+void JXPSFTrack::makePoints()
+{
+    if (m_pointRecords.isEmpty())
+        return;
+    const JXPSFView records(&m_pointRecords);
+    const int count = m_pointRecords.size() / JXPSFTrackPoint::RecordSize;
+    if (m_loadedAsTrack) {
+        m_trackStore.reset(count);
+        m_trackPoints.reserve(m_trackPoints.size() + count);
+    } else {
+        m_routeStore.reset(count);
+        m_routePoints.reserve(m_routePoints.size() + count);
+    }
+    for (int i = 0; i < count; ++i) {
+        const JXPSFView record = records.sub(qint64(i) * JXPSFTrackPoint::RecordSize, JXPSFTrackPoint::RecordSize);
+        if (m_loadedAsTrack)
+            m_trackPoints.append(m_trackStore.make(i, record));
+        else
+            m_routePoints.append(m_routeStore.make(i, record));
+    }
+    m_pointRecords = QByteArray();
 }
 
 void JXPSFTrack::loadSensorLog(JXPSFSensorLogFrame* logs)
@@ -177,7 +203,7 @@ void JXPSFTrack::loadSensorLog(JXPSFSensorLogFrame* logs)
 
 qint64 JXPSFTrack::writtenSize(bool isTrack) const
 {
-    const int points = isTrack ? m_trackPoints.size() : m_routePoints.size();
+    const int points = pendingPoints(isTrack) + (isTrack ? m_trackPoints.size() : m_routePoints.size());
     return HeadSize + qint64(points) * JXPSFTrackPoint::RecordSize;
 }
 
@@ -201,7 +227,20 @@ unsigned int JXPSFTrack::finalize(QByteArray& out, unsigned int pos, bool hasNex
 
     unsigned int end = pos + HeadSize;
     unsigned int written = 0;
-    if (isTrack) {
+    const int pending = pendingPoints(isTrack);
+    if (pending > 0) {
+        // Written as a made point would write itself: a route point keeps only its three flags.
+        const JXPSFView records(&m_pointRecords);
+        for (int i = 0; i < pending; ++i) {
+            const qint64 at = qint64(i) * JXPSFTrackPoint::RecordSize;
+            writer.u16(end + kLngDelta, records.u16(at + kLngDelta));
+            writer.u16(end + kLatDelta, records.u16(at + kLatDelta));
+            writer.u8(end + kAltDelta, records.u8(at + kAltDelta));
+            writer.u8(end + kFifth, isTrack ? records.u8(at + kFifth) : quint8(records.u8(at + kFifth) & 0x07));
+            end += JXPSFTrackPoint::RecordSize;
+        }
+        written = unsigned(pending);
+    } else if (isTrack) {
         for (const QPointer<JXPSFTrackPoint>& point : qAsConst(m_trackPoints)) {
             if (point) {
                 end = point->finalize(out, end);

@@ -77,15 +77,33 @@ JXPSFWorkoutLog::JXPSFWorkoutLog(const JXPSFView& log, JXPSFField* parent) : JXP
             JX_WARNING << "workout log holds" << k << "of" << m_intervalCount << "interval logs";
             break;
         }
-        m_intervalLogs.append(new JXPSFIntervalLog(log.sub(offset, JXPSFIntervalLog::RecordSize)));
     }
+    const JXPSFView records = log.sub(HeadSize, qint64(k) * JXPSFIntervalLog::RecordSize);
+    m_intervalRecords = QByteArray(records.data(), int(records.size()));
     setSizeInRawData(unsigned(HeadSize + k * JXPSFIntervalLog::RecordSize));
 }
 
 JXPSFWorkoutLog::~JXPSFWorkoutLog()
 {
-    for (const QPointer<JXPSFIntervalLog>& log : qAsConst(m_intervalLogs))
-        delete log.data();
+    for (const QPointer<JXPSFIntervalLog>& log : qAsConst(m_intervalLogs)) {
+        if (!m_intervalStore.owns(log.data()))
+            delete log.data();
+    }
+}
+
+const QVector<QPointer<JXPSFIntervalLog>>& JXPSFWorkoutLog::getIntervalLogs() const
+{
+    if (!m_intervalRecords.isEmpty()) {
+        const JXPSFView records(&m_intervalRecords);
+        const int count = m_intervalRecords.size() / JXPSFIntervalLog::RecordSize;
+        m_intervalStore.reset(count);
+        m_intervalLogs.reserve(count);
+        for (int k = 0; k < count; ++k)
+            m_intervalLogs.append(m_intervalStore.make(
+                k, records.sub(qint64(k) * JXPSFIntervalLog::RecordSize, JXPSFIntervalLog::RecordSize)));
+        m_intervalRecords = QByteArray();
+    }
+    return m_intervalLogs;
 }
 
 JXPSFWorkoutLogFrame::JXPSFWorkoutLogFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)

@@ -29,6 +29,8 @@ private slots:
     void segmentCounts();
     void segmentPointsAndLogs();
     void segmentFinalize();
+    void segmentWritesPointsUnmade_data();
+    void segmentWritesPointsUnmade();
     void routeFrame();
     void routeWithoutSegments();
     void routeDerivedValues();
@@ -272,6 +274,40 @@ void TestJXPSFFrames::segmentFinalize()
     const QByteArray before = out;
     QCOMPARE(track.finalize(out, 360, false, true), 360u);
     QCOMPARE(out, before);
+}
+
+void TestJXPSFFrames::segmentWritesPointsUnmade_data()
+{
+    QTest::addColumn<int>("isTrack");
+    QTest::addColumn<QByteArray>("fifths");
+    // A route point keeps only its three flags; a recorded point its whole time delta.
+    QTest::newRow("route") << 0 << QByteArray::fromHex("0501");
+    QTest::newRow("track") << 1 << QByteArray::fromHex("FD01");
+}
+
+void TestJXPSFFrames::segmentWritesPointsUnmade()
+{
+    QFETCH(int, isTrack);
+    QFETCH(QByteArray, fifths);
+    QByteArray raw = segment(kNone, 2, kNone, "0A00 F6FF 05 FD FFFF 0100 80 01");
+    JXPSFTrack unmade(&raw, isTrack, nullptr, nullptr);
+    JXPSFTrack made(&raw, isTrack, nullptr, nullptr);
+    QCOMPARE(made.getTrackPoints()->size() + made.getRoutePoints()->size(), 2);
+
+    for (const bool asTrack : {false, true}) {
+        QCOMPARE(unmade.writtenSize(asTrack), made.writtenSize(asTrack));
+        QByteArray fromUnmade(120, char(0x77));
+        QByteArray fromMade = fromUnmade;
+        JXPSFTrack::m_head_offset_from_PSF = 0;
+        QCOMPARE(unmade.finalize(fromUnmade, 8, false, asTrack), made.finalize(fromMade, 8, false, asTrack));
+        QCOMPARE(fromUnmade, fromMade);
+        QCOMPARE(unmade.getPointCount(), made.getPointCount());
+        if (asTrack == bool(isTrack)) {
+            QCOMPARE(fromUnmade.mid(48, 5), raw.mid(40, 5));
+            QCOMPARE(quint8(fromUnmade.at(53)), quint8(fifths.at(0)));
+            QCOMPARE(quint8(fromUnmade.at(59)), quint8(fifths.at(1)));
+        }
+    }
 }
 
 void TestJXPSFFrames::routeFrame()
