@@ -146,8 +146,11 @@ QByteArray fullImage(int segmentsPerRoute)
     return image;
 }
 
-flash_header_def definition()
+// The 1 MB model's layout, with the track and sensor-log areas where the image at hand has its lists: the bench's
+// images are larger than a device's, and the reader and the write-back keep to the definition's areas.
+flash_header_def definition(const QByteArray& image)
 {
+    using Def = flash_header_def;
     flash_header_def def = {};
     const unsigned int words[46] = {
         0x6000,  0x7000,  0x6154,  0x6170,  0x6D00,  0xB90,   0x6D00,  0x6D10,  0x7F78,  0x1268,  0x7F78,  0x8000,
@@ -156,16 +159,23 @@ flash_header_def definition()
         0,       0,       0xF2000, 0xF2018, 0xF8000, 0x5FE8,  0x6000,  0,       0,       0};
     for (int i = 0; i < 46; ++i)
         def.words[i] = words[i];
-    // The full image's segment list starts 4 bytes into the track frame: the track table follows it, since the
-    // write-back keeps to the definition's areas.
-    def.words[flash_header_def::TrackTableStart] = 0x2A004;
-    def.words[flash_header_def::TrackTableSize] = 0x7DFFC;
+    const unsigned int base = def.words[Def::ImageAddress];
+    const unsigned int sensorLogFrame = qFromLittleEndian<quint32>(image.constData() + 48 + 12 + 20 * 5);
+    // Each list starts 4 bytes into its frame and runs to the next frame, the sensor logs to the image's end.
+    def.words[Def::TrackTableStart] = base + kTrackFrame + 4;
+    def.words[Def::TrackAreaEnd] = base + sensorLogFrame;
+    def.words[Def::TrackTableSize] = sensorLogFrame - kTrackFrame - 4;
+    def.words[Def::SensorLogAreaStart] = base + sensorLogFrame;
+    def.words[Def::SensorLogTableStart] = base + sensorLogFrame + 4;
+    def.words[Def::SensorLogAreaEnd] = base + unsigned(image.size());
+    def.words[Def::SensorLogTableSize] = unsigned(image.size()) - sensorLogFrame - 4;
     return def;
 }
 
 JXPSF* read(QByteArray& image, void* flashHeader)
 {
-    return JXPSFReader::getPSF(&image, flashHeader, definition(), QStringLiteral("1.4.x.x"), JXPSFReader::AllLists);
+    return JXPSFReader::getPSF(&image, flashHeader, definition(image), QStringLiteral("1.4.x.x"),
+                               JXPSFReader::AllLists);
 }
 
 // The QObjects a root is made of.
@@ -484,7 +494,7 @@ int main(int argc, char** argv)
 
     writeFile(QStringLiteral("route.gpx"), routeGpx());
     QByteArray empty = emptyImage();
-    flash_header_def largeTrackArea = definition();
+    flash_header_def largeTrackArea = definition(empty);
     largeTrackArea.words[flash_header_def::TrackTableSize] = 0x100000;
     std::unique_ptr<JXPSF> importRoot(
         JXPSFReader::getPSF(&empty, nullptr, largeTrackArea, QStringLiteral("1.4.x.x"), JXPSFReader::AllLists));

@@ -5,7 +5,8 @@
 //
 // Input: byte 0 chooses the device part (even: language area, odd: external flash) and, for the external flash,
 // the model; bytes 1-4 the offset at which the rest is laid into an otherwise erased language area or into an
-// external flash that would parse (a header record in slot 0, a profile block of a set-up device).
+// external flash that parses (a header record in slot 0, a data store with records in every frame where the layout
+// puts them, a profile block of a set-up device).
 //
 // Checks: the language read appends nothing when it fails, otherwise at most twenty three-letter codes that the
 // language map knows, and it fails exactly when the last aligned table magic leaves no room for the 229-byte table;
@@ -29,6 +30,7 @@
 #include <memory>
 
 #include "fuzzsupport.h"
+#include "jxpsfimagefixture.h"
 #include "jxsimulatedflashdevice.h"
 #include "jxsimulatedsystem.h"
 
@@ -41,7 +43,6 @@ const int kInternalSize = 0x80000;
 const int kLanguageArea = 0x79000;
 const int kTableSize = 229;
 const quint32 kTableMagic = 0x77A0B2C3;
-const int kProfileBlock = 0xF8000;
 // A "Zelto30" whose profile byte here is zero was never set up: its factory makes no client.
 const int kZelto30SetUp = 0x3C7;
 
@@ -132,15 +133,15 @@ void languageArea(quint32 position, const QByteArray& bytes, Laid& laid)
     }
 }
 
-// An external flash that would parse: a header record in slot 0, a profile block of a set-up device.
+// An external flash that parses: a header record in slot 0, a data store whose frames and records lie where the
+// layout puts them, a profile block of a set-up device.
 QByteArray parsingFlash()
 {
-    QByteArray flash(kFlashSize, char(0xFF));
-    QByteArray slot(212, '\0');
-    qToLittleEndian<quint16>(0xAA55, slot.data());
-    flash.replace(0, slot.size(), slot);
-    flash.replace(kProfileBlock, 4096, QByteArray(4096, '\0'));
-    flash[kProfileBlock + kZelto30SetUp] = 1;
+    QByteArray profile(4096, '\0');
+    profile[kZelto30SetUp] = 1;
+    QByteArray flash = PSF1::deviceFlash(profile);
+    const QByteArray store = PSF1::recordedImage().bytes;
+    flash.replace(int(PSF1::kFlashBase), store.size(), store);
     return flash;
 }
 

@@ -33,6 +33,16 @@ const unsigned int kWorkoutLogList = 0x10;
 const unsigned int kSegmentList = 0x24;
 const unsigned int kSensorLogList = 0x18;
 
+// Where the records of each frame start in the image.
+const qint64 kPOIs = kPOIFrame + kPOITable;
+const qint64 kRoutes = kRouteFrame + kRouteTable;
+const qint64 kLaps = kRouteFrame + kLapTable;
+const qint64 kSegments = kTrackFrame + kSegmentList;
+const qint64 kSensorLogs = kSensorLogFrame + kSensorLogList;
+const qint64 kWorkouts = kWorkoutFrame + kWorkoutTable;
+const qint64 kIntervals = kWorkoutFrame + kIntervalTable;
+const qint64 kWorkoutLogs = kWorkoutLogFrame + kWorkoutLogList;
+
 // Distribution-header records, in header order.
 enum Frame { POI, Route, Workout, WorkoutLog, Track, SensorLog };
 
@@ -166,6 +176,32 @@ inline QByteArray workoutLog(quint32 next, quint32 routeOffset, quint16 count, c
 {
     return le32(1) + le32(2) + le32(next) + le32(routeOffset) + le16(count) + QByteArray(6, char(0xFF)) +
            hex(intervals);
+}
+
+// Three POIs; a recorded ride of two segments (the second with a sensor log and a summary lap), a planned route of
+// one segment and a recorded ride without segments; two workouts, the first with two intervals and a log.
+inline Image recordedImage()
+{
+    Image image = emptyImage();
+    image.put32(kPOIFrame, 3);
+    image.put(kPOIs, poi(121500000, 25035000, 0x07, "Summit") + poi(121400000, 25000000, 0x00, "Lake") +
+                         poi(-1000, -2000, 0x01, QByteArray(128, char(0x5A))));
+
+    image.put16(kRouteFrame + 8, 3);
+    image.put(kRoutes,
+              route("Morning", 0x01, 0, 1000, 64) + route("Plan", 0x02, 98, kNone) + route("Empty", 0x0D, kNone, 7000));
+    image.put(kLaps + 64, le32(1000) + le32(1100) + le32(3000) + hex("10 20 8C 9F 50 5A") + le16(180) + le16(400) +
+                              le16(12) + le16(11) + le16(500) + le32(100));
+    image.put(kSegments, segment(52, 2, kNone, "0100 0200 03 04 FFFF FFFF FF 01") +
+                             segment(kNone, 1, 0, "0A00 0B00 01 02", 0x1F, 4, 2000) +
+                             segment(kNone, 2, kNone, "0A00 F6FF 05 05 0100 0100 00 02", 0x06));
+    image.put(kSensorLogs, sensorLog(kNone, 0x09, 1, "10 F401"));
+
+    image.put8(kWorkoutFrame + 8, 2);
+    image.put(kWorkouts, workout("Tempo", 42, 0, 0) + workout("Rest", 43, kNone, kNone, 0x64, 0xE3));
+    image.put(kIntervals, interval(20, 0x21, 600) + interval(kNone, 0x2B, 300));
+    image.put(kWorkoutLogs, workoutLog(kNone, 0, 2, "0A000000 14000000 1E000000 28000000"));
+    return image;
 }
 
 // A whole 1 MB device flash that parses as a data store: the newest flash-header record in slot 0 (slot 1 free;

@@ -6,8 +6,7 @@
 #include <QVector>
 
 #include "psf/gen1/jxpsffield.h"
-
-class JXPSFView;
+#include "psf/gen1/jxpsfview.h"
 
 // Head of the POI frame: count (u32, erased = 0), table offset from the frame start (u32), 20 bytes of filler.
 class JXPSFPOIHeader : public JXPSFField
@@ -83,8 +82,8 @@ class JXPSFPOIFrame : public JXPSFField
     Q_OBJECT
 
 public:
-    // raw holds the frame's bytes from its header to the end of the image.
-    JXPSFPOIFrame(QByteArray* raw, JXPSFField* parent);
+    // raw holds the frame's bytes from its header to the end of the image; the POI table is cut to its area.
+    JXPSFPOIFrame(QByteArray* raw, JXPSFField* parent, const JXPSFTableArea& area = JXPSFTableArea());
     ~JXPSFPOIFrame() override;
 
     void loadHeader(QByteArray* raw);
@@ -98,6 +97,8 @@ public:
     QByteArray commit() override;
 
 private:
+    void loadPOIs(const JXPSFView& table);
+
     QPointer<JXPSFPOIHeader> m_header;
     QVector<QPointer<JXPSFPOI>> m_pois;
 };

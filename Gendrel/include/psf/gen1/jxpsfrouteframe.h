@@ -171,8 +171,11 @@ class JXPSFRouteFrame : public JXPSFField
     Q_OBJECT
 
 public:
-    // raw holds the frame's bytes from its header to the end of the image.
-    JXPSFRouteFrame(QByteArray* raw, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs, JXPSFField* parent);
+    // raw holds the frame's bytes from its header to the end of the image; the route and lap tables are cut to
+    // their areas.
+    JXPSFRouteFrame(QByteArray* raw, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs, JXPSFField* parent,
+                    const JXPSFTableArea& routeArea = JXPSFTableArea(),
+                    const JXPSFTableArea& lapArea = JXPSFTableArea());
     ~JXPSFRouteFrame() override;
 
     void loadHeader(QByteArray* raw);

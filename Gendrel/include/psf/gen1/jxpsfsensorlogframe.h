@@ -101,7 +101,8 @@ class JXPSFSensorLogFrame : public JXPSFField
 
 public:
     // raw holds the frame's bytes from its start to the end of the image.
-    JXPSFSensorLogFrame(QByteArray* raw, JXPSFField* parent);
+    // The log list is cut to its area.
+    JXPSFSensorLogFrame(QByteArray* raw, JXPSFField* parent, const JXPSFTableArea& area = JXPSFTableArea());
     ~JXPSFSensorLogFrame() override;
 
     unsigned int getLogOffset() const { return m_logOffset; }

@@ -220,7 +220,8 @@ class JXPSFTrackFrame : public JXPSFField
 
 public:
     // raw holds the frame's bytes from its start to the end of the image.
-    JXPSFTrackFrame(QByteArray* raw, JXPSFField* parent);
+    // The segment list is cut to its area.
+    JXPSFTrackFrame(QByteArray* raw, JXPSFField* parent, const JXPSFTableArea& area = JXPSFTableArea());
 
     unsigned int getSegListOffset() const { return m_segListOffset; }
     void setSegListOffset(unsigned int offset) { m_segListOffset = offset; }

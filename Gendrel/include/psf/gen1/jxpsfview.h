@@ -62,6 +62,30 @@ private:
     qint64 m_size = 0;
 };
 
+// Where the layout lets one table of an image lie. Tables are found through offsets in the frames' heads; a table
+// read through one is cut to its area, so that a damaged offset or count never makes the records of another area
+// into records of this one. Without a layout (a default area) nothing is cut.
+class JXPSFTableArea
+{
+public:
+    JXPSFTableArea() = default;
+    // what names the table in the warnings.
+    JXPSFTableArea(const char* begin, const char* end, const char* what)
+        : m_begin(begin), m_end(end > begin ? end : begin), m_what(what), m_bounded(true)
+    {
+    }
+
+    // The part of table (a view of the same image) inside the area: empty, with a warning, when the table starts
+    // outside it.
+    JXPSFView cut(const JXPSFView& table) const;
+
+private:
+    const char* m_begin = nullptr;
+    const char* m_end = nullptr;
+    const char* m_what = nullptr;
+    bool m_bounded = false;
+};
+
 // The writing side over an image held in a QByteArray: a write that would cross the image's end writes nothing and
 // returns false, so a write-back never grows or overruns the image. The image is detached once, on construction.
 class JXPSFViewWriter

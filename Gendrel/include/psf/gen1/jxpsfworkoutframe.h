@@ -68,7 +68,8 @@ class JXPSFWorkoutLogFrame : public JXPSFField
 
 public:
     // raw holds the frame's bytes from its start to the end of the image.
-    JXPSFWorkoutLogFrame(QByteArray* raw, JXPSFField* parent);
+    // The list is cut to its area.
+    JXPSFWorkoutLogFrame(QByteArray* raw, JXPSFField* parent, const JXPSFTableArea& area = JXPSFTableArea());
 
     unsigned int getListOffset() const { return m_listOffset; }
     QByteArray* getLogRawData() { return &m_raw; }
@@ -210,7 +211,10 @@ class JXPSFWorkoutFrame : public JXPSFField
 
 public:
     // raw holds the frame's bytes from its header to the end of the image.
-    JXPSFWorkoutFrame(QByteArray* raw, JXPSFWorkoutLogFrame* logs, JXPSFField* parent);
+    // The workout and interval tables are cut to their areas.
+    JXPSFWorkoutFrame(QByteArray* raw, JXPSFWorkoutLogFrame* logs, JXPSFField* parent,
+                      const JXPSFTableArea& workoutArea = JXPSFTableArea(),
+                      const JXPSFTableArea& intervalArea = JXPSFTableArea());
     ~JXPSFWorkoutFrame() override;
 
     void loadWorkout(QByteArray* table, QByteArray* intervals, JXPSFWorkoutLogFrame* logs);

@@ -90,11 +90,11 @@ QByteArray JXPSFPOI::commit()
     return bytes;
 }
 
-JXPSFPOIFrame::JXPSFPOIFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)
+JXPSFPOIFrame::JXPSFPOIFrame(QByteArray* raw, JXPSFField* parent, const JXPSFTableArea& area) : JXPSFField(raw, parent)
 {
     loadHeader(raw);
-    const JXPSFView area(raw);
-    loadPOIs(area.data(), int(area.size()));
+    if (m_header)
+        loadPOIs(area.cut(JXPSFView(raw).sub(m_header->getOffset())));
 }
 
 JXPSFPOIFrame::~JXPSFPOIFrame()
@@ -112,17 +112,21 @@ void JXPSFPOIFrame::loadHeader(QByteArray* raw)
 
 void JXPSFPOIFrame::loadPOIs(const char* frameStart, int size)
 {
+    if (m_header)
+        loadPOIs(JXPSFView(frameStart, size).sub(m_header->getOffset()));
+}
+
+void JXPSFPOIFrame::loadPOIs(const JXPSFView& table)
+{
     if (!m_header)
         return;
-    const JXPSFView frame(frameStart, size);
-    const qint64 table = m_header->getOffset();
     for (unsigned int i = 0; i < m_header->getCount(); ++i) {
-        const qint64 offset = table + qint64(i) * JXPSFPOI::RecordSize;
-        if (!frame.contains(offset, JXPSFPOI::RecordSize)) {
+        const qint64 offset = qint64(i) * JXPSFPOI::RecordSize;
+        if (!table.contains(offset, JXPSFPOI::RecordSize)) {
             JX_WARNING << "POI table holds" << i << "of" << m_header->getCount() << "records";
             break;
         }
-        m_pois.append(new JXPSFPOI(frame.sub(offset, JXPSFPOI::RecordSize)));
+        m_pois.append(new JXPSFPOI(table.sub(offset, JXPSFPOI::RecordSize)));
     }
     // The count written back is the count of POIs held, never one the table could not give.
     m_header->setCount(unsigned(m_pois.size()));

@@ -24,6 +24,20 @@ QByteArray frameBytes(const QByteArray& image, const JXPSFManagementHeaderRecord
     return QByteArray::fromRawData(image.constData() + offset, int(image.size() - offset));
 }
 
+using Def = flash_header_def;
+
+// Where the layout lets a table lie in the image: from its start word for its size word, never past its area's
+// end nor outside the image.
+JXPSFTableArea tableArea(const QByteArray& image, const flash_header_def& def, Def::Word start, Def::Word size,
+                         Def::Word areaEnd, const char* what)
+{
+    const qint64 base = def.words[Def::ImageAddress];
+    const qint64 begin = qBound<qint64>(0, qint64(def.words[start]) - base, image.size());
+    const qint64 end = qBound<qint64>(
+        begin, qMin(qint64(def.words[start]) + def.words[size], qint64(def.words[areaEnd])) - base, image.size());
+    return JXPSFTableArea(image.constData() + begin, image.constData() + end, what);
+}
+
 } // namespace
 
 JXPSFReader::JXPSFReader(QByteArray* raw, QObject* parent) : QObject(parent)
@@ -47,18 +61,34 @@ JXPSF* JXPSFReader::getPSF(QByteArray* image, void* flashHeader, flash_header_de
     root->setFlashHeaderDef(def);
     const JXPSFDistHeader* header = root->getDistHeader();
 
-    QByteArray sensorLogBytes = frameBytes(*image, header->SensorLogMHRData());
-    JXPSFSensorLogFrame* sensorLogs = new JXPSFSensorLogFrame(&sensorLogBytes, nullptr);
-    QByteArray poiBytes = frameBytes(*image, header->POIMHRData());
-    JXPSFPOIFrame* pois = new JXPSFPOIFrame(&poiBytes, nullptr);
-    QByteArray trackBytes = frameBytes(*image, header->TracerDataMHRData());
-    JXPSFTrackFrame* tracks = new JXPSFTrackFrame(&trackBytes, nullptr);
-    QByteArray routeBytes = frameBytes(*image, header->RouteMHRData());
-    JXPSFRouteFrame* routes = new JXPSFRouteFrame(&routeBytes, tracks, sensorLogs, nullptr);
-    QByteArray workoutLogBytes = frameBytes(*image, header->WorkoutLogMHRData());
-    JXPSFWorkoutLogFrame* workoutLogs = new JXPSFWorkoutLogFrame(&workoutLogBytes, nullptr);
-    QByteArray workoutBytes = frameBytes(*image, header->WorkoutMHRData());
-    JXPSFWorkoutFrame* workouts = new JXPSFWorkoutFrame(&workoutBytes, workoutLogs, nullptr);
+    // Each table is read only inside its layout area, whatever the frames' heads say.
+    const QByteArray& bytes = *image;
+    QByteArray sensorLogBytes = frameBytes(bytes, header->SensorLogMHRData());
+    JXPSFSensorLogFrame* sensorLogs = new JXPSFSensorLogFrame(
+        &sensorLogBytes, nullptr,
+        tableArea(bytes, def, Def::SensorLogTableStart, Def::SensorLogTableSize, Def::SensorLogAreaEnd, "sensor-log"));
+    QByteArray poiBytes = frameBytes(bytes, header->POIMHRData());
+    JXPSFPOIFrame* pois = new JXPSFPOIFrame(
+        &poiBytes, nullptr, tableArea(bytes, def, Def::POITableStart, Def::POITableSize, Def::POIAreaEnd, "POI"));
+    QByteArray trackBytes = frameBytes(bytes, header->TracerDataMHRData());
+    JXPSFTrackFrame* tracks = new JXPSFTrackFrame(
+        &trackBytes, nullptr,
+        tableArea(bytes, def, Def::TrackTableStart, Def::TrackTableSize, Def::TrackAreaEnd, "segment-list"));
+    QByteArray routeBytes = frameBytes(bytes, header->RouteMHRData());
+    JXPSFRouteFrame* routes = new JXPSFRouteFrame(
+        &routeBytes, tracks, sensorLogs, nullptr,
+        tableArea(bytes, def, Def::RouteTableStart, Def::RouteTableSize, Def::RouteAreaEnd, "route"),
+        tableArea(bytes, def, Def::LapAreaStart, Def::LapAreaSize, Def::LapAreaEnd, "lap"));
+    QByteArray workoutLogBytes = frameBytes(bytes, header->WorkoutLogMHRData());
+    JXPSFWorkoutLogFrame* workoutLogs =
+        new JXPSFWorkoutLogFrame(&workoutLogBytes, nullptr,
+                                 tableArea(bytes, def, Def::WorkoutLogTableStart, Def::WorkoutLogTableSize,
+                                           Def::WorkoutLogAreaEnd, "workout-log"));
+    QByteArray workoutBytes = frameBytes(bytes, header->WorkoutMHRData());
+    JXPSFWorkoutFrame* workouts = new JXPSFWorkoutFrame(
+        &workoutBytes, workoutLogs, nullptr,
+        tableArea(bytes, def, Def::WorkoutTableStart, Def::WorkoutTableSize, Def::WorkoutAreaEnd, "workout"),
+        tableArea(bytes, def, Def::IntervalAreaStart, Def::IntervalAreaSize, Def::IntervalAreaEnd, "interval"));
 
     root->setPOIFrame(pois);
     root->setTrackFrame(tracks);

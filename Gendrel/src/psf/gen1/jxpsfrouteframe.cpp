@@ -233,7 +233,7 @@ void JXPSFRoute::getStartEndPoint(JXPSFRoute* route, unsigned int& startLat, uns
 }
 
 JXPSFRouteFrame::JXPSFRouteFrame(QByteArray* raw, JXPSFTrackFrame* tracks, JXPSFSensorLogFrame* logs,
-                                 JXPSFField* parent)
+                                 JXPSFField* parent, const JXPSFTableArea& routeArea, const JXPSFTableArea& lapArea)
     : JXPSFField(raw, parent)
 {
     const JXPSFView frame(raw);
@@ -242,8 +242,8 @@ JXPSFRouteFrame::JXPSFRouteFrame(QByteArray* raw, JXPSFTrackFrame* tracks, JXPSF
         JX_DEBUG << "no Route header";
         return;
     }
-    loadRoutes(frame.sub(m_header->getRteTblOffset()), tracks, logs);
-    loadLaps(frame.sub(m_header->getLapTblOffset()));
+    loadRoutes(routeArea.cut(frame.sub(m_header->getRteTblOffset())), tracks, logs);
+    loadLaps(lapArea.cut(frame.sub(m_header->getLapTblOffset())));
 }
 
 JXPSFRouteFrame::~JXPSFRouteFrame()

@@ -130,11 +130,12 @@ void JXPSFSensorLog::parse(const JXPSFView& log, int maxSamples)
     setSizeInRawData(unsigned(qMin<qint64>(at, log.size())));
 }
 
-JXPSFSensorLogFrame::JXPSFSensorLogFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)
+JXPSFSensorLogFrame::JXPSFSensorLogFrame(QByteArray* raw, JXPSFField* parent, const JXPSFTableArea& area)
+    : JXPSFField(raw, parent)
 {
     const JXPSFView frame(raw);
     m_logOffset = frame.u32(kListOffset);
-    const JXPSFView list = frame.sub(m_logOffset);
+    const JXPSFView list = area.cut(frame.sub(m_logOffset));
     // One copy per frame; records are read in place from it.
     m_raw = QByteArray(list.data(), int(list.size()));
     m_budget = m_raw.size();

@@ -265,11 +265,12 @@ unsigned int JXPSFTrack::finalize(QByteArray& out, unsigned int pos, bool hasNex
     return end;
 }
 
-JXPSFTrackFrame::JXPSFTrackFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)
+JXPSFTrackFrame::JXPSFTrackFrame(QByteArray* raw, JXPSFField* parent, const JXPSFTableArea& area)
+    : JXPSFField(raw, parent)
 {
     const JXPSFView frame(raw);
     m_segListOffset = frame.u32(kSegListOffset);
-    const JXPSFView list = frame.sub(m_segListOffset);
+    const JXPSFView list = area.cut(frame.sub(m_segListOffset));
     // One copy per frame; segments are read in place from it.
     m_raw = QByteArray(list.data(), int(list.size()));
     m_budget = m_raw.size();

@@ -106,11 +106,12 @@ const QVector<QPointer<JXPSFIntervalLog>>& JXPSFWorkoutLog::getIntervalLogs() co
     return m_intervalLogs;
 }
 
-JXPSFWorkoutLogFrame::JXPSFWorkoutLogFrame(QByteArray* raw, JXPSFField* parent) : JXPSFField(raw, parent)
+JXPSFWorkoutLogFrame::JXPSFWorkoutLogFrame(QByteArray* raw, JXPSFField* parent, const JXPSFTableArea& area)
+    : JXPSFField(raw, parent)
 {
     const JXPSFView frame(raw);
     m_listOffset = frame.u32(kListOffset);
-    const JXPSFView list = frame.sub(m_listOffset);
+    const JXPSFView list = area.cut(frame.sub(m_listOffset));
     m_raw = QByteArray(list.data(), int(list.size()));
     m_budget = m_raw.size();
 }
@@ -233,7 +234,8 @@ void JXPSFWorkout::loadWorkoutLog(JXPSFWorkoutLogFrame* logs)
         m_workoutLogs += logs->loadChain(m_logOffset);
 }
 
-JXPSFWorkoutFrame::JXPSFWorkoutFrame(QByteArray* raw, JXPSFWorkoutLogFrame* logs, JXPSFField* parent)
+JXPSFWorkoutFrame::JXPSFWorkoutFrame(QByteArray* raw, JXPSFWorkoutLogFrame* logs, JXPSFField* parent,
+                                     const JXPSFTableArea& workoutArea, const JXPSFTableArea& intervalArea)
     : JXPSFField(raw, parent)
 {
     const JXPSFView frame(raw);
@@ -241,7 +243,7 @@ JXPSFWorkoutFrame::JXPSFWorkoutFrame(QByteArray* raw, JXPSFWorkoutLogFrame* logs
     m_intervalTblOffset = frame.u32(kIntervalTblOffset);
     const quint8 count = frame.u8(kWorkoutCount);
     m_workoutCount = count == 0xFF ? 0 : count;
-    loadWorkout(frame.sub(m_workoutTblOffset), frame.sub(m_intervalTblOffset), logs);
+    loadWorkout(workoutArea.cut(frame.sub(m_workoutTblOffset)), intervalArea.cut(frame.sub(m_intervalTblOffset)), logs);
 }
 
 JXPSFWorkoutFrame::~JXPSFWorkoutFrame()

@@ -20,46 +20,10 @@ namespace {
 
 const char* const kVersion = "1.4.x.x";
 
-// Where the fixture's records lie in the image.
-const qint64 kPOIs = kPOIFrame + kPOITable;
-const qint64 kRoutes = kRouteFrame + kRouteTable;
-const qint64 kLaps = kRouteFrame + kLapTable;
-const qint64 kSegments = kTrackFrame + kSegmentList;
-const qint64 kSensorLogs = kSensorLogFrame + kSensorLogList;
-const qint64 kWorkouts = kWorkoutFrame + kWorkoutTable;
-const qint64 kIntervals = kWorkoutFrame + kIntervalTable;
-const qint64 kWorkoutLogs = kWorkoutLogFrame + kWorkoutLogList;
-
 // Flash header block fields.
 const int kPOIFree = 0x42, kPOIEnd = 0x48, kWorkoutFree = 0x4C, kWorkoutStart = 0x50, kWorkoutEnd = 0x54,
           kRouteFree = 0x58, kRouteEnd = 0x60, kIntervalFree = 0x70, kIntervalEnd = 0x78, kTrackFree = 0x88,
           kTrackEnd = 0x90;
-
-// Three POIs; a recorded ride of two segments (the second with a sensor log and a summary lap), a planned route of
-// one segment and a recorded ride without segments; two workouts, the first with two intervals and a log.
-Image recordedImage()
-{
-    Image image = emptyImage();
-    image.put32(kPOIFrame, 3);
-    image.put(kPOIs, poi(121500000, 25035000, 0x07, "Summit") + poi(121400000, 25000000, 0x00, "Lake") +
-                         poi(-1000, -2000, 0x01, QByteArray(128, char(0x5A))));
-
-    image.put16(kRouteFrame + 8, 3);
-    image.put(kRoutes,
-              route("Morning", 0x01, 0, 1000, 64) + route("Plan", 0x02, 98, kNone) + route("Empty", 0x0D, kNone, 7000));
-    image.put(kLaps + 64, le32(1000) + le32(1100) + le32(3000) + hex("10 20 8C 9F 50 5A") + le16(180) + le16(400) +
-                              le16(12) + le16(11) + le16(500) + le32(100));
-    image.put(kSegments, segment(52, 2, kNone, "0100 0200 03 04 FFFF FFFF FF 01") +
-                             segment(kNone, 1, 0, "0A00 0B00 01 02", 0x1F, 4, 2000) +
-                             segment(kNone, 2, kNone, "0A00 F6FF 05 05 0100 0100 00 02", 0x06));
-    image.put(kSensorLogs, sensorLog(kNone, 0x09, 1, "10 F401"));
-
-    image.put8(kWorkoutFrame + 8, 2);
-    image.put(kWorkouts, workout("Tempo", 42, 0, 0) + workout("Rest", 43, kNone, kNone, 0x64, 0xE3));
-    image.put(kIntervals, interval(20, 0x21, 600) + interval(kNone, 0x2B, 300));
-    image.put(kWorkoutLogs, workoutLog(kNone, 0, 2, "0A000000 14000000 1E000000 28000000"));
-    return image;
-}
 
 std::unique_ptr<JXPSF> read(QByteArray& image, void* flashHeader = nullptr, flash_header_def def = definition())
 {
@@ -178,6 +142,7 @@ private slots:
     void badImages();
     void misplacedOffsets_data();
     void misplacedOffsets();
+    void countsPastTheirTables();
     void recordsThatDoNotFit_data();
     void recordsThatDoNotFit();
     void selfLinksKeepTheOthers_data();
@@ -233,11 +198,16 @@ void TestJXPSF::readsEveryFrame()
 
 void TestJXPSF::framesOutOfImageOrder()
 {
-    // The sensor-log frame moved before the POI frame, its list right after its head.
+    // The sensor-log frame moved before the POI frame, its list right after its head, where the layout puts it.
     Image image = recordedImage();
     image.setFrame(SensorLog, 0xC0);
     image.put(0xC0, le32(4) + sensorLog(kNone, 0x01, 2, "21 22"));
-    std::unique_ptr<JXPSF> root = read(image.bytes);
+    flash_header_def def = definition();
+    def.words[flash_header_def::SensorLogAreaStart] = kFlashBase + 0xC0;
+    def.words[flash_header_def::SensorLogTableStart] = kFlashBase + 0xC4;
+    def.words[flash_header_def::SensorLogAreaEnd] = kFlashBase + 0x154;
+    def.words[flash_header_def::SensorLogTableSize] = 0x90;
+    std::unique_ptr<JXPSF> root = read(image.bytes, nullptr, def);
     const JXPSFTrack* second = root->getRouteFrame()->getRoutes()->at(0)->getTracks().at(1);
     QCOMPARE(second->getSensorLogs().at(0)->getPoints().size(), 2);
     QCOMPARE(second->getSensorLogs().at(0)->getPoints().at(1)->getSpeed(), uchar(0x22));
@@ -344,8 +314,10 @@ void TestJXPSF::workoutBudget()
     QCOMPARE(workouts->size(), 3);
     QCOMPARE(root->getWorkoutFrame()->getWorkoutCount(), uchar(3));
 
-    def.words[9] = 152;
+    // A layout whose workout table holds one record, given after loading: the reader itself reads no more.
     std::unique_ptr<JXPSF> tight = read(image, nullptr, def);
+    def.words[9] = 152;
+    tight->setFlashHeaderDef(def);
     QVERIFY(tight->removeOverWorkouts());
     QCOMPARE(tight->getWorkoutFrame()->getWorkouts()->size(), 1);
     QVERIFY(!tight->removeOverWorkouts());
@@ -667,34 +639,56 @@ void TestJXPSF::badImages()
 void TestJXPSF::misplacedOffsets_data()
 {
     QTest::addColumn<Mutation>("mutate");
+    // What is read: POIs, routes, segments, workouts, intervals. Nothing of another area is taken for records.
+    QTest::addColumn<QVector<int>>("read");
 
     QTest::newRow("route table on the lap table")
-        << Mutation([](Image& image) { image.put32(kRouteFrame, kLapTable); });
+        << Mutation([](Image& image) { image.put32(kRouteFrame, kLapTable); }) << QVector<int>{3, 0, 0, 2, 2};
     QTest::newRow("route frame on the sensor-log frame") << Mutation([](Image& image) {
         image.setFrame(Route, kSensorLogFrame);
         image.put(kSensorLogFrame, le32(kSensorLogList) + le32(0x40) + le16(1));
-    });
+    }) << QVector<int>{3, 0, 0, 2, 2};
     QTest::newRow("POI table on the route table")
-        << Mutation([](Image& image) { image.put32(kPOIFrame + 4, kRoutes - kPOIFrame); });
+        << Mutation([](Image& image) { image.put32(kPOIFrame + 4, kRoutes - kPOIFrame); })
+        << QVector<int>{0, 3, 3, 2, 2};
     QTest::newRow("interval table on the workout-log frame")
-        << Mutation([](Image& image) { image.put32(kWorkoutFrame + 4, kWorkoutLogFrame - kWorkoutFrame); });
+        << Mutation([](Image& image) { image.put32(kWorkoutFrame + 4, kWorkoutLogFrame - kWorkoutFrame); })
+        << QVector<int>{3, 3, 3, 2, 0};
     QTest::newRow("segment list before the track area")
-        << Mutation([](Image& image) { image.put32(kTrackFrame, 0); });
+        << Mutation([](Image& image) { image.put32(kTrackFrame, 0); }) << QVector<int>{3, 3, 0, 2, 2};
 }
 
 void TestJXPSF::misplacedOffsets()
 {
     QFETCH(Mutation, mutate);
+    QFETCH(QVector<int>, read);
 
     Image image = recordedImage();
     mutate(image);
     QByteArray block(256, char(0x11));
-    std::unique_ptr<JXPSF> root = read(image.bytes, block.data());
+    std::unique_ptr<JXPSF> root = ::read(image.bytes, block.data());
     QVERIFY(root);
+    const Counts counts = count(root.get());
+    QCOMPARE((QVector<int>{counts.pois, counts.routes, counts.segments, counts.workouts, counts.intervals}), read);
     QByteArray copy = image.bytes;
     QVERIFY(!root->finalize(copy));
     QCOMPARE(copy, image.bytes);
     QCOMPARE(block, QByteArray(256, char(0x11)));
+}
+
+// Counts larger than their tables can hold read only the records inside the tables' areas.
+void TestJXPSF::countsPastTheirTables()
+{
+    Image image = emptyImage();
+    image.put32(kPOIFrame, 0xFFFFFFFE);
+    image.put16(kRouteFrame + 8, 0xFFFE);
+    image.put8(kWorkoutFrame + 8, 0xFE);
+    std::unique_ptr<JXPSF> root = read(image.bytes);
+    const Counts counts = count(root.get());
+    // Table sizes 0xB90, 0x81CC and 0x1268 bytes, records of 148, 156 and 152.
+    QCOMPARE(counts.pois, 20);
+    QCOMPARE(counts.routes, 213);
+    QCOMPARE(counts.workouts, 31);
 }
 
 // Records their areas cannot hold are left out; the counts written are those of the records on the image, and
@@ -727,9 +721,11 @@ void TestJXPSF::recordsThatDoNotFit()
 
     Image image = recordedImage();
     mutate(image);
+    // The smaller layout is given after loading: the reader would not read what it cannot hold.
+    std::unique_ptr<JXPSF> root = read(image.bytes);
     flash_header_def def = definition();
     def.words[sizeWord] = size;
-    std::unique_ptr<JXPSF> root = read(image.bytes, nullptr, def);
+    root->setFlashHeaderDef(def);
     root->getRouteFrame()->getRoutes()->prepend(newRoute({50}));
     root->getRouteFrame()->getHeader()->setRouteCount(4);
     QByteArray copy = image.bytes;

@@ -33,14 +33,6 @@ using namespace PSF1;
 
 namespace {
 
-const qint64 kPOIs = kPOIFrame + kPOITable;
-const qint64 kRoutes = kRouteFrame + kRouteTable;
-const qint64 kLaps = kRouteFrame + kLapTable;
-const qint64 kSegments = kTrackFrame + kSegmentList;
-const qint64 kSensorLogs = kSensorLogFrame + kSensorLogList;
-const qint64 kWorkouts = kWorkoutFrame + kWorkoutTable;
-const qint64 kIntervals = kWorkoutFrame + kIntervalTable;
-const qint64 kWorkoutLogs = kWorkoutLogFrame + kWorkoutLogList;
 const int kRouteLapOffset = 144;
 const int kRouteLapCount = 148;
 
