@@ -248,8 +248,11 @@ protected:
     bool loadPSFFrame(int offset, quint32 size);
     // Writes the pages of [offset, offset + size) not yet in written.
     bool savePSFFrame(int offset, quint32 size, QSet<int>& written);
-    // The full device flash appended to path; false when a read or the file fails.
-    bool dumpExtFlash(const QString& path);
+    // The full device flash appended to path, and handed out in read when given; false when a read or the file
+    // fails (read stays empty when the read failed).
+    bool dumpExtFlash(const QString& path, QByteArray* read = nullptr);
+    // Whether flash, as read back after a save, holds every range the save wrote as the image has it.
+    bool holdsSavedRanges(const QByteArray& flash) const;
     // "zelto40flash.jx<version>.dat": the dumps of the flash that the write-back and the exports append to, in the
     // user-data folder, and its copy's name in the upload package.
     static QString flashDumpName();
@@ -267,6 +270,8 @@ protected:
     QByteArray m_languageBuffer;
     std::unique_ptr<JXPSF_1_5> m_psf;
     QSet<int> m_loadedPages;
+    // The ranges the last save wrote.
+    QVector<Range> m_savedRanges;
     bool m_loaded[FrameCount] = {};
     int m_userAge = 30;
     QString m_userSex = QStringLiteral("1");

@@ -523,6 +523,7 @@ bool JXPSFDevice::save()
         else if (!frameRange(writes[i].frame, writes[i].range, ranges[i]))
             return false;
     }
+    m_savedRanges.clear();
     if (!eraseFlash())
         return false;
     m_flashInfo->flushFlashHeader();
@@ -534,8 +535,23 @@ bool JXPSFDevice::save()
             JX_CRITICAL << writes[i].failure;
             result = false;
         }
+        m_savedRanges.append(ranges[i]);
     }
     return result;
+}
+
+bool JXPSFDevice::holdsSavedRanges(const QByteArray& flash) const
+{
+    if (flash.size() != m_image.size())
+        return false;
+    for (const Range& range : m_savedRanges) {
+        if (std::memcmp(flash.constData() + range.start, m_image.constData() + range.start, range.end - range.start) !=
+            0) {
+            JX_CRITICAL << "the device does not hold what was written to" << range.start << "to" << range.end;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool JXPSFDevice::saveToFile(QString path)
@@ -568,13 +584,15 @@ bool JXPSFDevice::loadFromFile(QString path)
     return true;
 }
 
-bool JXPSFDevice::dumpExtFlash(const QString& path)
+bool JXPSFDevice::dumpExtFlash(const QString& path, QByteArray* read)
 {
     QByteArray flash(m_image.size(), char(0xFF));
     if (!readFlashBlocks(flash.data(), AreaReadExtFlash, flash.size(), int(PageSize), 0)) {
         JX_CRITICAL << "fail to readFlashBlocks for saveExtFlashToFile" << path;
         return false;
     }
+    if (read)
+        *read = flash;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         JX_CRITICAL << "fail to write file for saveExtFlashToFile" << path << ":" << file.errorString();
@@ -632,10 +650,18 @@ bool JXPSFDevice::_finalize()
     // Without a copy of the flash as it was, nothing is erased.
     if (!dumpExtFlash(path))
         return false;
-    const bool result = save();
-    // The copy after the write-back only helps to diagnose it: the outcome is the save's.
-    dumpExtFlash(path);
-    return result;
+    const bool saved = save();
+    // The copy after the write-back helps to diagnose it, and it is the read-back: a device can take writes that it
+    // does not keep.
+    QByteArray after;
+    dumpExtFlash(path, &after);
+    if (!saved)
+        return false;
+    if (after.isEmpty()) {
+        JX_CRITICAL << "the written flash could not be read back";
+        return false;
+    }
+    return holdsSavedRanges(after);
 }
 
 bool JXPSFDevice::_restoreFactory(QString folder)
