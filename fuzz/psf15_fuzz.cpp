@@ -16,9 +16,11 @@
 // written: the pages wholly outside them are read-only, so that a write there stops the run at the writing
 // instruction, and the bytes of the pages that an area boundary cuts must be unchanged afterwards.
 //
-// Speed: each layout has an image of its own, laid out once; between inputs only the areas that the last input
-// changed are copied back, and no image is copied or compared whole. Warnings are turned off, so that the library
-// does not even work them out.
+// Speed: each layout has an image of its own, laid out once, with a guard of its own whose page protection stays
+// from one step, phase and input to the next, so that only the pages whose protection changes are touched. Between
+// phases only the areas that the last operations may have written and the last input's bytes are restored, and of
+// those only the chunks that differ from the pristine image are copied back (and opened for writing); no image is
+// copied or compared whole. Warnings are turned off, so that the library does not even work them out.
 
 #include <QLoggingCategory>
 #include <QtEndian>
@@ -151,7 +153,7 @@ const int kRouteDeletionAreas =
 // them cost time.
 #define JX_NO_COVERAGE __attribute__((no_sanitize("coverage")))
 
-// What a write fault inside the guarded image reports; the image is left writable otherwise.
+// What a write fault inside the guarded image reports while a step is open.
 struct FaultReport
 {
     const char* imageStart = nullptr;
@@ -168,7 +170,8 @@ void writeError(const char* text)
 }
 
 // Names the broken check, then hands the fault back: the instruction faults again and the sanitizer reports it with
-// the writer's stack, as any other crash.
+// the writer's stack, as any other crash. A fault while no step is open is the harness's own write to a page it did
+// not open, which the sanitizer reports alone.
 JX_NO_COVERAGE void onFault(int, siginfo_t* info, void*)
 {
     const char* at = static_cast<const char*>(info->si_addr);
@@ -180,9 +183,25 @@ JX_NO_COVERAGE void onFault(int, siginfo_t* info, void*)
     sigaction(SIGSEGV, &faultReport.previous, nullptr);
 }
 
-// The areas each operation of an input may write. While one runs, the image's pages that lie wholly outside them are
-// read-only; the bytes of the pages an area boundary cuts are kept before and compared after. Only the pages whose
-// protection differs from the last step's are changed: the protection calls took much of the time.
+// Once for the process, so that the handler to hand back to is never this one.
+JX_NO_COVERAGE void installFaultHandler()
+{
+    static const bool installed = [] {
+        struct sigaction action = {};
+        action.sa_sigaction = onFault;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        require(sigaction(SIGSEGV, &action, &faultReport.previous) == 0, "the fault handler is installed");
+        return true;
+    }();
+    (void)installed;
+}
+
+// The areas each operation of an input may write, over one image. While one runs, the image's pages that lie wholly
+// outside them are read-only; the bytes of the pages an area boundary cuts are kept before and compared after.
+// The protection stays as the last step left it across phases and inputs, and only the pages whose protection
+// differs from the last step's are changed: the protection calls took much of the time. Between phases the harness
+// opens what it writes itself (open).
 class Guard
 {
 public:
@@ -192,27 +211,23 @@ public:
         const char* what;
     };
 
-    JX_NO_COVERAGE Guard() : m_page(uintptr_t(sysconf(_SC_PAGESIZE)))
+    JX_NO_COVERAGE Guard(char* image, Layout layout)
+        : m_page(uintptr_t(sysconf(_SC_PAGESIZE))), m_image(image), m_layout(layout)
     {
-        struct sigaction action = {};
-        action.sa_sigaction = onFault;
-        action.sa_flags = SA_SIGINFO;
-        sigemptyset(&action.sa_mask);
-        require(sigaction(SIGSEGV, &action, &faultReport.previous) == 0, "the fault handler is installed");
-    }
-
-    JX_NO_COVERAGE void begin(char* image, Layout layout)
-    {
-        m_image = image;
-        m_layout = layout;
-        m_touched = 0;
-        // The whole pages of the image, which alone can be protected.
+        installFaultHandler();
+        // The whole pages of the image, which alone can be protected; all writable to start with.
         m_pagesStart = roundUp(uintptr_t(image));
         m_pagesEnd = uintptr_t(image + JXMemoryPSFStore::ImageSize) & ~(m_page - 1);
         const size_t pages = m_pagesEnd > m_pagesStart ? (m_pagesEnd - m_pagesStart) / m_page : 0;
         m_readOnly.assign(pages, 0);
         m_wanted.assign(pages, 0);
     }
+
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+    // Starts a phase: no area written yet.
+    JX_NO_COVERAGE void begin() { m_touched = 0; }
 
     JX_NO_COVERAGE void expect(const Step& step)
     {
@@ -261,13 +276,8 @@ public:
         m_touched |= m_step.allowed;
     }
 
-    // Ends the open step and makes the image writable again.
-    JX_NO_COVERAGE void finish()
-    {
-        check();
-        std::fill(m_wanted.begin(), m_wanted.end(), 0);
-        protect(m_wanted);
-    }
+    // Ends the open step and the phase; the pages keep their protection.
+    JX_NO_COVERAGE void finish() { check(); }
 
     // Ends the open step and opens one that may write what the steps since begin could.
     JX_NO_COVERAGE void release(const char* what)
@@ -278,6 +288,32 @@ public:
 
     // The areas that operations may have written since begin.
     JX_NO_COVERAGE int touched() const { return m_touched; }
+
+    // Makes the pages of image offsets [start, end) writable, for the harness to write them between phases.
+    JX_NO_COVERAGE void open(const Range& range)
+    {
+        if (range.start >= range.end)
+            return;
+        const uintptr_t base = uintptr_t(m_image);
+        const uintptr_t first = qMax((base + range.start) & ~(m_page - 1), m_pagesStart);
+        const uintptr_t last = qMin(roundUp(base + range.end), m_pagesEnd);
+        size_t page = first < last ? (first - m_pagesStart) / m_page : 0;
+        const size_t end = first < last ? (last - m_pagesStart) / m_page : 0;
+        while (page < end) {
+            if (!m_readOnly[page]) {
+                ++page;
+                continue;
+            }
+            size_t runEnd = page + 1;
+            while (runEnd < end && m_readOnly[runEnd])
+                ++runEnd;
+            require(mprotect(reinterpret_cast<void*>(m_pagesStart + page * m_page), (runEnd - page) * m_page,
+                             PROT_READ | PROT_WRITE) == 0,
+                    "the image's pages change protection");
+            std::fill(m_readOnly.begin() + page, m_readOnly.begin() + runEnd, 0);
+            page = runEnd;
+        }
+    }
 
 private:
     JX_NO_COVERAGE uintptr_t roundUp(uintptr_t address) const { return (address + m_page - 1) & ~(m_page - 1); }
@@ -327,8 +363,8 @@ private:
     }
 
     const uintptr_t m_page;
-    char* m_image = nullptr;
-    Layout m_layout = Layout::A;
+    char* const m_image;
+    const Layout m_layout;
     uintptr_t m_pagesStart = 0;
     uintptr_t m_pagesEnd = 0;
     Step m_step = {0, nullptr};
@@ -502,34 +538,113 @@ const QByteArray& pristineImage(Layout layout)
     return images[layout == Layout::A ? 0 : 1];
 }
 
-// One layout's image and what the last input that used it left there.
+// Restoring goes by chunks of this many bytes of the image.
+const unsigned int kChunk = 1024;
+
+// Per chunk of a layout's pristine image: whether all its bytes are erased (0xFF), as most of every table is.
+const std::vector<char>& erasedChunks(Layout layout)
+{
+    static const auto chunksOf = [](Layout of) {
+        const char* bytes = pristineImage(of).constData();
+        std::vector<char> erased(ImageSize / kChunk);
+        for (size_t chunk = 0; chunk < erased.size(); ++chunk)
+            erased[chunk] = std::all_of(bytes + chunk * kChunk, bytes + (chunk + 1) * kChunk,
+                                        [](char byte) { return byte == char(0xFF); });
+        return erased;
+    };
+    static const std::vector<char> chunks[2] = {chunksOf(Layout::A), chunksOf(Layout::B)};
+    return chunks[layout == Layout::A ? 0 : 1];
+}
+
+// Whether the bytes are all 0xFF, and whether they equal those at pristine. They read whole words without an early
+// exit, which the compiler vectorises when no sanitizer checks each; the bytes lie inside the images.
+__attribute__((no_sanitize("address", "undefined", "coverage"))) bool allErased(const char* bytes, size_t length)
+{
+    uint64_t all = ~uint64_t(0);
+    size_t at = 0;
+    for (; at + sizeof(all) <= length; at += sizeof(all)) {
+        uint64_t word;
+        memcpy(&word, bytes + at, sizeof(word));
+        all &= word;
+    }
+    for (; at < length; ++at)
+        all &= uint64_t(uint8_t(bytes[at])) | ~uint64_t(0xFF);
+    return all == ~uint64_t(0);
+}
+
+__attribute__((no_sanitize("address", "undefined", "coverage"))) bool sameBytes(const char* bytes, const char* pristine,
+                                                                                size_t length)
+{
+    uint64_t differ = 0;
+    size_t at = 0;
+    for (; at + sizeof(differ) <= length; at += sizeof(differ)) {
+        uint64_t word;
+        uint64_t was;
+        memcpy(&word, bytes + at, sizeof(word));
+        memcpy(&was, pristine + at, sizeof(was));
+        differ |= word ^ was;
+    }
+    for (; at < length; ++at)
+        differ |= uint8_t(bytes[at] ^ pristine[at]);
+    return differ == 0;
+}
+
+// One layout's image, its guard and what the last input that used it left there.
 struct Slot
 {
+    explicit Slot(Layout of) : layout(of), guard(store.bytes(), of) {}
+
+    const Layout layout;
     JXMemoryPSFStore store;
+    Guard guard;
     bool laidOut = false;
     int touched = 0;
     Range input{0, 0};
 };
 
-// Brings the slot's image to its layout's pristine image: every area an operation may have written and the bytes
-// the last input put are copied back; everything else was kept unchanged.
-JX_NO_COVERAGE void restore(Slot& slot, Layout layout)
+// Copies back the chunks of range that differ from the pristine image, opening their pages first. The library
+// erases whole tables, which the pristine image holds erased but for their first records: most chunks are only
+// read, against 0xFF.
+JX_NO_COVERAGE void restoreRange(Slot& slot, const Range& range)
 {
     char* image = slot.store.bytes();
-    const char* pristine = pristineImage(layout).constData();
+    const char* pristine = pristineImage(slot.layout).constData();
+    const std::vector<char>& erased = erasedChunks(slot.layout);
+    unsigned int at = range.start;
+    while (at < range.end) {
+        const unsigned int chunkEnd = qMin(range.end, (at / kChunk + 1) * kChunk);
+        const size_t length = chunkEnd - at;
+        if (erased[at / kChunk] ? !allErased(image + at, length) : !sameBytes(image + at, pristine + at, length)) {
+            slot.guard.open(Range{at, chunkEnd});
+            memcpy(image + at, pristine + at, length);
+        }
+        at = chunkEnd;
+    }
+}
+
+// Brings the slot's image to its layout's pristine image: every area an operation may have written and the bytes
+// the last input put are restored; everything else was kept unchanged.
+JX_NO_COVERAGE void restore(Slot& slot)
+{
     if (!slot.laidOut) {
-        memcpy(image, pristine, size_t(JXMemoryPSFStore::ImageSize));
+        slot.guard.open(Range{0, ImageSize});
+        memcpy(slot.store.bytes(), pristineImage(slot.layout).constData(), size_t(JXMemoryPSFStore::ImageSize));
         slot.laidOut = true;
         return;
     }
     for (int index = 0; index < AreaBits; ++index) {
-        if (slot.touched & (1 << index)) {
-            const Range range = areaRange(layout, index);
-            memcpy(image + range.start, pristine + range.start, range.end - range.start);
-        }
+        if (slot.touched & (1 << index))
+            restoreRange(slot, areaRange(slot.layout, index));
     }
-    memcpy(image + slot.input.start, pristine + slot.input.start, slot.input.end - slot.input.start);
+    restoreRange(slot, slot.input);
     slot.touched = 0;
+}
+
+// The input over the restored image; the harness's one other write between phases.
+JX_NO_COVERAGE void putInput(Slot& slot, const uint8_t* data, size_t length)
+{
+    slot.guard.open(slot.input);
+    memcpy(slot.store.bytes() + slot.input.start, data, length);
 }
 
 void run(const uint8_t* data, size_t size)
@@ -539,10 +654,10 @@ void run(const uint8_t* data, size_t size)
     const Layout layout = (data[0] & 0x80) ? Layout::B : Layout::A;
     const int area = (data[0] & 0x7F) % kAreas;
 
-    static Slot perLayout[2];
-    static Guard guard;
+    static Slot perLayout[2] = {Slot(Layout::A), Slot(Layout::B)};
     Slot& slot = perLayout[layout == Layout::A ? 0 : 1];
     JXMemoryPSFStore& store = slot.store;
+    Guard& guard = slot.guard;
 
     JXExtFlashInfo_2M info(&store);
     store.setFlashInfo(&info);
@@ -556,18 +671,18 @@ void run(const uint8_t* data, size_t size)
     const size_t length = qMin<size_t>(size - 1, end - start);
 
     // The pristine image with the input over it.
-    restore(slot, layout);
-    memcpy(image + start, data + 1, length);
+    restore(slot);
     slot.input = Range{start, start + unsigned(length)};
-    guard.begin(image, layout);
+    putInput(slot, data + 1, length);
+    guard.begin();
     runFrames(image, imageEnd, info, layout, guard);
     guard.finish();
     slot.touched = guard.touched();
 
     // The root goes through the image as the input left it, after the frames' own run.
-    restore(slot, layout);
-    memcpy(image + start, data + 1, length);
-    guard.begin(image, layout);
+    restore(slot);
+    putInput(slot, data + 1, length);
+    guard.begin();
     runRoot(store, info, data[size - 1] % kRootActions, guard);
     guard.finish();
     slot.touched = guard.touched();

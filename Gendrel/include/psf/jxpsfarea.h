@@ -1,6 +1,7 @@
 #ifndef JXPSFAREA_H
 #define JXPSFAREA_H
 
+#include <QSet>
 #include <QtEndian>
 #include <QtGlobal>
 
@@ -168,6 +169,49 @@ private:
 
     std::shared_ptr<JXPSFLoadBudget> m_budget;
     quint64 m_held = 0;
+};
+
+// The offsets a chain walk has been at, to end it where it loops. Most chains are a few records long: those are
+// kept in place, and only a longer chain pays for a hash set.
+class JXPSFVisitedOffsets
+{
+public:
+    // False when offset was there already.
+    bool insert(quint32 offset)
+    {
+        if (m_many.isEmpty()) {
+            for (int index = 0; index < m_count; ++index) {
+                if (m_few[index] == offset)
+                    return false;
+            }
+            if (m_count < Few) {
+                m_few[m_count++] = offset;
+                return true;
+            }
+            for (int index = 0; index < m_count; ++index)
+                m_many.insert(m_few[index]);
+        }
+        if (m_many.contains(offset))
+            return false;
+        m_many.insert(offset);
+        return true;
+    }
+    bool contains(quint32 offset) const
+    {
+        if (!m_many.isEmpty())
+            return m_many.contains(offset);
+        for (int index = 0; index < m_count; ++index) {
+            if (m_few[index] == offset)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    static const int Few = 16;
+    quint32 m_few[Few];
+    int m_count = 0;
+    QSet<quint32> m_many;
 };
 
 // Unaligned little-endian fields of a record, and the all-0xFF test for absent ones.

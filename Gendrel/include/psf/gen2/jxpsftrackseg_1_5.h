@@ -4,6 +4,7 @@
 #include <QVector>
 
 #include <deque>
+#include <memory>
 
 #include "psf/gen2/jxpsftrackpoint_1_5.h"
 #include "psf/jxpsfobject.h"
@@ -96,10 +97,11 @@ private:
 
     // m_count points lie back to back after the head, the last at m_lastOffset from it. Their views live by value
     // in a deque, which moves none of them when it grows, so that m_points and what createTrackPoint handed out stay
-    // valid.
+    // valid. The deque is made with the first view: an empty one already allocates, and most segments never get
+    // views.
     int m_count = 0;
     unsigned int m_lastOffset = 0;
-    std::deque<JXPSFTrackPoint_1_5> m_views;
+    std::unique_ptr<std::deque<JXPSFTrackPoint_1_5>> m_views;
     QVector<JXPSFTrackPoint_1_5*> m_points;
     bool m_viewsMade = false;
     JXPSFSensorLog_1_5* m_sensorLog = nullptr;

@@ -28,9 +28,11 @@ const quint8 kNameNextFlag = 0x02;
 const int kLargestPicture = 32768;
 
 // A name record as it will be stored, made in scratch memory so that its size is known before the image changes.
+// Text takes one byte a character; only a picture needs the room for the largest one.
 QByteArray renderName(const QString& text, const QString& code, bool bitFont)
 {
-    std::vector<char> scratch(JXPSFMultiLangString_1_5::HeadSize + size_t(text.size()) + kLargestPicture);
+    std::vector<char> scratch(JXPSFMultiLangString_1_5::HeadSize + size_t(text.size()) +
+                              (bitFont ? kLargestPicture : 0));
     JXPSFMultiLangString_1_5 name(scratch.data(), true);
     name.setString(text, code, bitFont, false);
     return QByteArray(scratch.data(), int(name.getBytesCount()));

@@ -1,7 +1,5 @@
 #include "psf/gen2/jxpsftrackframe_1_5.h"
 
-#include <QSet>
-
 #include <cstring>
 #include <vector>
 
@@ -41,7 +39,7 @@ void JXPSFTrackFrame_1_5::loadTrackSegs(JXPSFRoute_1_5* route)
     // Every segment takes 40 bytes at least, which bounds the walk; a chain that comes back to a segment it has read
     // ends there, so that a loop does not make copies of the same points until the bound.
     const unsigned int mostSteps = m_list.size() / JXPSFTrackSeg_1_5::HeadSize;
-    QSet<quint32> visited;
+    JXPSFVisitedOffsets visited;
     quint32 offset = route->getTrkOffset();
     for (unsigned int step = 0; step < mostSteps; ++step) {
         char* head = m_list.at(offset, JXPSFTrackSeg_1_5::HeadSize);
@@ -49,11 +47,10 @@ void JXPSFTrackFrame_1_5::loadTrackSegs(JXPSFRoute_1_5* route)
             JX_WARNING << "track segment offset" << offset << "lies outside the segment list; segments read:" << track.size();
             break;
         }
-        if (visited.contains(offset)) {
+        if (!visited.insert(offset)) {
             JX_WARNING << "track segment chain loops back to offset" << offset << "; segments read:" << track.size();
             break;
         }
-        visited.insert(offset);
         const char* listEnd = m_list.end();
         bool cut = false;
         auto* segment = share.load<JXPSFTrackSeg_1_5>(head, listEnd, JXPSFTrackSeg_1_5::HeadSize,

@@ -87,14 +87,17 @@ void JXPSFTrackSeg_1_5::makeViews()
     m_viewsMade = true;
     // Over the bytes as they are now, as the iterator reads them; never past the list end, whatever was written
     // since the load.
+    if (m_count == 0)
+        return;
+    m_views = std::make_unique<std::deque<JXPSFTrackPoint_1_5>>();
     m_points.reserve(m_count);
     char* next = m_data + HeadSize;
     for (int index = 0; index < m_count; ++index) {
         if (next >= m_end || quint64(m_end - next) < JXPSFTrackPoint_1_5::sizeOfClass(quint8(*next)))
             break;
-        m_views.emplace_back(next, false);
-        m_points.append(&m_views.back());
-        next += m_views.back().getBytesCount();
+        m_views->emplace_back(next, false);
+        m_points.append(&m_views->back());
+        next += m_views->back().getBytesCount();
     }
 }
 
@@ -172,8 +175,10 @@ JXPSFTrackPoint_1_5* JXPSFTrackSeg_1_5::createTrackPoint(JXExtFlashInfo_2M* info
         return nullptr;
     }
     makeViews();
-    m_views.emplace_back(point, true);
-    JXPSFTrackPoint_1_5* view = &m_views.back();
+    if (!m_views)
+        m_views = std::make_unique<std::deque<JXPSFTrackPoint_1_5>>();
+    m_views->emplace_back(point, true);
+    JXPSFTrackPoint_1_5* view = &m_views->back();
     setPntCount(getPntCount() + 1);
     m_points.append(view);
     ++m_count;

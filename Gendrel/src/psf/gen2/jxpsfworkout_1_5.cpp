@@ -1,6 +1,5 @@
 #include "psf/gen2/jxpsfworkout_1_5.h"
 
-#include <QSet>
 #include <QtEndian>
 
 #include <cstring>
@@ -89,14 +88,13 @@ void JXPSFWorkout_1_5::loadInterval(const JXPSFArea& intervalTable, unsigned int
 {
     qDeleteAll(m_intervals);
     m_intervals.clear();
-    QSet<unsigned int> visited;
+    JXPSFVisitedOffsets visited;
     unsigned int offset = getItvOffset();
     while (offset != None) {
-        if (visited.contains(offset)) {
+        if (!visited.insert(offset)) {
             JX_WARNING << "workout interval chain loops at" << offset << "; intervals kept:" << m_intervals.size();
             return;
         }
-        visited.insert(offset);
         char* record = intervalTable.at(offset, JXPSFInterval_1_5::RecordSize);
         if (!record) {
             JX_WARNING << "workout interval at" << offset

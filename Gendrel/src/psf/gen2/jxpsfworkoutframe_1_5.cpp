@@ -1,6 +1,5 @@
 #include "psf/gen2/jxpsfworkoutframe_1_5.h"
 
-#include <QSet>
 #include <QtEndian>
 
 #include <cstring>
@@ -72,7 +71,7 @@ void JXPSFWorkoutFrame_1_5::loadWorkouts()
     // chains together at most the interval table's records. Spending these budgets ends loops and overlaps.
     unsigned int bytesLeft = m_workoutTable.size();
     unsigned int intervalsLeft = m_intervalTable.size() / JXPSFInterval_1_5::RecordSize;
-    QSet<unsigned int> visited;
+    JXPSFVisitedOffsets visited;
     unsigned int offset = 0;
     for (unsigned int index = 0; index < count; ++index) {
         char* record = m_workoutTable.at(offset, JXPSFWorkout_1_5::RecordSize);

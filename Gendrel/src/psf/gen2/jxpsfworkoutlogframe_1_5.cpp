@@ -1,7 +1,6 @@
 #include "psf/gen2/jxpsfworkoutlogframe_1_5.h"
 
 #include <QHash>
-#include <QSet>
 #include <QtEndian>
 
 #include <cstring>
@@ -71,14 +70,13 @@ QVector<JXPSFWorkoutLog_1_5*> JXPSFWorkoutLogFrame_1_5::loadWorkoutLogs(const QV
     // budget ends loops and overlapping chains.
     quint64 bytesLeft = m_list.size();
     for (JXPSFWorkout_1_5* workout : qAsConst(workouts)) {
-        QSet<quint32> visited;
+        JXPSFVisitedOffsets visited;
         quint32 offset = workout->getWrkLogOffset();
         while (offset != kNone) {
-            if (visited.contains(offset)) {
+            if (!visited.insert(offset)) {
                 JX_WARNING << "workout-log chain loops at" << offset;
                 break;
             }
-            visited.insert(offset);
             char* head = m_list.at(offset, JXPSFWorkoutLog_1_5::HeadSize);
             if (!head) {
                 JX_WARNING << "workout log at" << offset << "lies outside the workout-log list";

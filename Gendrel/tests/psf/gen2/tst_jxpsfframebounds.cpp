@@ -161,6 +161,17 @@ private slots:
         Patches loop = oneRoute(0);
         loop.append({kTrack.tableStart, segmentHead(40, 0) + segmentHead(0, 0)});
         QTest::newRow("two segments loop") << loop << "segments" << 2;
+        // Longer chains keep what they have been at in a hash set: a loop back to a segment from before the switch
+        // and to one from after it.
+        for (const quint32 back : {3u, 18u}) {
+            Patches longLoop = oneRoute(0);
+            QByteArray chain;
+            for (quint32 index = 0; index < 20; ++index)
+                chain += segmentHead(index + 1 < 20 ? (index + 1) * 40 : back * 40, 0);
+            longLoop.append({kTrack.tableStart, chain});
+            QTest::newRow(qPrintable(QStringLiteral("twenty segments loop back to segment %1").arg(back)))
+                << longLoop << "segments" << 20;
+        }
         Patches pastEnd = oneRoute(kTrack.tableSize - 46);
         pastEnd.append({kTrack.tableStart + kTrack.tableSize - 46, segmentHead(None, 2) + QByteArray::fromHex("000000000000")});
         QTest::newRow("points past the list end") << pastEnd << "segments" << 0;
