@@ -28,6 +28,7 @@
 #include "jxrealmount.h"
 #include "jxsimulatedsystem.h"
 #include "jxtestpackage.h"
+#include "jxvirtualclock.h"
 #include "system/jxoperatingsystem.h"
 #include "system/jxplatform.h"
 
@@ -38,6 +39,33 @@ namespace {
 const QString kModel = QStringLiteral("Zelto99");
 
 // A device that runs something of the test's just before each image is copied, on the client's thread.
+// A device that garbles what was written: each time the clock is read, which the volume does before every read-back,
+// every file at the volume's root longer than 1040 bytes gets 16 bytes of 0xA5 at offset 1024, under whichever name.
+class GarblingClock : public JXVirtualClock
+{
+public:
+    explicit GarblingClock(const QString& volume) : m_volume(volume) {}
+
+    qint64 now() override
+    {
+        const QByteArray garbage(16, char(0xA5));
+        const off_t offset = 1024;
+        const QStringList names = QDir(m_volume).entryList(QDir::Files | QDir::Hidden);
+        for (const QString& name : names) {
+            const int fd = ::open(QFile::encodeName(m_volume + QLatin1Char('/') + name).constData(), O_WRONLY);
+            struct stat info = {};
+            if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > offset + garbage.size())
+                (void)::pwrite(fd, garbage.constData(), size_t(garbage.size()), offset);
+            if (fd >= 0)
+                ::close(fd);
+        }
+        return JXVirtualClock::now();
+    }
+
+private:
+    QString m_volume;
+};
+
 class HookedFitDevice : public JXFitDevice
 {
 public:
@@ -572,28 +600,7 @@ private slots:
         QVERIFY(writeFile(m_volume + QLatin1String("/os.bin"), "old image"));
         auto device = makeDevice(m_volume);
         device->setReadBackTiming(300, 20);
-        std::atomic<bool> stop{false};
-        // Garbles whatever large file is being written at the root, under whichever name.
-        std::thread garbling([&] {
-            const QByteArray garbage(16, char(0xA5));
-            const off_t offset = 1024;
-            while (!stop.load()) {
-                const QStringList names = QDir(m_volume).entryList(QDir::Files | QDir::Hidden);
-                for (const QString& name : names) {
-                    const int fd = ::open(QFile::encodeName(m_volume + QLatin1Char('/') + name).constData(), O_WRONLY);
-                    struct stat info = {};
-                    if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > offset + garbage.size())
-                        ::pwrite(fd, garbage.constData(), size_t(garbage.size()), offset);
-                    if (fd >= 0)
-                        ::close(fd);
-                }
-                std::this_thread::yield();
-            }
-        });
-        const auto join = qScopeGuard([&] {
-            stop = true;
-            garbling.join();
-        });
+        GarblingClock clock(m_volume);
 
         const Outcome outcome = runUpdateTotal(*device, writePackage(bytes));
         QVERIFY(outcome.finished && !outcome.ok);
