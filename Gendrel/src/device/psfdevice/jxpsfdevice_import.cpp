@@ -9,7 +9,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <memory>
 #include <vector>
 
 #include "../../../../core/include/location/ghlatlng.h"
@@ -94,83 +93,151 @@ bool stepFits(const Position& from, const Position& to)
            std::abs(qint64(to.stored.getLng()) - from.stored.getLng()) <= kLargestPositionStep;
 }
 
-// One segment's points with midpoints wherever neighbours differ by more than a point's deltas hold, built as a
-// new list in one pass. The midpoints made are owned here until the list is handed to its segment.
-struct DenseSegment
-{
-    GHGpxTrackSegment* segment = nullptr;
-    QVector<GHGpxTrackPoint*> points;
-    std::vector<std::unique_ptr<GHGpxTrackPoint>> made;
-};
-
-// The text with six decimals, as QString::number(value, 'f', 6) writes it, and the value read back from that text;
-// made without the locale machinery, since a long climb makes a midpoint every few metres.
-QString sixDecimals(double value, double& readBack)
+// The value as a GPX file with six decimals would give it back (QString::number(value, 'f', 6) read again), so
+// that a midpoint is stored as the first-generation import and an exported file would have it.
+double sixDecimals(double value)
 {
     char text[400]; // fixed notation of the largest double
     const std::to_chars_result written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
-    if (written.ec != std::errc()) {
-        const QString fallback = QString::number(value, 'f', 6);
-        readBack = fallback.toDouble();
-        return fallback;
-    }
-    readBack = 0.0;
+    if (written.ec != std::errc())
+        return QString::number(value, 'f', 6).toDouble();
+    double readBack = 0.0;
     std::from_chars(text, written.ptr, readBack);
-    return QString::fromLatin1(text, int(written.ptr - text));
+    return readBack;
 }
 
-// The budget counts the bytes the segments would take in the track table; false when it runs out or a segment
-// would count more points than its head can give back.
-bool densify(GHGpxTrackSegment* segment, const QVector<Position>& positions, quint64& bytesLeft, DenseSegment& out)
+Position midpoint(const Position& a, const Position& b)
 {
-    struct Pending
-    {
-        Position position;
-        GHGpxTrackPoint* point;
-    };
-    out.segment = segment;
-    out.points.reserve(segment->points.size());
-    std::vector<Pending> pending;
-    const auto take = [&](GHGpxTrackPoint* point) {
-        const quint64 size = out.points.isEmpty() ? JXPSFTrackSeg_1_5::HeadSize : kPointSize;
-        if (size > bytesLeft || quint64(out.points.size()) > JXPSFTrackSeg_1_5::MostPoints)
-            return false;
-        bytesLeft -= size;
-        out.points.append(point);
-        return true;
-    };
+    return Position(sixDecimals((a.lat + b.lat) / 2), sixDecimals((a.lon + b.lon) / 2),
+                    sixDecimals((a.ele + b.ele) / 2));
+}
+
+// Hands visit(position, source) every point the segment stores: the file's points, with midpoints (no source)
+// wherever neighbours differ by more than a point's deltas hold. Midpoints are made again for each walk rather than
+// kept: a long step in a small file can make tens of thousands. False as soon as visit is.
+template <typename Visit>
+bool forEachStoredPoint(const GHGpxTrackSegment& segment, const QVector<Position>& positions, Visit visit)
+{
+    // The halvings still owed between the last point handed out and the file's next one, nearest last.
+    std::vector<Position> pending;
     Position at;
-    for (int index = 0; index < segment->points.size(); ++index) {
-        GHGpxTrackPoint* point = segment->points.at(index);
+    for (int index = 0; index < segment.points.size(); ++index) {
+        const Position& next = positions.at(index);
         if (index > 0) {
             // Depth first, as midpoints inserted one at a time behind the current point would come out.
-            pending.assign(1, Pending{positions.at(index), point});
-            while (pending.size() > 1 || !stepFits(at, pending.back().position)) {
-                const Position target = pending.back().position;
+            pending.assign(1, next);
+            while (pending.size() > 1 || !stepFits(at, pending.back())) {
+                const Position target = pending.back();
                 if (!stepFits(at, target)) {
-                    auto mid = std::make_unique<GHGpxTrackPoint>();
-                    double lat = 0.0;
-                    double lon = 0.0;
-                    double ele = 0.0;
-                    mid->lat = sixDecimals((at.lat + target.lat) / 2, lat);
-                    mid->lon = sixDecimals((at.lon + target.lon) / 2, lon);
-                    mid->ele = sixDecimals((at.ele + target.ele) / 2, ele);
-                    pending.push_back(Pending{Position(lat, lon, ele), mid.get()});
-                    out.made.push_back(std::move(mid));
+                    pending.push_back(midpoint(at, target));
                     continue;
                 }
-                if (!take(pending.back().point))
+                if (!visit(target, nullptr))
                     return false;
                 at = target;
                 pending.pop_back();
             }
         }
-        if (!take(point))
+        if (!visit(next, segment.points.at(index)))
             return false;
-        at = positions.at(index);
+        at = next;
     }
     return true;
 }
+
+// Writes one track segment record a point at a time: the first point given is its start, the last its end.
+class SegmentWriter
+{
+public:
+    explicit SegmentWriter(JXExtFlashInfo_2M* info) : m_info(info) {}
+
+    // False when the store gives no record.
+    bool begin(JXPSF_1_5& store, JXPSFRoute_1_5* route, const GHGpxTrackSegment& segment, const GHGpxRoutePoint* start,
+               const GHGpxRoutePoint* end)
+    {
+        m_record = store.createTrackSeg(route);
+        m_points = 0;
+        if (!m_record) {
+            JX_WARNING << "the store made no track segment for a route";
+            return false;
+        }
+        // Milliseconds, of which the record keeps the low 32 bits: the device may rely on that value.
+        m_record->setTime(static_cast<unsigned int>(QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF));
+        m_record->setSWpt(false);
+        m_record->setEWpt(false);
+        m_record->setItvStart(false);
+        m_record->setItvEnd(false);
+        m_record->setTimeInterval(kTimeInterval);
+        m_record->setTimeType(kTimeType);
+        m_record->setBreakType(static_cast<unsigned char>(segment.breaktype.toInt() & 0xFF));
+        m_record->setActType(static_cast<unsigned char>(segment.acttype.toInt() & 0xFF));
+        if (start) {
+            const int type = start->type.toInt();
+            if (type & 4)
+                m_record->setSWpt(true);
+            if (type & 8)
+                m_record->setItvStart(true);
+        }
+        if (end) {
+            const int type = end->type.toInt();
+            if (type & 4)
+                m_record->setEWpt(true);
+            if (type & 16)
+                m_record->setItvEnd(true);
+        }
+        return true;
+    }
+
+    // False when the store gives no track point. The file's point, when there is one, gives the marks.
+    bool add(const Position& here, const GHGpxTrackPoint* source)
+    {
+        if (m_points++ == 0) {
+            m_record->setStartLon(here.stored.getLng());
+            m_record->setStartLat(here.stored.getLat());
+            m_record->setStartAlt(JXPSFAlt(here.ele).toPSFAlt());
+            m_previous = here;
+            return true;
+        }
+        JXPSFTrackPoint_1_5* point = m_record->createTrackPoint(m_info);
+        if (!point) {
+            JX_WARNING << "the store made no track point" << m_points - 1 << "of a segment";
+            return false;
+        }
+        point->setLocType(0);
+        // The densified steps fit the 16-bit deltas; unsigned arithmetic keeps the difference defined regardless.
+        point->setDelLon(int(quint32(here.stored.getLng()) - quint32(m_previous.stored.getLng())));
+        point->setDelLat(int(quint32(here.stored.getLat()) - quint32(m_previous.stored.getLat())));
+        point->setDelAlt(JXPSFAlt(m_previous.ele).toPSFDeltAlt(here.ele + 0.05));
+        point->setSlopeBase(false);
+        point->setSlopeCrest(false);
+        point->setTurn(false);
+        if (source && !source->type.isEmpty()) {
+            for (const QStringRef& part : source->type.splitRef(QLatin1Char(','))) {
+                if (part == QLatin1String("1"))
+                    point->setTurn(true);
+                else if (part == QLatin1String("4"))
+                    point->setSlopeCrest(true);
+                else if (part == QLatin1String("8"))
+                    point->setSlopeBase(true);
+            }
+        }
+        m_previous = here;
+        return true;
+    }
+
+    void finish()
+    {
+        m_record->setEndLon(m_previous.stored.getLng());
+        m_record->setEndLat(m_previous.stored.getLat());
+        m_record->setEndAlt(JXPSFAlt(m_previous.ele).toPSFAlt());
+    }
+
+private:
+    JXExtFlashInfo_2M* m_info;
+    JXPSFTrackSeg_1_5* m_record = nullptr;
+    Position m_previous;
+    quint64 m_points = 0;
+};
 
 } // namespace
 
@@ -300,12 +367,22 @@ bool JXPSFDevice::addRoute(GHGpx2* gpx)
         tableRoom(JXExtFlashInfo_2M::TrackTableStartWord, JXExtFlashInfo_2M::TrackTableSize,
                   JXExtFlashInfo_2M::TrackAreaEnd, JXExtFlashInfo_2M::TrackRoomLeft, JXExtFlashInfo_2M::TrackTableEnd);
     quint64 bytesLeft = room;
-    std::vector<DenseSegment> dense(size_t(segments.size()));
     for (int index = 0; index < segments.size(); ++index) {
         GHGpxTrackSegment* segment = segments.at(index);
         if (!segment || segment->points.size() < 2)
             continue;
-        if (!densify(segment, positions.at(index), bytesLeft, dense[size_t(index)])) {
+        // The bytes the segment would take in the track table, and a count its head can give back.
+        quint64 points = 0;
+        const bool fits =
+            forEachStoredPoint(*segment, positions.at(index), [&](const Position&, const GHGpxTrackPoint*) {
+                const quint64 size = points == 0 ? JXPSFTrackSeg_1_5::HeadSize : kPointSize;
+                if (size > bytesLeft || points > JXPSFTrackSeg_1_5::MostPoints)
+                    return false;
+                bytesLeft -= size;
+                ++points;
+                return true;
+            });
+        if (!fits) {
             JX_WARNING << "route" << name << "does not fit the" << room
                        << "bytes left in the track table, or a segment has more points than it can count; "
                           "not imported";
@@ -328,23 +405,22 @@ bool JXPSFDevice::addRoute(GHGpx2* gpx)
     route->setWeight(static_cast<unsigned short>((metadata->deviceWeight.toUInt() * 100) & 0xFFFF));
     route->setReserve(low16(double(metadata->trvdist.toFloat()) / 10.0));
 
-    // The document's segments take their densified points; the original ones are among them.
-    for (DenseSegment& each : dense) {
-        if (!each.segment)
-            continue;
-        each.segment->points.swap(each.points);
-        for (std::unique_ptr<GHGpxTrackPoint>& made : each.made)
-            made.release();
-    }
-
     const QVector<GHGpxRoutePoint*>& outline = gpx->route->points;
+    SegmentWriter writer(m_flashInfo.get());
     bool result = true;
     for (int index = 0; index < segments.size(); ++index) {
-        GHGpxTrackSegment* segment = segments.at(index);
-        // A segment of one point is no segment; the others still count.
-        if (!addTrackSegment(segment, route, outline.value(index), outline.value(index + 1)) && segment &&
-            segment->points.size() >= 2)
+        const GHGpxTrackSegment* segment = segments.at(index);
+        // A segment of fewer than two points is no segment; the others still count.
+        if (!segment || segment->points.size() < 2)
+            continue;
+        if (!writer.begin(*m_psf, route, *segment, outline.value(index), outline.value(index + 1)) ||
+            !forEachStoredPoint(
+                *segment, positions.at(index),
+                [&](const Position& here, const GHGpxTrackPoint* source) { return writer.add(here, source); })) {
             result = false;
+            continue;
+        }
+        writer.finish();
     }
     return result;
 }
@@ -354,76 +430,17 @@ bool JXPSFDevice::addTrackSegment(GHGpxTrackSegment* segment, JXPSFRoute_1_5* ro
 {
     if (!segment || !route || !m_psf || segment->points.size() < 2)
         return false;
-    JXPSFTrackSeg_1_5* record = m_psf->createTrackSeg(route);
-    if (!record) {
-        JX_WARNING << "the store made no track segment for a route";
-        return false;
-    }
-    // Milliseconds, of which the record keeps the low 32 bits: the device may rely on that value.
-    record->setTime(static_cast<unsigned int>(QDateTime::currentMSecsSinceEpoch() & 0xFFFFFFFF));
-
-    const GHGpxTrackPoint* first = segment->points.first();
-    GHLatLng previous(first->lat.toDouble(), first->lon.toDouble());
-    double previousEle = elevation(first->ele);
-    record->setStartLon(previous.getLng());
-    record->setStartLat(previous.getLat());
-    record->setStartAlt(JXPSFAlt(previousEle).toPSFAlt());
-    record->setSWpt(false);
-    record->setEWpt(false);
-    record->setItvStart(false);
-    record->setItvEnd(false);
-    record->setTimeInterval(kTimeInterval);
-    record->setTimeType(kTimeType);
-    record->setBreakType(static_cast<unsigned char>(segment->breaktype.toInt() & 0xFF));
-    record->setActType(static_cast<unsigned char>(segment->acttype.toInt() & 0xFF));
-    if (start) {
-        const int type = start->type.toInt();
-        if (type & 4)
-            record->setSWpt(true);
-        if (type & 8)
-            record->setItvStart(true);
-    }
-    if (end) {
-        const int type = end->type.toInt();
-        if (type & 4)
-            record->setEWpt(true);
-        if (type & 16)
-            record->setItvEnd(true);
-    }
-
-    for (int index = 1; index < segment->points.size(); ++index) {
-        const GHGpxTrackPoint* source = segment->points.at(index);
-        JXPSFTrackPoint_1_5* point = record->createTrackPoint(m_flashInfo.get());
-        if (!point) {
-            JX_WARNING << "the store made no track point" << index << "of" << segment->points.size();
+    for (const GHGpxTrackPoint* point : qAsConst(segment->points)) {
+        if (!point)
             return false;
-        }
-        const GHLatLng here(source->lat.toDouble(), source->lon.toDouble());
-        const double ele = elevation(source->ele);
-        point->setLocType(0);
-        // The densified steps fit the 16-bit deltas; unsigned arithmetic keeps the difference defined regardless.
-        point->setDelLon(int(quint32(here.getLng()) - quint32(previous.getLng())));
-        point->setDelLat(int(quint32(here.getLat()) - quint32(previous.getLat())));
-        point->setDelAlt(JXPSFAlt(previousEle).toPSFDeltAlt(ele + 0.05));
-        point->setSlopeBase(false);
-        point->setSlopeCrest(false);
-        point->setTurn(false);
-        const QVector<QStringRef> parts =
-            source->type.isEmpty() ? QVector<QStringRef>() : source->type.splitRef(QLatin1Char(','));
-        for (const QStringRef& part : parts) {
-            if (part == QLatin1String("1"))
-                point->setTurn(true);
-            else if (part == QLatin1String("4"))
-                point->setSlopeCrest(true);
-            else if (part == QLatin1String("8"))
-                point->setSlopeBase(true);
-        }
-        previous = here;
-        previousEle = ele;
     }
-
-    record->setEndLon(previous.getLng());
-    record->setEndLat(previous.getLat());
-    record->setEndAlt(JXPSFAlt(previousEle).toPSFAlt());
+    SegmentWriter writer(m_flashInfo.get());
+    if (!writer.begin(*m_psf, route, *segment, start, end))
+        return false;
+    for (const GHGpxTrackPoint* point : qAsConst(segment->points)) {
+        if (!writer.add(Position(point->lat.toDouble(), point->lon.toDouble(), elevation(point->ele)), point))
+            return false;
+    }
+    writer.finish();
     return true;
 }
