@@ -13,14 +13,12 @@
 // with intervals created or one deletion run, everything listed again and the flash header flushed. Every record
 // loaded must lie inside the image; the image is exactly 2 MB, so AddressSanitizer flags any access past it. During
 // every operation, no byte outside the areas that operation may write (its frames' areas and the flash header) is
-// written: the pages wholly outside them are read-only, so that a write there stops the run at the writing
-// instruction, and the bytes of the pages that an area boundary cuts must be unchanged afterwards.
+// written: after each, the image is compared with a copy of it as the operation found it.
 //
-// Speed: each layout has an image of its own, laid out once, with a guard of its own whose page protection stays
-// from one step, phase and input to the next, so that only the pages whose protection changes are touched. Between
-// phases only the areas that the last operations may have written and the last input's bytes are restored, and of
-// those only the chunks that differ from the pristine image are copied back (and opened for writing); no image is
-// copied or compared whole. Warnings are turned off, so that the library does not even work them out.
+// Speed: each layout has an image of its own, laid out once, with a guard of its own. Between phases only the areas
+// that the last operations may have written and the last input's bytes are restored, and of those only the chunks
+// that differ from the pristine image are copied back. Warnings are turned off, so that the library does not even
+// work them out.
 
 #include <QLoggingCategory>
 #include <QtEndian>
@@ -31,10 +29,6 @@
 #include <cstring>
 #include <memory>
 #include <vector>
-
-#include <signal.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "fuzzsupport.h"
 #include "jxmemorypsfstore.h"
@@ -153,55 +147,47 @@ const int kRouteDeletionAreas =
 // them cost time.
 #define JX_NO_COVERAGE __attribute__((no_sanitize("coverage")))
 
-// What a write fault inside the guarded image reports while a step is open.
-struct FaultReport
+// Whether the bytes are all 0xFF, and whether they equal those at other. They read whole words without an early
+// exit, which the compiler vectorises when no sanitizer checks each; the bytes lie inside the images.
+__attribute__((no_sanitize("address", "undefined", "coverage"))) bool allErased(const char* bytes, size_t length)
 {
-    const char* imageStart = nullptr;
-    const char* imageEnd = nullptr;
-    const char* what = nullptr;
-    struct sigaction previous = {};
-};
-FaultReport faultReport;
-
-void writeError(const char* text)
-{
-    const ssize_t written = ::write(STDERR_FILENO, text, strlen(text));
-    (void)written;
-}
-
-// Names the broken check, then hands the fault back: the instruction faults again and the sanitizer reports it with
-// the writer's stack, as any other crash. A fault while no step is open is the harness's own write to a page it did
-// not open, which the sanitizer reports alone.
-JX_NO_COVERAGE void onFault(int, siginfo_t* info, void*)
-{
-    const char* at = static_cast<const char*>(info->si_addr);
-    if (faultReport.what && at >= faultReport.imageStart && at < faultReport.imageEnd) {
-        writeError("fuzz check failed: ");
-        writeError(faultReport.what);
-        writeError(" (a write to a page outside those areas)\n");
+    uint64_t all = ~uint64_t(0);
+    size_t at = 0;
+    for (; at + sizeof(all) <= length; at += sizeof(all)) {
+        uint64_t word;
+        memcpy(&word, bytes + at, sizeof(word));
+        all &= word;
     }
-    sigaction(SIGSEGV, &faultReport.previous, nullptr);
+    for (; at < length; ++at)
+        all &= uint64_t(uint8_t(bytes[at])) | ~uint64_t(0xFF);
+    return all == ~uint64_t(0);
 }
 
-// Once for the process, so that the handler to hand back to is never this one.
-JX_NO_COVERAGE void installFaultHandler()
+__attribute__((no_sanitize("address", "undefined", "coverage"))) bool sameBytes(const char* bytes, const char* other,
+                                                                                size_t length)
 {
-    static const bool installed = [] {
-        struct sigaction action = {};
-        action.sa_sigaction = onFault;
-        action.sa_flags = SA_SIGINFO;
-        sigemptyset(&action.sa_mask);
-        require(sigaction(SIGSEGV, &action, &faultReport.previous) == 0, "the fault handler is installed");
-        return true;
-    }();
-    (void)installed;
+    uint64_t differ = 0;
+    size_t at = 0;
+    for (; at + sizeof(differ) <= length; at += sizeof(differ)) {
+        uint64_t word;
+        uint64_t was;
+        memcpy(&word, bytes + at, sizeof(word));
+        memcpy(&was, other + at, sizeof(was));
+        differ |= word ^ was;
+    }
+    for (; at < length; ++at)
+        differ |= uint8_t(bytes[at] ^ other[at]);
+    return differ == 0;
 }
 
-// The areas each operation of an input may write, over one image. While one runs, the image's pages that lie wholly
-// outside them are read-only; the bytes of the pages an area boundary cuts are kept before and compared after.
-// The protection stays as the last step left it across phases and inputs, and only the pages whose protection
-// differs from the last step's are changed: the protection calls took much of the time. Between phases the harness
-// opens what it writes itself (open).
+// Images are compared and restored by chunks of this many bytes.
+const unsigned int kChunk = 1024;
+
+// The areas each operation of an input may write, over one image. A copy of the image as the last step left it is
+// compared with the image after each step: a changed byte outside the step's areas stops the run with the step's
+// message and the byte's offset. Page protection would stop it at the writing instruction, but on virtual machines
+// changing it cost up to a third of a millisecond a call, dozens of calls an input, where comparing the 2 MB costs
+// a twentieth. The harness's own writes between phases go to both (write).
 class Guard
 {
 public:
@@ -212,15 +198,9 @@ public:
     };
 
     JX_NO_COVERAGE Guard(char* image, Layout layout)
-        : m_page(uintptr_t(sysconf(_SC_PAGESIZE))), m_image(image), m_layout(layout)
+        : m_image(image), m_layout(layout), m_copy(size_t(JXMemoryPSFStore::ImageSize))
     {
-        installFaultHandler();
-        // The whole pages of the image, which alone can be protected; all writable to start with.
-        m_pagesStart = roundUp(uintptr_t(image));
-        m_pagesEnd = uintptr_t(image + JXMemoryPSFStore::ImageSize) & ~(m_page - 1);
-        const size_t pages = m_pagesEnd > m_pagesStart ? (m_pagesEnd - m_pagesStart) / m_page : 0;
-        m_readOnly.assign(pages, 0);
-        m_wanted.assign(pages, 0);
+        memcpy(m_copy.data(), image, m_copy.size());
     }
 
     Guard(const Guard&) = delete;
@@ -234,49 +214,36 @@ public:
         check();
         m_step = step;
         m_open = true;
-        m_kept.clear();
-        m_keptBytes.clear();
-        std::fill(m_wanted.begin(), m_wanted.end(), 0);
-        unsigned int from = 0;
-        for (int index = 0; index <= AreaBits; ++index) {
-            if (index < AreaBits && !(step.allowed & (1 << index)))
-                continue;
-            const Range range = index < AreaBits ? areaRange(m_layout, index) : Range{ImageSize, ImageSize};
-            if (range.start > from)
-                guardOutside(from, range.start);
-            from = qMax(from, range.end);
+        m_allowed.clear();
+        for (int index = 0; index < AreaBits; ++index) {
+            if (step.allowed & (1 << index))
+                m_allowed.push_back(areaRange(m_layout, index));
         }
-        protect(m_wanted);
-        faultReport.imageStart = m_image;
-        faultReport.imageEnd = m_image + JXMemoryPSFStore::ImageSize;
-        faultReport.what = step.what;
     }
 
-    // Ends the open step, if any.
+    // Ends the open step, if any: every changed chunk must lie in the step's areas, and the copy takes it.
     JX_NO_COVERAGE void check()
     {
         if (!m_open)
             return;
         m_open = false;
-        faultReport.what = nullptr;
-        const char* kept = m_keptBytes.data();
-        for (const Range& range : m_kept) {
-            const size_t length = range.end - range.start;
-            if (memcmp(kept, m_image + range.start, length) != 0) {
-                unsigned int at = range.start;
-                while (*kept == m_image[at]) {
-                    ++kept;
-                    ++at;
+        for (unsigned int at = 0; at < ImageSize; at += kChunk) {
+            if (sameBytes(m_image + at, m_copy.data() + at, kChunk))
+                continue;
+            if (!allowed(at, at + kChunk)) {
+                for (unsigned int byte = at; byte < at + kChunk; ++byte) {
+                    if (m_image[byte] != m_copy[byte] && !allowed(byte, byte + 1)) {
+                        std::fprintf(stderr, "the byte at image offset 0x%x changed\n", byte);
+                        require(false, m_step.what);
+                    }
                 }
-                std::fprintf(stderr, "the byte at image offset 0x%x changed\n", at);
-                require(false, m_step.what);
             }
-            kept += length;
+            memcpy(m_copy.data() + at, m_image + at, kChunk);
         }
         m_touched |= m_step.allowed;
     }
 
-    // Ends the open step and the phase; the pages keep their protection.
+    // Ends the open step and the phase.
     JX_NO_COVERAGE void finish() { check(); }
 
     // Ends the open step and opens one that may write what the steps since begin could.
@@ -289,91 +256,30 @@ public:
     // The areas that operations may have written since begin.
     JX_NO_COVERAGE int touched() const { return m_touched; }
 
-    // Makes the pages of image offsets [start, end) writable, for the harness to write them between phases.
-    JX_NO_COVERAGE void open(const Range& range)
+    // The harness's write of image offsets [offset, offset + length) between phases.
+    JX_NO_COVERAGE void write(unsigned int offset, const char* bytes, size_t length)
     {
-        if (range.start >= range.end)
-            return;
-        const uintptr_t base = uintptr_t(m_image);
-        const uintptr_t first = qMax((base + range.start) & ~(m_page - 1), m_pagesStart);
-        const uintptr_t last = qMin(roundUp(base + range.end), m_pagesEnd);
-        size_t page = first < last ? (first - m_pagesStart) / m_page : 0;
-        const size_t end = first < last ? (last - m_pagesStart) / m_page : 0;
-        while (page < end) {
-            if (!m_readOnly[page]) {
-                ++page;
-                continue;
-            }
-            size_t runEnd = page + 1;
-            while (runEnd < end && m_readOnly[runEnd])
-                ++runEnd;
-            require(mprotect(reinterpret_cast<void*>(m_pagesStart + page * m_page), (runEnd - page) * m_page,
-                             PROT_READ | PROT_WRITE) == 0,
-                    "the image's pages change protection");
-            std::fill(m_readOnly.begin() + page, m_readOnly.begin() + runEnd, 0);
-            page = runEnd;
-        }
+        memcpy(m_image + offset, bytes, length);
+        memcpy(m_copy.data() + offset, bytes, length);
     }
 
 private:
-    JX_NO_COVERAGE uintptr_t roundUp(uintptr_t address) const { return (address + m_page - 1) & ~(m_page - 1); }
-
-    // Image offsets [start, end) that the step must not write.
-    JX_NO_COVERAGE void guardOutside(unsigned int start, unsigned int end)
+    // Whether image offsets [start, end) lie in one of the step's areas.
+    JX_NO_COVERAGE bool allowed(unsigned int start, unsigned int end) const
     {
-        const uintptr_t base = uintptr_t(m_image);
-        const uintptr_t first = qMax(roundUp(base + start), m_pagesStart);
-        const uintptr_t last = qMin((base + end) & ~(m_page - 1), m_pagesEnd);
-        if (first >= last) {
-            keep(start, end);
-            return;
+        for (const Range& range : m_allowed) {
+            if (start >= range.start && end <= range.end)
+                return true;
         }
-        std::fill(m_wanted.begin() + (first - m_pagesStart) / m_page, m_wanted.begin() + (last - m_pagesStart) / m_page,
-                  1);
-        keep(start, unsigned(first - base));
-        keep(unsigned(last - base), end);
+        return false;
     }
 
-    // Brings every page to the wanted protection, one call per run of pages that change alike.
-    JX_NO_COVERAGE void protect(const std::vector<char>& wanted)
-    {
-        size_t page = 0;
-        while (page < wanted.size()) {
-            if (wanted[page] == m_readOnly[page]) {
-                ++page;
-                continue;
-            }
-            size_t end = page + 1;
-            while (end < wanted.size() && wanted[end] == wanted[page] && m_readOnly[end] != wanted[end])
-                ++end;
-            require(mprotect(reinterpret_cast<void*>(m_pagesStart + page * m_page), (end - page) * m_page,
-                             wanted[page] ? PROT_READ : PROT_READ | PROT_WRITE) == 0,
-                    "the image's pages change protection");
-            std::fill(m_readOnly.begin() + page, m_readOnly.begin() + end, wanted[page]);
-            page = end;
-        }
-    }
-
-    JX_NO_COVERAGE void keep(unsigned int start, unsigned int end)
-    {
-        if (start >= end)
-            return;
-        m_kept.push_back(Range{start, end});
-        m_keptBytes.insert(m_keptBytes.end(), m_image + start, m_image + end);
-    }
-
-    const uintptr_t m_page;
     char* const m_image;
     const Layout m_layout;
-    uintptr_t m_pagesStart = 0;
-    uintptr_t m_pagesEnd = 0;
+    std::vector<char> m_copy;
     Step m_step = {0, nullptr};
+    std::vector<Range> m_allowed; // the step's areas
     bool m_open = false;
-    // Per whole page of the image: read-only now, and in the step being set up.
-    std::vector<char> m_readOnly;
-    std::vector<char> m_wanted;
-    std::vector<Range> m_kept;
-    std::vector<char> m_keptBytes;
     int m_touched = 0;
 };
 
@@ -538,9 +444,6 @@ const QByteArray& pristineImage(Layout layout)
     return images[layout == Layout::A ? 0 : 1];
 }
 
-// Restoring goes by chunks of this many bytes of the image.
-const unsigned int kChunk = 1024;
-
 // Per chunk of a layout's pristine image: whether all its bytes are erased (0xFF), as most of every table is.
 const std::vector<char>& erasedChunks(Layout layout)
 {
@@ -556,38 +459,6 @@ const std::vector<char>& erasedChunks(Layout layout)
     return chunks[layout == Layout::A ? 0 : 1];
 }
 
-// Whether the bytes are all 0xFF, and whether they equal those at pristine. They read whole words without an early
-// exit, which the compiler vectorises when no sanitizer checks each; the bytes lie inside the images.
-__attribute__((no_sanitize("address", "undefined", "coverage"))) bool allErased(const char* bytes, size_t length)
-{
-    uint64_t all = ~uint64_t(0);
-    size_t at = 0;
-    for (; at + sizeof(all) <= length; at += sizeof(all)) {
-        uint64_t word;
-        memcpy(&word, bytes + at, sizeof(word));
-        all &= word;
-    }
-    for (; at < length; ++at)
-        all &= uint64_t(uint8_t(bytes[at])) | ~uint64_t(0xFF);
-    return all == ~uint64_t(0);
-}
-
-__attribute__((no_sanitize("address", "undefined", "coverage"))) bool sameBytes(const char* bytes, const char* pristine,
-                                                                                size_t length)
-{
-    uint64_t differ = 0;
-    size_t at = 0;
-    for (; at + sizeof(differ) <= length; at += sizeof(differ)) {
-        uint64_t word;
-        uint64_t was;
-        memcpy(&word, bytes + at, sizeof(word));
-        memcpy(&was, pristine + at, sizeof(was));
-        differ |= word ^ was;
-    }
-    for (; at < length; ++at)
-        differ |= uint8_t(bytes[at] ^ pristine[at]);
-    return differ == 0;
-}
 
 // One layout's image, its guard and what the last input that used it left there.
 struct Slot
@@ -602,7 +473,7 @@ struct Slot
     Range input{0, 0};
 };
 
-// Copies back the chunks of range that differ from the pristine image, opening their pages first. The library
+// Copies back the chunks of range that differ from the pristine image. The library
 // erases whole tables, which the pristine image holds erased but for their first records: most chunks are only
 // read, against 0xFF.
 JX_NO_COVERAGE void restoreRange(Slot& slot, const Range& range)
@@ -614,10 +485,8 @@ JX_NO_COVERAGE void restoreRange(Slot& slot, const Range& range)
     while (at < range.end) {
         const unsigned int chunkEnd = qMin(range.end, (at / kChunk + 1) * kChunk);
         const size_t length = chunkEnd - at;
-        if (erased[at / kChunk] ? !allErased(image + at, length) : !sameBytes(image + at, pristine + at, length)) {
-            slot.guard.open(Range{at, chunkEnd});
-            memcpy(image + at, pristine + at, length);
-        }
+        if (erased[at / kChunk] ? !allErased(image + at, length) : !sameBytes(image + at, pristine + at, length))
+            slot.guard.write(at, pristine + at, length);
         at = chunkEnd;
     }
 }
@@ -627,8 +496,7 @@ JX_NO_COVERAGE void restoreRange(Slot& slot, const Range& range)
 JX_NO_COVERAGE void restore(Slot& slot)
 {
     if (!slot.laidOut) {
-        slot.guard.open(Range{0, ImageSize});
-        memcpy(slot.store.bytes(), pristineImage(slot.layout).constData(), size_t(JXMemoryPSFStore::ImageSize));
+        slot.guard.write(0, pristineImage(slot.layout).constData(), size_t(JXMemoryPSFStore::ImageSize));
         slot.laidOut = true;
         return;
     }
@@ -643,8 +511,7 @@ JX_NO_COVERAGE void restore(Slot& slot)
 // The input over the restored image; the harness's one other write between phases.
 JX_NO_COVERAGE void putInput(Slot& slot, const uint8_t* data, size_t length)
 {
-    slot.guard.open(slot.input);
-    memcpy(slot.store.bytes() + slot.input.start, data, length);
+    slot.guard.write(slot.input.start, reinterpret_cast<const char*>(data), length);
 }
 
 void run(const uint8_t* data, size_t size)
