@@ -179,7 +179,7 @@ public:
     bool newSetShareDataTrn(QString path);
     bool setShareDataGPX(QString path);
     bool addRoute(GHGpx2* gpx);
-    // False for a segment of fewer than two points, and when the store gives no record.
+    // False for a segment of fewer than two points or with one missing, and when the store gives no record.
     bool addTrackSegment(GHGpxTrackSegment* segment, JXPSFRoute_1_5* route, GHGpxRoutePoint* start,
                          GHGpxRoutePoint* end);
     bool addWorkout(GHTrncrs* course);

@@ -14,6 +14,7 @@
 #include "psf/gen2/jxpsftrackpoint_1_5.h"
 #include "psf/gen2/jxpsftrackseg_1_5.h"
 #include "psf/gen2/jxpsfworkout_1_5.h"
+#include "util/ghgpxtrack.h"
 
 namespace {
 
@@ -451,6 +452,26 @@ private slots:
         // The device leaves before the route and track frames are read.
         m_rig->flash()->setGoneAtCommand(1);
         QVERIFY(!client->setShareDataGPX(file));
+    }
+
+    // A segment handed over directly, not read from a file, may lack a point: refused, and the route keeps only
+    // what the file gave it.
+    void segmentWithAMissingPoint()
+    {
+        std::unique_ptr<JXPSFImportClient> client = m_rig->client();
+        QVERIFY(client);
+        const QString file = path(QStringLiteral("climb.gpx"));
+        QVERIFY(writeFile(file, stepFile("100", "101")));
+        QVERIFY(client->setShareDataGPX(file));
+        QVector<JXPSFRoute_1_5*> routes;
+        QVERIFY(client->store()->getAllRoutes(routes) && routes.size() == 1);
+
+        GHGpxTrackSegment segment;
+        segment.points = {new GHGpxTrackPoint, nullptr};
+        segment.points.first()->lat = QStringLiteral("1");
+        segment.points.first()->lon = QStringLiteral("2");
+        QVERIFY(!client->addTrackSegment(&segment, routes.first(), nullptr, nullptr));
+        QCOMPARE(segmentsOfFirstRoute(client->store()).size(), 1);
     }
 
     void importedRecordsReachTheDevice()
