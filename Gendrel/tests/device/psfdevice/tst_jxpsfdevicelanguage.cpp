@@ -48,13 +48,6 @@ QByteArray tableWithCodes(const QByteArray& codes)
     return table;
 }
 
-QByteArray u32(quint32 value)
-{
-    char bytes[4];
-    qToLittleEndian<quint32>(value, bytes);
-    return QByteArray(bytes, 4);
-}
-
 int areaOf(const JXSimulatedFlashDevice::Command& command)
 {
     return command.record.command[6];
