@@ -473,9 +473,8 @@ struct Slot
     Range input{0, 0};
 };
 
-// Copies back the chunks of range that differ from the pristine image. The library
-// erases whole tables, which the pristine image holds erased but for their first records: most chunks are only
-// read, against 0xFF.
+// Copies back the chunks of range that differ from the pristine image. The library erases whole tables, which the
+// pristine image holds erased but for their first records: most chunks are only read, against 0xFF.
 JX_NO_COVERAGE void restoreRange(Slot& slot, const Range& range)
 {
     char* image = slot.store.bytes();
